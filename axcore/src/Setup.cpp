@@ -1,0 +1,308 @@
+#include "axcore/Setup.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "axcore/Diagnostics.h"
+
+namespace {
+
+constexpr const char* kNoDrive = "no drive connected";
+
+}  // namespace
+
+// ---------------------------------------------------------------- quantity
+
+CMC_Quantity::CMC_Quantity(CMC_Setup* setup, std::string name, const CMC_Unit* base)
+    : m_setup(setup), m_name(std::move(name)), m_base(base), m_shown(base) {}
+
+int CMC_Quantity::SetShownUnit(std::string_view unit) {
+  const CMC_Unit* u = CMC_Units::FindUnit(unit);
+  if (u == nullptr || u->GetType() != m_base->GetType()) return 0;
+  m_shown = u;
+  return 1;
+}
+
+int CMC_Quantity::ChangeUnitType(std::string_view unit) {
+  const CMC_Unit* u = CMC_Units::FindUnit(unit);
+  if (u == nullptr) return 0;
+  if (u->GetType() == m_base->GetType()) return 1;
+  m_base = CMC_Units::BaseUnitOf(u->GetType());
+  m_shown = u;
+  return 1;
+}
+
+int CMC_Quantity::Store(double value) {
+  if (!std::isfinite(value)) return 0;
+  m_value = value;
+  return 1;
+}
+
+double CMC_Quantity::ScaleFactor() const {
+  const ScaleFunctions& f = m_setup->GetScaleFunctions();
+  if (f.factor == nullptr) return 1.0;
+  const double factor = f.factor(m_setup, m_base->GetName(), m_name.c_str());
+  return (std::isfinite(factor) && factor != 0.0) ? factor : 1.0;
+}
+
+double CMC_Quantity::ScaleOffset() const {
+  const ScaleFunctions& f = m_setup->GetScaleFunctions();
+  if (f.factor == nullptr || f.offset == nullptr) return 0.0;
+  // The offset belongs to the factor: a refused factor refuses both.
+  const double factor = f.factor(m_setup, m_base->GetName(), m_name.c_str());
+  if (!std::isfinite(factor) || factor == 0.0) return 0.0;
+  const double offset = f.offset(m_setup, m_base->GetName());
+  return std::isfinite(offset) ? offset : 0.0;
+}
+
+double CMC_Quantity::BaseToInternal(double base) const { return base / ScaleFactor() - ScaleOffset(); }
+
+double CMC_Quantity::InternalToBase(double internal) const { return (internal + ScaleOffset()) * ScaleFactor(); }
+
+double CMC_Quantity::GetValueInInternalUnit() const { return BaseToInternal(m_value); }
+
+int CMC_Quantity::SetValueInInternalUnit(double value) { return Store(InternalToBase(value)); }
+
+std::string CMC_Quantity::PrintValue() const {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.6g", GetValueInShownUnit());
+  std::string out = text;
+  if (*m_shown->GetName() != '\0') {
+    out += ' ';
+    out += m_shown->GetName();
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- parameter
+
+double CMC_Parameter::GetMinInBaseUnit() const {
+  return m_min.value_or(-std::numeric_limits<double>::infinity());
+}
+
+double CMC_Parameter::GetMaxInBaseUnit() const {
+  return m_max.value_or(std::numeric_limits<double>::infinity());
+}
+
+int CMC_Parameter::SetMinInBaseUnit(double minimum) {
+  if (!std::isfinite(minimum)) return 0;
+  m_min = minimum;
+  return 1;
+}
+
+int CMC_Parameter::SetMaxInBaseUnit(double maximum) {
+  if (!std::isfinite(maximum)) return 0;
+  m_max = maximum;
+  return 1;
+}
+
+int CMC_Parameter::Store(double value) {
+  if (!std::isfinite(value)) return 0;
+  if (m_isInt) value = std::round(value);  // halves away from zero
+  const bool ordered = !(m_min && m_max) || *m_min <= *m_max;
+  if (ordered) {
+    if (m_min && value < *m_min) value = *m_min;
+    if (m_max && value > *m_max) value = *m_max;
+  }
+  StoreRaw(value);
+  return 1;
+}
+
+int CMC_Parameter::WriteToChip() {
+  GetSetup()->SetLastDriveError(kNoDrive);
+  return 0;
+}
+
+// ---------------------------------------------------------------- variable
+
+int CMC_Variable::ReadFromChip() {
+  GetSetup()->SetLastDriveError(kNoDrive);
+  return 0;
+}
+
+int CMC_Variable::WriteToChip() {
+  GetSetup()->SetLastDriveError(kNoDrive);
+  return 0;
+}
+
+// ---------------------------------------------------------------- setup
+
+CMC_Setup::CMC_Setup(const CMC_Setup& other) { CopyFrom(other); }
+
+CMC_Setup& CMC_Setup::operator=(const CMC_Setup& other) {
+  if (this != &other) CopyFrom(other);
+  return *this;
+}
+
+CMC_Setup::~CMC_Setup() = default;
+
+void CMC_Setup::CopyFrom(const CMC_Setup& other) {
+  m_parameters.clear();
+  m_variables.clear();
+  m_parameterIndex.clear();
+  m_variableIndex.clear();
+  for (const auto& p : other.m_parameters) {
+    auto copy = std::unique_ptr<CMC_Parameter>(
+        new CMC_Parameter(this, p->GetName(), &p->GetBaseUnit(), p->m_kind, p->m_isInt));
+    copy->m_shown = &p->GetShownUnit();
+    copy->StoreRaw(p->GetValueInBaseUnit());
+    copy->m_min = p->m_min;
+    copy->m_max = p->m_max;
+    copy->SetExtraKeys(p->GetExtraKeys());
+    m_parameterIndex.emplace(copy->GetName(), m_parameters.size());
+    m_parameters.push_back(std::move(copy));
+  }
+  for (const auto& v : other.m_variables) {
+    auto copy = std::unique_ptr<CMC_Variable>(new CMC_Variable(this, v->GetName(), &v->GetBaseUnit()));
+    copy->m_shown = &v->GetShownUnit();
+    copy->StoreRaw(v->GetValueInBaseUnit());
+    copy->SetExtraKeys(v->GetExtraKeys());
+    m_variableIndex.emplace(copy->GetName(), m_variables.size());
+    m_variables.push_back(std::move(copy));
+  }
+  m_options = other.m_options;
+  m_description = other.m_description;
+  m_productId = other.m_productId;
+  m_firmwareId = other.m_firmwareId;
+  m_userAppId = other.m_userAppId;
+  m_e2romSize = other.m_e2romSize;
+  m_scale = other.m_scale;
+  m_lastDriveError = other.m_lastDriveError;
+  m_extraKeys = other.m_extraKeys;
+}
+
+CMC_Parameter* CMC_Setup::FindParameterQuietly(std::string_view name) const {
+  auto it = m_parameterIndex.find(name);
+  return it == m_parameterIndex.end() ? nullptr : m_parameters[it->second].get();
+}
+
+CMC_Variable* CMC_Setup::FindVariableQuietly(std::string_view name) const {
+  auto it = m_variableIndex.find(name);
+  return it == m_variableIndex.end() ? nullptr : m_variables[it->second].get();
+}
+
+CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const {
+  CMC_Parameter* p = FindParameterQuietly(name);
+  if (p == nullptr) axcore::ReportMissingName(axcore::MissingName::Kind::Parameter, name);
+  return p;
+}
+
+CMC_Variable* CMC_Setup::FindVariable(std::string_view name, int /*driveVariable*/) const {
+  CMC_Variable* v = FindVariableQuietly(name);
+  if (v == nullptr) axcore::ReportMissingName(axcore::MissingName::Kind::Variable, name);
+  return v;
+}
+
+double CMC_Setup::GetParameterValueInBaseUnit(std::string_view name) const {
+  const CMC_Parameter* p = FindParameter(name);
+  return p ? p->GetValueInBaseUnit() : 0.0;
+}
+
+double CMC_Setup::GetParameterValueInInternalUnit(std::string_view name) const {
+  const CMC_Parameter* p = FindParameter(name);
+  return p ? p->GetValueInInternalUnit() : 0.0;
+}
+
+int CMC_Setup::SetParameterValueInBaseUnit(std::string_view name, double value) {
+  CMC_Parameter* p = FindParameter(name);
+  return p ? p->SetValueInBaseUnit(value) : 0;
+}
+
+int CMC_Setup::SetParameterValueInInternalUnit(std::string_view name, double value) {
+  CMC_Parameter* p = FindParameter(name);
+  return p ? p->SetValueInInternalUnit(value) : 0;
+}
+
+std::string CMC_Setup::GetParameterUnit(std::string_view name) const {
+  const CMC_Parameter* p = FindParameter(name);
+  return p ? std::string(p->GetShownUnit().GetName()) : std::string();
+}
+
+int CMC_Setup::ChangeParameterUnit(std::string_view name, std::string_view unit) {
+  CMC_Parameter* p = FindParameter(name);
+  return p ? p->SetShownUnit(unit) : 0;
+}
+
+CMC_Parameter* CMC_Setup::AddParameter(const ParameterSpec& spec) {
+  const CMC_Unit* base = CMC_Units::FindBaseUnit(spec.unit);
+  const CMC_Unit* shown = spec.shown.empty() ? base : CMC_Units::FindUnit(spec.shown);
+  if (base == nullptr || shown == nullptr || shown->GetType() != base->GetType()) return nullptr;
+  if (FindParameterQuietly(spec.name) != nullptr) return nullptr;
+  auto p = std::unique_ptr<CMC_Parameter>(new CMC_Parameter(this, spec.name, base, spec.kind, spec.isInt));
+  p->m_shown = shown;
+  p->StoreRaw(spec.value);
+  p->m_min = spec.min;
+  p->m_max = spec.max;
+  m_parameterIndex.emplace(spec.name, m_parameters.size());
+  m_parameters.push_back(std::move(p));
+  return m_parameters.back().get();
+}
+
+CMC_Variable* CMC_Setup::AddVariable(std::string_view name, std::string_view unit, std::string_view shown) {
+  const CMC_Unit* base = CMC_Units::FindBaseUnit(unit);
+  const CMC_Unit* shownUnit = shown.empty() ? base : CMC_Units::FindUnit(shown);
+  if (base == nullptr || shownUnit == nullptr || shownUnit->GetType() != base->GetType()) return nullptr;
+  if (FindVariableQuietly(name) != nullptr) return nullptr;
+  auto v = std::unique_ptr<CMC_Variable>(new CMC_Variable(this, std::string(name), base));
+  v->m_shown = shownUnit;
+  m_variableIndex.emplace(std::string(name), m_variables.size());
+  m_variables.push_back(std::move(v));
+  return m_variables.back().get();
+}
+
+namespace {
+
+template <typename T>
+int RemoveNamed(std::vector<std::unique_ptr<T>>& items, axcore::CaseInsensitiveMap<std::size_t>& index,
+                std::string_view name) {
+  auto it = index.find(name);
+  if (it == index.end()) return 0;
+  items.erase(items.begin() + static_cast<std::ptrdiff_t>(it->second));
+  index.clear();
+  for (std::size_t i = 0; i < items.size(); ++i) index.emplace(items[i]->GetName(), i);
+  return 1;
+}
+
+}  // namespace
+
+int CMC_Setup::RemoveParameter(std::string_view name) { return RemoveNamed(m_parameters, m_parameterIndex, name); }
+
+int CMC_Setup::RemoveVariable(std::string_view name) { return RemoveNamed(m_variables, m_variableIndex, name); }
+
+int CMC_Setup::GetIntOption(std::string_view name) const {
+  const std::string text = GetOptionNoError(name);
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const long value = std::strtol(begin, &end, 10);
+  if (end == begin) return 0;
+  if (value > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (value < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
+
+std::string CMC_Setup::GetOptionNoError(std::string_view name) const {
+  for (const auto& [key, text] : m_options)
+    if (axcore::EqualsIgnoreCase(key, name)) return text;
+  return {};
+}
+
+bool CMC_Setup::HasOption(std::string_view name) const {
+  for (const auto& option : m_options)
+    if (axcore::EqualsIgnoreCase(option.first, name)) return true;
+  return false;
+}
+
+void CMC_Setup::SetOption(std::string_view name, std::string_view text) {
+  for (auto& [key, value] : m_options)
+    if (axcore::EqualsIgnoreCase(key, name)) {
+      value = text;
+      return;
+    }
+  m_options.emplace_back(std::string(name), std::string(text));
+}
+
+void CMC_Setup::ClearOption(std::string_view name) {
+  std::erase_if(m_options, [&](const auto& option) { return axcore::EqualsIgnoreCase(option.first, name); });
+}

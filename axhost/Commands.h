@@ -1,0 +1,44 @@
+// The commands of the host application, each a function of its inputs that
+// writes its report to `out` and its errors (one line each) to `err` and
+// returns the exit status: 0 done, 1 the work failed, 2 bad arguments or input.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "axcore/PluginModule.h"
+#include "axcore/Setup.h"
+
+namespace axhost {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitBadInput = 2;
+
+struct Io {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+// The setup file, or the embedded full example when there is none, with the
+// module's scale functions attached. Null (after an error line) on failure.
+std::unique_ptr<CMC_Setup> LoadInput(const std::optional<std::string>& file, const PluginModule& module, Io io);
+
+// Prints the "warning: no parameter ..." lines collected since the last call.
+void PrintMissingNames(std::ostream& err);
+
+int RunNew(bool basic, Io io);
+int RunShow(const PluginModule& module, const std::optional<std::string>& file, const std::vector<std::string>& names,
+            Io io);
+int RunScale(const PluginModule& module, const std::optional<std::string>& file, const std::string& unit,
+             const std::string& name, Io io);
+
+// `show` and `scale` take an optional FILE before their other arguments: the
+// first argument is the file when it ends in ".json", contains a '/' or names
+// an existing file.
+bool LooksLikeSetupFile(const std::string& argument);
+
+}  // namespace axhost

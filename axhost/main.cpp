@@ -1,0 +1,92 @@
+// axhost: loads the setup plug-in the way the host application does and runs
+// its exports on a setup file (or on the embedded example setup).
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <climits>
+#include <iostream>
+
+#include "Commands.h"
+
+namespace {
+
+std::string DefaultPluginPath() {
+  char self[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "Qtxmod_lin.so";
+  std::string path(self, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/') + 1) + "Qtxmod_lin.so";
+}
+
+// Splits "[FILE] REST...": with a fixed number of other arguments FILE is
+// there when there is one argument more; with a list of names it is
+// recognised by LooksLikeSetupFile.
+std::optional<std::string> TakeFile(std::vector<std::string>& arguments, std::optional<std::size_t> restCount) {
+  if (arguments.empty()) return std::nullopt;
+  const bool present =
+      restCount ? arguments.size() > *restCount : axhost::LooksLikeSetupFile(arguments.front());
+  if (!present) return std::nullopt;
+  std::string file = arguments.front();
+  arguments.erase(arguments.begin());
+  return file;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"axhost: runs the linear-motor setup plug-in on a setup file, as the host application does.\n"
+               "Without FILE a command works on the embedded example setup of a linear drive."};
+  app.require_subcommand(1);
+  std::string pluginPath = DefaultPluginPath();
+  app.add_option("--plugin", pluginPath, "Plug-in module to load (default: Qtxmod_lin.so beside axhost)");
+  app.footer("Exit status: 0 done, 1 the work failed, 2 bad arguments or input.");
+
+  bool basic = false;
+  CLI::App* cmdNew = app.add_subcommand("new", "Print an embedded example setup (JSON) on standard output");
+  cmdNew->add_flag("--basic", basic, "The drive without any optional register instead of the full example");
+
+  std::vector<std::string> showArgs;
+  CLI::App* cmdShow = app.add_subcommand(
+      "show",
+      "Print parameters as a table: name, value in its shown unit, unit, internal (drive) value, minimum, maximum");
+  cmdShow->add_option("FILE NAME", showArgs,
+                      "[FILE] [NAME...]: the setup file (recognised by a '.json' ending, a '/' or an existing file), "
+                      "then the parameters to show (default: all, in setup order)");
+
+  std::vector<std::string> scaleArgs;
+  CLI::App* cmdScale = app.add_subcommand(
+      "scale", "Print the plug-in's scale factor and offset for a unit and a name: 'FACTOR OFFSET', 17 digits each; "
+               "physical value = (internal + OFFSET) * FACTOR");
+  cmdScale->add_option("FILE UNIT NAME", scaleArgs, "[FILE] UNIT NAME (quote units with a blank, such as \"V \")")
+      ->expected(2, 3)
+      ->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "error: " << e.what() << " (see axhost --help)\n";
+    return axhost::kExitBadInput;
+  }
+
+  axhost::Io io{std::cout, std::cerr};
+  if (cmdNew->parsed()) return axhost::RunNew(basic, io);
+
+  PluginModule module;
+  if (std::string error = module.Load(pluginPath); !error.empty()) {
+    std::cerr << "error: " << error << '\n';
+    return axhost::kExitFailed;
+  }
+  if (cmdShow->parsed()) {
+    auto file = TakeFile(showArgs, std::nullopt);
+    return axhost::RunShow(module, file, showArgs, io);
+  }
+  if (cmdScale->parsed()) {
+    auto file = TakeFile(scaleArgs, 2);
+    return axhost::RunScale(module, file, scaleArgs[0], scaleArgs[1], io);
+  }
+  return axhost::kExitBadInput;
+}

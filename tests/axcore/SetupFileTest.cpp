@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "EmbeddedExamples.h"
+#include "axcore/SetupFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "axsetup-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+TEST(SetupFile, RefusesMalformedDocumentsWithOneLineNamingFileEntryAndReason) {
+  const struct {
+    const char* what;
+    const char* text;
+    const char* expected;  // the error after "in.json: "
+  } cases[] = {
+      {"not JSON", "{\n  \"format\": \"axsetup-1\",\n  \"parameters\": { \"KPI\": { \"value\": 1, } }\n}",
+       "invalid JSON: parse error at line 3, column"},
+      {"an exact duplicate key", R"({"format":"axsetup-1","parameters":{"KPI":{"value":1},"KPI":{"value":2}}})",
+       "\"parameters\": duplicate key \"KPI\""},
+      {"names differing in case", R"({"format":"axsetup-1","parameters":{"KPI":{"value":1},"kpi":{"value":2}}})",
+       "parameter \"kpi\": duplicate name (names ignore case) of parameter \"KPI\""},
+      {"variables differing in case", R"({"format":"axsetup-1","variables":{"MER":{},"mer":{}}})",
+       "variable \"mer\": duplicate name (names ignore case) of variable \"MER\""},
+      {"options differing in case", R"({"format":"axsetup-1","options":{"NewDeadBand":"1","newdeadband":"0"}})",
+       "option \"newdeadband\": duplicate name (names ignore case)"},
+      {"an unknown unit", R"({"format":"axsetup-1","parameters":{"Vdc":{"value":48,"unit":"volt"}}})",
+       "parameter \"Vdc\": unknown unit \"volt\""},
+      {"an unknown shown unit", R"({"format":"axsetup-1","parameters":{"Vdc":{"value":48,"unit":"V","shown":"kV"}}})",
+       "parameter \"Vdc\": unknown unit \"kV\""},
+      {"a shown unit of another type", R"({"format":"axsetup-1","parameters":{"Vdc":{"unit":"V","shown":"A"}}})",
+       "parameter \"Vdc\": shown unit \"A\" is not a unit of the same kind as \"V\""},
+      {"a unit that is not a base unit", R"({"format":"axsetup-1","parameters":{"EncRes":{"unit":"mm"}}})",
+       "parameter \"EncRes\": unit \"mm\" is not a base unit (values are stored in \"m\")"},
+      {"an unknown kind", R"({"format":"axsetup-1","parameters":{"KPI":{"value":1,"kind":"registry"}}})",
+       "parameter \"KPI\": unknown kind \"registry\" (user, motion, register or constant)"},
+      {"a string for a value", R"({"format":"axsetup-1","parameters":{"KPI":{"value":"20000"}}})",
+       "parameter \"KPI\": \"value\" must be a number"},
+      {"a string for a limit", R"({"format":"axsetup-1","parameters":{"KPI":{"value":1,"max":"32767"}}})",
+       "parameter \"KPI\": \"max\" must be a number"},
+      {"a number too large for a double", R"({"format":"axsetup-1","parameters":{"KPI":{"value":1e999}}})",
+       "parameter \"KPI\": \"value\": number overflow parsing '1e999' (not a finite number)"},
+      {"a duplicate key inside an entry", R"({"format":"axsetup-1","parameters":{"KPI":{"value":1,"value":2}}})",
+       "parameter \"KPI\": duplicate key \"value\""},
+      {"a flag that is not a boolean", R"({"format":"axsetup-1","parameters":{"KPI":{"int":1}}})",
+       "parameter \"KPI\": \"int\" must be true or false"},
+      {"an option that is not a text", R"({"format":"axsetup-1","options":{"NewDeadBand":1}})",
+       "option \"NewDeadBand\" must be a text"},
+      {"a parameter that is not an object", R"({"format":"axsetup-1","parameters":{"KPI":5}})",
+       "parameter \"KPI\" must be an object"},
+      {"no format", R"({"parameters":{}})", "missing \"format\" (expected \"axsetup-1\")"},
+      {"another format", R"({"format":"axsetup-2"})",
+       "\"format\": unsupported format \"axsetup-2\" (expected \"axsetup-1\")"},
+  };
+  for (const auto& c : cases) {
+    axcore::SetupLoad load = axcore::ParseSetup(c.text, "in.json");
+    EXPECT_EQ(load.setup, nullptr) << c.what;
+    EXPECT_EQ(load.error.rfind(std::string("in.json: ") + c.expected, 0), 0u) << c.what << ": " << load.error;
+    EXPECT_EQ(load.error.find('\n'), std::string::npos) << c.what;
+  }
+}
+
+TEST(SetupFile, LoadingTakesValuesAsWrittenAndDefaultsAbsentKeys) {
+  axcore::SetupLoad load = axcore::ParseSetup(
+      R"({"format":"axsetup-1","parameters":{
+           "KPI":{"value":40000.7,"kind":"register","int":true,"min":0,"max":32767},
+           "Crossed":{"value":3,"min":5,"max":1},
+           "Plain":{}}})",
+      "in.json");
+  ASSERT_NE(load.setup, nullptr) << load.error;
+  const CMC_Parameter* kpi = load.setup->FindParameter("KPI");
+  EXPECT_EQ(kpi->GetValueInBaseUnit(), 40000.7) << "no write rule applies while loading";
+  EXPECT_EQ(kpi->GetType(), 5);
+  const CMC_Parameter* crossed = load.setup->FindParameter("Crossed");
+  EXPECT_EQ(crossed->GetMinInBaseUnit(), 5.0);
+  EXPECT_EQ(crossed->GetMaxInBaseUnit(), 1.0);
+  const CMC_Parameter* plain = load.setup->FindParameter("Plain");
+  EXPECT_EQ(plain->GetType(), 0);
+  EXPECT_FALSE(plain->IsInt());
+  EXPECT_FALSE(plain->HasMin() || plain->HasMax());
+  EXPECT_STREQ(plain->GetUnit(), "");
+}
+
+TEST(SetupFile, WritingThenReadingGivesTheSameDocument) {
+  for (std::string_view example : {LinearDriveExample(), LinearDriveBasicExample()}) {
+    axcore::SetupLoad first = axcore::ParseSetup(example, "example");
+    ASSERT_NE(first.setup, nullptr) << first.error;
+    const std::string written = axcore::SerializeSetup(*first.setup);
+    axcore::SetupLoad second = axcore::ParseSetup(written, "written");
+    ASSERT_NE(second.setup, nullptr) << second.error;
+    EXPECT_EQ(axcore::SerializeSetup(*second.setup), written);
+    ASSERT_EQ(second.setup->Parameters().size(), first.setup->Parameters().size());
+    for (std::size_t i = 0; i < first.setup->Parameters().size(); ++i) {
+      const CMC_Parameter& a = *first.setup->Parameters()[i];
+      const CMC_Parameter& b = *second.setup->Parameters()[i];
+      EXPECT_EQ(a.GetName(), b.GetName());
+      EXPECT_EQ(a.GetValueInBaseUnit(), b.GetValueInBaseUnit()) << a.GetName();
+      EXPECT_EQ(a.GetMinInBaseUnit(), b.GetMinInBaseUnit()) << a.GetName();
+      EXPECT_EQ(a.GetMaxInBaseUnit(), b.GetMaxInBaseUnit()) << a.GetName();
+      EXPECT_EQ(&a.GetShownUnit(), &b.GetShownUnit()) << a.GetName();
+      EXPECT_EQ(a.GetKind(), b.GetKind()) << a.GetName();
+      EXPECT_EQ(a.IsInt(), b.IsInt()) << a.GetName();
+    }
+  }
+}
+
+TEST(SetupFile, KeepsKeysItDoesNotKnowAndExactValues) {
+  const char* text = R"({"format":"axsetup-1","comment":"kept","options":{"OutputPortPins":"25,26,27,28"},
+    "parameters":{"R":{"value":4.2000000000000002,"unit":"ohm","note":{"source":"datasheet"}},
+                  "Tiny":{"value":1e-300},"Third":{"value":0.1}},
+    "variables":{"APOS_MT":{"unit":"m","shown":"mm","scope":true}}})";
+  axcore::SetupLoad load = axcore::ParseSetup(text, "in.json");
+  ASSERT_NE(load.setup, nullptr) << load.error;
+  axcore::SetupLoad again = axcore::ParseSetup(axcore::SerializeSetup(*load.setup), "out.json");
+  ASSERT_NE(again.setup, nullptr) << again.error;
+  const std::string out = axcore::SerializeSetup(*again.setup);
+  EXPECT_NE(out.find("\"comment\": \"kept\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"source\": \"datasheet\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"scope\": true"), std::string::npos) << out;
+  EXPECT_EQ(again.setup->GetParameterValueInBaseUnit("R"), 4.2);
+  EXPECT_EQ(again.setup->GetParameterValueInBaseUnit("Tiny"), 1e-300);
+  EXPECT_EQ(again.setup->GetParameterValueInBaseUnit("Third"), 0.1);
+  EXPECT_STREQ(again.setup->FindVariable("APOS_MT")->GetShownUnit().GetName(), "mm");
+}
+
+TEST(SetupFile, SavingReplacesTheFileWholeOrLeavesItAlone) {
+  TempDir dir;
+  axcore::SetupLoad load = axcore::ParseSetup(LinearDriveBasicExample(), "example");
+  ASSERT_NE(load.setup, nullptr) << load.error;
+
+  const fs::path target = dir.path() / "setup.json";
+  { std::ofstream(target) << "old contents"; }
+  EXPECT_EQ(axcore::SaveSetupFile(*load.setup, target.string()), "");
+  EXPECT_EQ(ReadAll(target), axcore::SerializeSetup(*load.setup));
+
+  // A target that cannot be replaced (a folder) fails with a reason and
+  // leaves neither a changed target nor a temporary file behind.
+  const fs::path folder = dir.path() / "folder.json";
+  fs::create_directory(folder);
+  const std::string error = axcore::SaveSetupFile(*load.setup, folder.string());
+  EXPECT_EQ(error.rfind(folder.string() + ": cannot write: ", 0), 0u) << error;
+  EXPECT_TRUE(fs::is_directory(folder));
+  const std::string missingDir = (dir.path() / "no" / "such.json").string();
+  EXPECT_NE(axcore::SaveSetupFile(*load.setup, missingDir), "");
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 1u) << "only setup.json remains";
+}
+
+TEST(SetupFile, ReportsAFileThatCannotBeRead) {
+  axcore::SetupLoad load = axcore::LoadSetupFile("/nonexistent/setup.json");
+  EXPECT_EQ(load.setup, nullptr);
+  EXPECT_EQ(load.error, "/nonexistent/setup.json: cannot read: No such file or directory");
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// axhost run as a user runs it: exit status, standard output, standard error.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct HostRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Host : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "axhost-test-XXXXXX").string();
+    dir = ::mkdtemp(pattern.data());
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  HostRun Axhost(const std::string& arguments) {
+    const fs::path out = dir / "stdout", err = dir / "stderr";
+    const std::string command = std::string("'") + AX_HOST_PATH + "' " + arguments + " >'" + out.string() + "' 2>'" +
+                                err.string() + "'";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+  }
+
+  fs::path Write(const std::string& name, const std::string& text) {
+    const fs::path path = dir / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  fs::path dir;
+};
+
+TEST_F(Host, ScalePrintsFactorAndOffsetForScripts) {
+  HostRun run = Axhost("scale m APOS_MT");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream fields(run.out);
+  double factor = 0, offset = 1;
+  fields >> factor >> offset;
+  EXPECT_EQ(factor, 1.0 / 12800000.0) << run.out;  // 17 digits read back exactly
+  EXPECT_EQ(offset, 0.0);
+  EXPECT_EQ(run.out.back(), '\n');
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Host, ShowPrintsTheChosenParametersOrFailsOnAMissingOne) {
+  HostRun run = Axhost("show KPI EncRes");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("name", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("\nKPI "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nEncRes "), std::string::npos) << run.out;
+  HostRun missing = Axhost("show KPI NoSuchThing");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "warning: no parameter \"NoSuchThing\" in this setup\n");
+}
+
+TEST_F(Host, NewPrintsExamplesThatShowReadsBack) {
+  for (const char* variant : {"", " --basic"}) {
+    HostRun made = Axhost(std::string("new") + variant);
+    ASSERT_EQ(made.status, 0) << made.err;
+    const fs::path file = Write("made.json", made.out);
+    HostRun shown = Axhost("show '" + file.string() + "'");
+    EXPECT_EQ(shown.status, 0) << variant << ": " << shown.err;
+    EXPECT_EQ(shown.err, "") << variant << ": every name the scales read is in the example";
+  }
+}
+
+TEST_F(Host, MalformedFilesAreRefusedWithOneLineAndStatus2) {
+  const struct {
+    const char* name;
+    const char* text;
+    const char* reason;
+  } cases[] = {
+      {"bad.json", "{ \"format\": ", "invalid JSON"},
+      {"case.json", R"({"format":"axsetup-1","parameters":{"KPI":{},"kpi":{}}})", "duplicate name"},
+      {"unit.json", R"({"format":"axsetup-1","parameters":{"KPI":{"unit":"Volt"}}})", "unknown unit \"Volt\""},
+      {"kind.json", R"({"format":"axsetup-1","parameters":{"KPI":{"kind":"reg"}}})", "unknown kind \"reg\""},
+      {"string.json", R"({"format":"axsetup-1","parameters":{"KPI":{"value":"1"}}})", "must be a number"},
+  };
+  for (const auto& c : cases) {
+    const fs::path file = Write(c.name, c.text);
+    const auto before = fs::last_write_time(file);
+    HostRun run = Axhost("show '" + file.string() + "'");
+    EXPECT_EQ(run.status, 2) << c.name;
+    EXPECT_EQ(run.out, "") << c.name;
+    EXPECT_EQ(run.err.rfind("error: " + file.string() + ": ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(Slurp(file), c.text) << "the input is never touched";
+    EXPECT_EQ(fs::last_write_time(file), before);
+  }
+  std::size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir)) entries += e.path().extension() == ".json";
+  EXPECT_EQ(entries, std::size(cases)) << "no other file was created";
+}
+
+TEST_F(Host, BadArgumentsAndAMissingPluginAreReported) {
+  EXPECT_EQ(Axhost("").status, 2);
+  EXPECT_EQ(Axhost("frobnicate").status, 2);
+  EXPECT_EQ(Axhost("scale m").status, 2);
+  HostRun help = Axhost("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* command : {"new", "show", "scale", "--plugin"}) EXPECT_NE(help.out.find(command), std::string::npos);
+  HostRun noPlugin = Axhost("--plugin /nonexistent/Qtxmod_lin.so show");
+  EXPECT_EQ(noPlugin.status, 1);
+  EXPECT_EQ(noPlugin.err.rfind("error: cannot load plug-in /nonexistent/Qtxmod_lin.so: ", 0), 0u) << noPlugin.err;
+  HostRun missingFile = Axhost("show /nonexistent/setup.json");
+  EXPECT_EQ(missingFile.status, 2);
+  EXPECT_EQ(missingFile.err, "error: /nonexistent/setup.json: cannot read: No such file or directory\n");
+}
+
+}  // namespace
