@@ -36,6 +36,15 @@ int RunShow(const PluginModule& module, const std::optional<std::string>& file, 
 int RunScale(const PluginModule& module, const std::optional<std::string>& file, const std::string& unit,
              const std::string& name, Io io);
 
+// `design current|speed|position`: what the Tune button of that loop does
+// (the design from the passband, then the encodings and decodings of the
+// loop's gains); with `output` the changed setup is written there.
+int RunDesign(const PluginModule& module, const std::optional<std::string>& file, const std::string& loop,
+              const std::optional<std::string>& output, Io io);
+// `filters`: the drive's three biquad slots as EncodeFilters fills them, with
+// the response of each used slot; `csv` prints the response only, as CSV.
+int RunFilters(const PluginModule& module, const std::optional<std::string>& file, bool csv, Io io);
+
 // `show` and `scale` take an optional FILE before their other arguments: the
 // first argument is the file when it ends in ".json", contains a '/' or names
 // an existing file.

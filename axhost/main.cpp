@@ -61,6 +61,24 @@ int main(int argc, char** argv) {
       ->expected(2, 3)
       ->required();
 
+  std::vector<std::string> designArgs;
+  std::string designOutput;
+  CLI::App* cmdDesign = app.add_subcommand(
+      "design", "Design a controller from its passband and damping, as the loop's Tune button does, and encode its "
+                "gains into the registers; print passband, damping, gains, registers and the gains the registers hold");
+  cmdDesign->add_option("LOOP FILE", designArgs, "current|speed|position [FILE]")->expected(1, 2)->required();
+  cmdDesign->add_option("-o,--output", designOutput, "Write the changed setup to this file");
+
+  std::vector<std::string> filtersArgs;
+  bool filtersCsv = false;
+  CLI::App* cmdFilters = app.add_subcommand(
+      "filters", "Design the drive's three biquad filters into their slots and print each used slot with its "
+                 "registers and its response (quantised beside the ideal design)");
+  cmdFilters->add_option("FILE", filtersArgs, "[FILE]")->expected(0, 1);
+  cmdFilters->add_flag("--csv", filtersCsv,
+                       "Print the response only, as CSV: slot,filter,frequency_hz,magnitude_db,phase_deg,"
+                       "ideal_magnitude_db,ideal_phase_deg");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -87,6 +105,17 @@ int main(int argc, char** argv) {
   if (cmdScale->parsed()) {
     auto file = TakeFile(scaleArgs, 2);
     return axhost::RunScale(module, file, scaleArgs[0], scaleArgs[1], io);
+  }
+  if (cmdDesign->parsed()) {
+    const std::optional<std::string> file =
+        designArgs.size() > 1 ? std::optional<std::string>(designArgs[1]) : std::nullopt;
+    const std::optional<std::string> output =
+        designOutput.empty() ? std::nullopt : std::optional<std::string>(designOutput);
+    return axhost::RunDesign(module, file, designArgs[0], output, io);
+  }
+  if (cmdFilters->parsed()) {
+    auto file = TakeFile(filtersArgs, 0);
+    return axhost::RunFilters(module, file, filtersCsv, io);
   }
   return axhost::kExitBadInput;
 }

@@ -37,4 +37,6 @@ int RunDecodeStep(CMC_Setup& setup, std::string_view writes);
 int RunEncodeStep(CMC_Setup& setup, std::string_view writes);
 
 // The steps of each codec, for the registry and for tests.
-std::span<const CodecStep> SamplingCodecSteps();
+std::span<const CodecStep> SamplingCodecSteps();    // SamplingCodec.cpp
+std::span<const CodecStep> LoopCodecSteps();        // LoopCodec.cpp
+std::span<const CodecStep> ProtectionCodecSteps();  // ProtectionCodec.cpp
