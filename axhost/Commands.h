@@ -45,6 +45,15 @@ int RunDesign(const PluginModule& module, const std::optional<std::string>& file
 // the response of each used slot; `csv` prints the response only, as CSV.
 int RunFilters(const PluginModule& module, const std::optional<std::string>& file, bool csv, Io io);
 
+// `compute`: runs the module's ComputeAllOptions and prints the user
+// parameters (name, value in the shown unit, unit, range) and the options it
+// wrote; with `output` the resulting setup is written there.
+int RunCompute(const PluginModule& module, const std::optional<std::string>& file,
+               const std::optional<std::string>& output, Io io);
+// `encode`: EncodeRegisters then DecodeRegisters (the normalisation the
+// dialogs run), written to `output`: the registers for edited user values.
+int RunEncode(const PluginModule& module, const std::optional<std::string>& file, const std::string& output, Io io);
+
 // `show` and `scale` take an optional FILE before their other arguments: the
 // first argument is the file when it ends in ".json", contains a '/' or names
 // an existing file.

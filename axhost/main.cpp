@@ -79,6 +79,22 @@ int main(int argc, char** argv) {
                        "Print the response only, as CSV: slot,filter,frequency_hz,magnitude_db,phase_deg,"
                        "ideal_magnitude_db,ideal_phase_deg");
 
+  std::vector<std::string> computeArgs;
+  std::string computeOutput;
+  CLI::App* cmdCompute = app.add_subcommand(
+      "compute", "Run the plug-in's ComputeAllOptions: derive the user parameters, their ranges, the control "
+                 "structure options and the load units from the registers; print the user parameters and the options");
+  cmdCompute->add_option("FILE", computeArgs, "[FILE]")->expected(0, 1);
+  cmdCompute->add_option("-o,--output", computeOutput, "Write the resulting setup to this file");
+
+  std::vector<std::string> encodeArgs;
+  std::string encodeOutput;
+  CLI::App* cmdEncode = app.add_subcommand(
+      "encode", "Encode the user parameters into the drive registers, then decode them again (what the dialogs do "
+                "after an edit), and write the result");
+  cmdEncode->add_option("FILE", encodeArgs, "[FILE]")->expected(0, 1);
+  cmdEncode->add_option("-o,--output", encodeOutput, "The file to write (required)")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -105,6 +121,16 @@ int main(int argc, char** argv) {
   if (cmdScale->parsed()) {
     auto file = TakeFile(scaleArgs, 2);
     return axhost::RunScale(module, file, scaleArgs[0], scaleArgs[1], io);
+  }
+  if (cmdCompute->parsed()) {
+    auto file = TakeFile(computeArgs, 0);
+    const std::optional<std::string> output =
+        computeOutput.empty() ? std::nullopt : std::optional<std::string>(computeOutput);
+    return axhost::RunCompute(module, file, output, io);
+  }
+  if (cmdEncode->parsed()) {
+    auto file = TakeFile(encodeArgs, 0);
+    return axhost::RunEncode(module, file, encodeOutput, io);
   }
   if (cmdDesign->parsed()) {
     const std::optional<std::string> file =

@@ -34,7 +34,7 @@ struct Registry {
 const Registry& registry() {
   static const Registry instance = [] {
     Registry r;
-    for (std::span<const CodecStep> steps : {SamplingCodecSteps(), LoopCodecSteps(), ProtectionCodecSteps()})
+    for (std::span<const CodecStep> steps : {SamplingCodecSteps(), LoopCodecSteps(), ProtectionCodecSteps(), ConfigCodecSteps()})
       for (const CodecStep& step : steps)
         (step.direction == CodecDirection::Decode ? r.decode : r.encode).emplace(std::string(step.writes), &step);
     return r;

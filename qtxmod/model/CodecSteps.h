@@ -40,3 +40,4 @@ int RunEncodeStep(CMC_Setup& setup, std::string_view writes);
 std::span<const CodecStep> SamplingCodecSteps();    // SamplingCodec.cpp
 std::span<const CodecStep> LoopCodecSteps();        // LoopCodec.cpp
 std::span<const CodecStep> ProtectionCodecSteps();  // ProtectionCodec.cpp
+std::span<const CodecStep> ConfigCodecSteps();      // ConfigCodec.cpp

@@ -1,0 +1,4 @@
+#include "CodecDrivers.h"
+
+void DecodeRegisters(CMC_Setup&) {}
+void EncodeRegisters(CMC_Setup&) {}

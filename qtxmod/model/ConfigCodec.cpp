@@ -1,0 +1,3 @@
+#include "CodecSteps.h"
+
+std::span<const CodecStep> ConfigCodecSteps() { return {}; }
