@@ -1,0 +1,40 @@
+// Derived limits, the control structure options, the load's unit types and
+// the speed feedforward rule.
+//
+// Limits are set in base units and only on parameters that exist; a routine
+// never creates a parameter. Each returns 1 when it did its work, 0 when a
+// name it needs is missing (then the limit it would have set is left alone).
+#pragma once
+
+class CMC_Setup;
+
+// The whole parameter limits stage, its steps in the drive's order.
+int SetParameterLimits(CMC_Setup& setup);
+
+// Single rows, as the dialogs and the register decoders call them.
+int SetEncResLimits(CMC_Setup& setup);      // "EncRes": maximum "PolePitch"
+int SetMaxCurrentLimits(CMC_Setup& setup);  // "MAX_CURRENT": [0, min(In, InPS)]
+
+// The analogue reference limits, all rows in order, and each row alone.
+int SetAnalogueReferenceLimits(CMC_Setup& setup);
+int SetFilterLimits(CMC_Setup& setup);          // "filter"
+int SetDeadBandPointLimits(CMC_Setup& setup);   // "DeadBand_Point"
+int SetDeadBandRangeLimits(CMC_Setup& setup);   // "DeadBand_Range"
+int SetPosMaxLimits(CMC_Setup& setup);          // "POS_max"
+int SetPosMinLimits(CMC_Setup& setup);          // "POS_min"
+int SetSpdMaxLimits(CMC_Setup& setup);          // "SPD_max"
+int SetSpdMinLimits(CMC_Setup& setup);          // "SPD_min"
+int SetCrtMaxLimits(CMC_Setup& setup);          // "CRT_max"
+int SetCrtMinLimits(CMC_Setup& setup);          // "CRT_min"
+
+// The options that tell the host which loops are closed and where the
+// feedback sits; 0 for a control mode the drive does not have.
+int SetControlStructureOptions(CMC_Setup& setup);
+
+// Rotary or linear units for the load-side parameters and variables, from
+// "TransmissionType"; always 1.
+int SwitchUnitTypes(CMC_Setup& setup);
+
+// Speed feed-forward on (and ACR bit 14 set) unless the position loop runs
+// with a speed loop of its own.
+int ApplySpeedFeedforwardRule(CMC_Setup& setup);
