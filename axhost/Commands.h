@@ -54,6 +54,14 @@ int RunCompute(const PluginModule& module, const std::optional<std::string>& fil
 // dialogs run), written to `output`: the registers for edited user values.
 int RunEncode(const PluginModule& module, const std::optional<std::string>& file, const std::string& output, Io io);
 
+// `drive run`: loads the setup's registers into a fresh virtual drive on the
+// plant `plantFile` (the example plant when empty), sets the given user
+// variables of the program ("NAME=VALUE"), runs it to its end, and prints each
+// user variable of the program and each drive variable it wrote as
+// NAME=VALUE lines, 17 significant digits.
+int RunDrive(const PluginModule& module, const std::string& driveSpec, const std::optional<std::string>& file,
+             const std::string& program, const std::vector<std::string>& assignments, Io io);
+
 // `show` and `scale` take an optional FILE before their other arguments: the
 // first argument is the file when it ends in ".json", contains a '/' or names
 // an existing file.

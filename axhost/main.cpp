@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::string pluginPath = DefaultPluginPath();
   app.add_option("--plugin", pluginPath, "Plug-in module to load (default: Qtxmod_lin.so beside axhost)");
+  std::string driveSpec = "virtual";
+  app.add_option("--drive", driveSpec, "The drive to talk to: virtual[:PLANT] (a simulated drive and motor; PLANT "
+                                       "is a plant file, default the example plant)");
   app.footer("Exit status: 0 done, 1 the work failed, 2 bad arguments or input.");
 
   bool basic = false;
@@ -95,6 +98,14 @@ int main(int argc, char** argv) {
   cmdEncode->add_option("FILE", encodeArgs, "[FILE]")->expected(0, 1);
   cmdEncode->add_option("-o,--output", encodeOutput, "The file to write (required)")->required();
 
+  CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
+  cmdDrive->require_subcommand(1);
+  std::vector<std::string> runArgs;
+  CLI::App* cmdRun = cmdDrive->add_subcommand(
+      "run", "Load the setup's registers into the drive, set the program's user variables, run the test program to "
+             "its end and print its user variables and the drive variables it wrote as NAME=VALUE lines");
+  cmdRun->add_option("ARGS", runArgs, "[FILE] PROGRAM [VAR=VALUE...]")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -131,6 +142,17 @@ int main(int argc, char** argv) {
   if (cmdEncode->parsed()) {
     auto file = TakeFile(encodeArgs, 0);
     return axhost::RunEncode(module, file, encodeOutput, io);
+  }
+  if (cmdRun->parsed()) {
+    // [FILE] PROGRAM [VAR=VALUE...]: a program name never holds '=' nor ends in ".json".
+    std::optional<std::string> file;
+    if (runArgs.size() >= 2 && axhost::LooksLikeSetupFile(runArgs[0]) && runArgs[1].find('=') == std::string::npos) {
+      file = runArgs[0];
+      runArgs.erase(runArgs.begin());
+    }
+    const std::string program = runArgs[0];
+    const std::vector<std::string> assignments(runArgs.begin() + 1, runArgs.end());
+    return axhost::RunDrive(module, driveSpec, file, program, assignments, io);
   }
   if (cmdDesign->parsed()) {
     const std::optional<std::string> file =

@@ -1,0 +1,1 @@
+// placeholder: the virtual drive is being built
