@@ -1,10 +1,158 @@
+// `axhost filters`: the drive's three biquad slots as register encoding fills
+// them, and what each used slot does to the signal it filters: the response
+// of the quantised registers beside the floating design, so that a user sees
+// at once whether the drive's 32-bit coefficients hold the filter.
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "BiquadDesign.h"
 #include "Commands.h"
+#include "FeatureProbes.h"
+#include "FilterResponse.h"
+#include "Scales.h"
 
 namespace axhost {
+namespace {
 
-int RunFilters(const PluginModule&, const std::optional<std::string>&, bool, Io io) {
-  io.err << "error: filters: not available yet\n";
-  return kExitFailed;
+// Points of the response: log-spaced from 1 Hz to the speed-loop Nyquist
+// frequency, ten per decade for the usual drives.
+constexpr int kResponsePoints = 31;
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::vector<double> ResponseFrequencies(double nyquist_Hz) {
+  std::vector<double> f;
+  const double decades = std::log10(nyquist_Hz);
+  for (int i = 0; i < kResponsePoints; ++i) f.push_back(std::pow(10.0, decades * i / (kResponsePoints - 1)));
+  f.back() = nyquist_Hz;
+  return f;
+}
+
+struct SlotView {
+  int slot;
+  int filter;
+  int location;
+  int type;
+  BiquadFilterParameters parameters;
+  BiquadRegisters registers;
+  BiquadCoefficients ideal;
+};
+
+std::string Describe(const SlotView& v, const CBiquadDesign& design) {
+  std::string text = "Slot " + std::to_string(v.slot) + ": filter " + std::to_string(v.filter) + ", " +
+                     BiquadLocationName(v.location) + ", " + design.GetTypeName(v.type);
+  if (BiquadTypeUsesF2(v.type)) {
+    text += Format(", lead F1 %g Hz", v.parameters.f1_Hz) + Format(", lag F2 %g Hz", v.parameters.f2_Hz);
+  } else {
+    text += Format(", F1 %g Hz", v.parameters.f1_Hz);
+    if (BiquadTypeUsesQ(v.type)) text += Format(", Q %g", v.parameters.q);
+  }
+  return text;
+}
+
+void PrintSlot(std::ostream& out, const SlotView& v, const CBiquadDesign& design, const std::vector<double>& freqs,
+               double period_s) {
+  out << Describe(v, design) << '\n';
+  const std::string prefix = "BQ" + std::to_string(v.slot);
+  const double values[6] = {v.registers.b0, v.registers.b1, v.registers.b2,
+                            v.registers.a1, v.registers.a2, v.registers.sf};
+  const char* suffixes[6] = {"B0", "B1", "B2", "A1", "A2", "SF"};
+  for (int i = 0; i < 6; ++i) out << "  " << prefix << suffixes[i] << Format(" %12.0f", values[i]) << '\n';
+  out << "  frequency_Hz  magnitude_dB  phase_deg  ideal_magnitude_dB  ideal_phase_deg\n";
+  for (double f : freqs) {
+    const std::complex<double> h = BiquadResponse(v.registers, f, period_s);
+    const std::complex<double> ideal = BiquadResponse(v.ideal, f, period_s);
+    out << Format("  %12.3f", f) << Format("  %12.4f", MagnitudeDb(h)) << Format("  %9.2f", PhaseDeg(h))
+        << Format("  %18.4f", MagnitudeDb(ideal)) << Format("  %15.2f", PhaseDeg(ideal)) << '\n';
+  }
+}
+
+void PrintCsv(std::ostream& out, const std::vector<SlotView>& slots, const std::vector<double>& freqs,
+              double period_s) {
+  out << "slot,filter,frequency_hz,magnitude_db,phase_deg,ideal_magnitude_db,ideal_phase_deg\n";
+  for (const SlotView& v : slots) {
+    for (double f : freqs) {
+      const std::complex<double> h = BiquadResponse(v.registers, f, period_s);
+      const std::complex<double> ideal = BiquadResponse(v.ideal, f, period_s);
+      out << v.slot << ',' << v.filter << ',' << Format("%.9g", f) << ',' << Format("%.9g", MagnitudeDb(h)) << ','
+          << Format("%.9g", PhaseDeg(h)) << ',' << Format("%.9g", MagnitudeDb(ideal)) << ','
+          << Format("%.9g", PhaseDeg(ideal)) << '\n';
+    }
+  }
+}
+
+}  // namespace
+
+int RunFilters(const PluginModule& module, const std::optional<std::string>& file, bool csv, Io io) {
+  auto setup = LoadInput(file, module, io);
+  if (!setup) return kExitBadInput;
+  auto fail = [&](const std::string& message) {
+    PrintMissingNames(io.err);
+    io.err << "error: filters: " << message << '\n';
+    return kExitFailed;
+  };
+  if (!HasCurrentReferenceFilter(*setup)) return fail("this drive has no biquad filters (no \"IQREF_BQ_INI\")");
+
+  // The drive runs the slots at the period its registers give; the design
+  // takes "Ts_S", which decoding keeps equal to it.
+  const double period_s = SpeedLoopPeriod(*setup);
+  if (!(std::isfinite(period_s) && period_s > 0.0)) return fail("SLPER, PWMPER and DSP_freq give no speed-loop period");
+  const double nyquist_Hz = 0.5 / period_s;
+  if (!(nyquist_Hz > 1.0)) return fail(Format("the speed-loop Nyquist frequency %g Hz is not above 1 Hz", nyquist_Hz));
+
+  CBiquadDesign design;
+  if (!design.EncodeFilters(*setup)) return fail(design.GetLastError());
+
+  const BiquadSlotPlan plan = PlanBiquadSlots(*setup);
+  std::vector<SlotView> slots;
+  for (int s = 1; s <= plan.usedSlots; ++s) {
+    SlotView v{};
+    v.slot = s;
+    v.filter = plan.filterOfSlot[static_cast<std::size_t>(s - 1)];
+    v.location = plan.locationOfSlot[static_cast<std::size_t>(s - 1)];
+    v.parameters = ReadBiquadFilterParameters(*setup, v.filter);
+    // EncodeFilters has accepted the type, so it is one of 0..9.
+    v.type = static_cast<int>(std::trunc(v.parameters.type));
+    const std::string prefix = "BQ" + std::to_string(s);
+    v.registers = {
+        setup->GetParameterValueInBaseUnit(prefix + "B0"), setup->GetParameterValueInBaseUnit(prefix + "B1"),
+        setup->GetParameterValueInBaseUnit(prefix + "B2"), setup->GetParameterValueInBaseUnit(prefix + "A1"),
+        setup->GetParameterValueInBaseUnit(prefix + "A2"), setup->GetParameterValueInBaseUnit(prefix + "SF")};
+    design.ComputeFilter(*setup, v.filter);
+    v.ideal = design.GetCoefficients();
+    slots.push_back(v);
+  }
+
+  const double designPeriod_s = setup->GetParameterValueInBaseUnit("Ts_S");
+  if (std::fabs(designPeriod_s - period_s) > 1e-9 * period_s)
+    io.err << "warning: \"Ts_S\" is " << Format("%g", designPeriod_s) << " s but SLPER, PWMPER and DSP_freq give "
+           << Format("%g", period_s)
+           << " s: the filters are designed for \"Ts_S\" and shown at the period the drive runs\n";
+
+  const std::vector<double> freqs = ResponseFrequencies(nyquist_Hz);
+  if (csv) {
+    PrintCsv(io.out, slots, freqs, period_s);
+  } else {
+    io.out << "Speed-loop period " << Format("%g", period_s * 1e6) << " µs, Nyquist frequency "
+           << Format("%g", nyquist_Hz) << " Hz\n";
+    io.out << "SPDREF_BQ_INI " << plan.countOfLocation[0] << ", IQREF_BQ_INI " << plan.countOfLocation[1]
+           << ", ASPD_BQ_INI " << plan.countOfLocation[2] << '\n';
+    for (const SlotView& v : slots) {
+      io.out << '\n';
+      PrintSlot(io.out, v, design, freqs, period_s);
+    }
+    for (int s = plan.usedSlots + 1; s <= kBiquadSlotCount; ++s)
+      io.out << "\nSlot " << s << ": unused (all six registers 0)\n";
+  }
+  PrintMissingNames(io.err);
+  return kExitOk;
 }
 
 }  // namespace axhost
