@@ -1,15 +1,133 @@
+// `compute` and `encode`: what the host does with a setup before it shows it
+// (ComputeAllOptions through the loaded module) and what the dialogs do after
+// an edit (EncodeRegisters, then DecodeRegisters).
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CodecDrivers.h"
 #include "Commands.h"
+#include "axcore/Diagnostics.h"
+#include "axcore/Names.h"
+#include "axcore/SetupFile.h"
 
 namespace axhost {
+namespace {
 
-int RunCompute(const PluginModule&, const std::optional<std::string>&, const std::optional<std::string>&, Io io) {
-  io.err << "error: compute: not available yet\n";
-  return kExitFailed;
+constexpr const char* kEmbeddedInput = "embedded linear-drive example";
+
+std::string InputName(const std::optional<std::string>& file) { return file ? *file : kEmbeddedInput; }
+
+std::string Number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
 }
 
-int RunEncode(const PluginModule&, const std::optional<std::string>&, const std::string&, Io io) {
-  io.err << "error: encode: not available yet\n";
-  return kExitFailed;
+// Columns count characters, not bytes: units such as "µm" and "°C" are UTF-8.
+std::size_t Width(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// Name and unit left-aligned, numbers right-aligned, two blanks between.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  constexpr bool kRight[] = {false, true, false, true, true};
+  std::size_t width[std::size(kRight)] = {};
+  for (const auto& row : rows)
+    for (std::size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Width(row[i]));
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      const std::string pad(width[i] - Width(row[i]), ' ');
+      if (i > 0) line += "  ";
+      line += kRight[i] ? pad + row[i] : row[i] + (i + 1 < row.size() ? pad : "");
+    }
+    out << line << '\n';
+  }
+}
+
+// The user parameters as the dialogs show them: value and range in the shown
+// unit; "-" for a bound the setup does not have.
+void PrintUserParameters(const CMC_Setup& setup, std::ostream& out) {
+  std::vector<std::vector<std::string>> rows{{"name", "value", "unit", "minimum", "maximum"}};
+  for (const auto& p : setup.Parameters()) {
+    if (p->GetKind() != ParameterKind::User) continue;
+    const double shown = p->GetShownUnit().GetFactorToBase();
+    auto bound = [&](bool has, double value) { return has ? Number(value / shown) : std::string("-"); };
+    rows.push_back({p->GetName(), Number(p->GetValueInShownUnit()), p->GetShownUnit().GetName(),
+                    bound(p->HasMin(), p->GetMinInBaseUnit()), bound(p->HasMax(), p->GetMaxInBaseUnit())});
+  }
+  PrintTable(out, rows);
+}
+
+// The options whose text the computation changed or that it added, in the
+// setup's order.
+void PrintWrittenOptions(const std::vector<std::pair<std::string, std::string>>& before, const CMC_Setup& setup,
+                         std::ostream& out) {
+  std::vector<const std::pair<std::string, std::string>*> written;
+  for (const auto& option : setup.Options()) {
+    const auto old = std::find_if(before.begin(), before.end(), [&](const auto& b) {
+      return axcore::EqualsIgnoreCase(b.first, option.first);
+    });
+    if (old == before.end() || old->second != option.second) written.push_back(&option);
+  }
+  out << '\n' << "options written:" << (written.empty() ? " none" : "") << '\n';
+  for (const auto* option : written) out << option->first << " = " << option->second << '\n';
+}
+
+}  // namespace
+
+int RunCompute(const PluginModule& module, const std::optional<std::string>& file,
+               const std::optional<std::string>& output, Io io) {
+  auto setup = LoadInput(file, module, io);
+  if (!setup) return kExitBadInput;
+  if (module.computeAllOptions == nullptr) {
+    io.err << "error: " << InputName(file) << ": cannot compute: the plug-in does not export ComputeAllOptions\n";
+    return kExitFailed;
+  }
+  // Names reported before this run belong to someone else.
+  axcore::TakeMissingNames();
+  const auto optionsBefore = setup->Options();
+  // The export lets no exception out; the host calls it as it is.
+  module.computeAllOptions(setup.get());
+
+  PrintUserParameters(*setup, io.out);
+  PrintWrittenOptions(optionsBefore, *setup, io.out);
+  PrintMissingNames(io.err);
+  if (output) {
+    if (std::string error = axcore::SaveSetupFile(*setup, *output); !error.empty()) {
+      io.err << "error: " << error << '\n';
+      return kExitFailed;
+    }
+  }
+  return kExitOk;
+}
+
+int RunEncode(const PluginModule& module, const std::optional<std::string>& file, const std::string& output, Io io) {
+  auto setup = LoadInput(file, module, io);
+  if (!setup) return kExitBadInput;
+  axcore::TakeMissingNames();
+  try {
+    // The dialogs' normalisation: registers from the user values, then the
+    // user values as the registers hold them, with their ranges refreshed.
+    EncodeRegisters(*setup);
+    DecodeRegisters(*setup);
+  } catch (const std::exception& e) {
+    PrintMissingNames(io.err);
+    io.err << "error: " << InputName(file) << ": cannot encode: " << e.what() << '\n';
+    return kExitFailed;
+  }
+  PrintMissingNames(io.err);
+  if (std::string error = axcore::SaveSetupFile(*setup, output); !error.empty()) {
+    io.err << "error: " << error << '\n';
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
 }  // namespace axhost

@@ -3,4 +3,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh default
-exec build/default/bin/axhost show "$@"
+exec build/default/bin/axhost compute "$@"

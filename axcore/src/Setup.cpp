@@ -306,3 +306,52 @@ void CMC_Setup::SetOption(std::string_view name, std::string_view text) {
 void CMC_Setup::ClearOption(std::string_view name) {
   std::erase_if(m_options, [&](const auto& option) { return axcore::EqualsIgnoreCase(option.first, name); });
 }
+
+namespace {
+
+// The pin named by one entry of "OutputPortPins", blanks around it allowed;
+// -1 for an entry that names no pin (empty, not a number, out of range).
+int PinOfPortEntry(std::string_view entry) {
+  while (!entry.empty() && (entry.front() == ' ' || entry.front() == '\t')) entry.remove_prefix(1);
+  while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t')) entry.remove_suffix(1);
+  if (entry.empty()) return -1;
+  int pin = 0;
+  for (char c : entry) {
+    if (c < '0' || c > '9') return -1;
+    if (pin > (std::numeric_limits<int>::max() - (c - '0')) / 10) return -1;
+    pin = pin * 10 + (c - '0');
+  }
+  return pin;
+}
+
+// Calls visit(port, pin) for each entry of "OutputPortPins" in port order
+// until it returns true; the port it stopped at, or -1.
+template <typename Visit>
+int FindOutputPort(const CMC_Setup& setup, Visit visit) {
+  const std::string list = setup.GetOptionNoError("OutputPortPins");
+  if (list.empty()) return -1;
+  std::string_view rest = list;
+  for (int port = 0;; ++port) {
+    const std::size_t comma = rest.find(',');
+    if (visit(port, PinOfPortEntry(rest.substr(0, comma)))) return port;
+    if (comma == std::string_view::npos) return -1;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+}  // namespace
+
+int CMC_Setup::GetIOPinFromPort(int port) const {
+  int found = 0;
+  FindOutputPort(*this, [&](int p, int pin) {
+    if (p != port) return false;
+    found = pin < 0 ? 0 : pin;
+    return true;
+  });
+  return found;
+}
+
+int CMC_Setup::GetIOPortFromPin(int pin) const {
+  const int port = FindOutputPort(*this, [&](int, int entryPin) { return entryPin >= 0 && entryPin == pin; });
+  return port < 0 ? 0 : port;
+}

@@ -196,6 +196,16 @@ class CMC_Setup {
   void ClearOption(std::string_view name);
   const std::vector<std::pair<std::string, std::string>>& Options() const { return m_options; }
 
+  // --- output ports of the drive. The option "OutputPortPins" lists,
+  // comma-separated, the drive pin of each output port, port 0 first
+  // ("25,26,27,28"). An entry that is not a plain non-negative number is a
+  // port without a pin.
+  // The pin of output port `port`; 0 when the list has no such port or the
+  // port has no pin.
+  int GetIOPinFromPort(int port) const;
+  // The first output port wired to drive pin `pin`; 0 when none is.
+  int GetIOPortFromPin(int pin) const;
+
   // --- identity
   const std::string& GetDescription() const { return m_description; }
   void SetDescription(std::string_view text) { m_description = text; }
