@@ -5,13 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
-
-namespace {
-
-constexpr const char* kNoDrive = "no drive connected";
-
-}  // namespace
 
 // ---------------------------------------------------------------- quantity
 
@@ -55,6 +50,21 @@ double CMC_Quantity::ScaleOffset() const {
   if (!std::isfinite(factor) || factor == 0.0) return 0.0;
   const double offset = f.offset(m_setup, m_base->GetName());
   return std::isfinite(offset) ? offset : 0.0;
+}
+
+int CMC_Quantity::DriveAccess(const std::function<bool(DriveLink&, std::string&)>& access) {
+  DriveLink* link = CMC_Comm::GetLink();
+  std::string error;
+  if (link == nullptr) {
+    error = kNoDriveConnected;
+  } else if (access(*link, error)) {
+    return 1;
+  } else if (error.empty()) {
+    error = "the drive did not answer for \"" + m_name + "\"";
+  }
+  CMC_Comm::SetLastErrorText(error);
+  m_setup->SetLastDriveError(std::move(error));
+  return 0;
 }
 
 double CMC_Quantity::BaseToInternal(double base) const { return base / ScaleFactor() - ScaleOffset(); }
@@ -111,20 +121,29 @@ int CMC_Parameter::Store(double value) {
 }
 
 int CMC_Parameter::WriteToChip() {
-  GetSetup()->SetLastDriveError(kNoDrive);
-  return 0;
+  return DriveAccess([&](DriveLink& link, std::string& error) {
+    return link.WriteRegister(GetName(), GetValueInInternalUnit(), error);
+  });
 }
 
 // ---------------------------------------------------------------- variable
 
 int CMC_Variable::ReadFromChip() {
-  GetSetup()->SetLastDriveError(kNoDrive);
-  return 0;
+  return DriveAccess([&](DriveLink& link, std::string& error) {
+    double value = 0.0;
+    if (!link.ReadVariable(GetName(), value, error)) return false;
+    if (SetValueInInternalUnit(value) == 0) {
+      error = "drive variable \"" + GetName() + "\" read a value that is not a finite number";
+      return false;
+    }
+    return true;
+  });
 }
 
 int CMC_Variable::WriteToChip() {
-  GetSetup()->SetLastDriveError(kNoDrive);
-  return 0;
+  return DriveAccess([&](DriveLink& link, std::string& error) {
+    return link.WriteVariable(GetName(), GetValueInInternalUnit(), error);
+  });
 }
 
 // ---------------------------------------------------------------- setup

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "axcore/DriveLink.h"
 #include "axcore/Names.h"
 #include "axcore/Units.h"
 
@@ -74,6 +76,10 @@ class CMC_Quantity {
   CMC_Quantity(CMC_Setup* setup, std::string name, const CMC_Unit* base);
   // Applies the write rules and stores; 0 when refused.
   virtual int Store(double value);
+  // Runs one access of the connected drive; on failure (or without a drive)
+  // records the reason for CMC_Comm::GetLastErrorText and the setup, and
+  // gives 0.
+  int DriveAccess(const std::function<bool(DriveLink&, std::string&)>& access);
   void StoreRaw(double value) { m_value = value; }
 
  private:
@@ -109,8 +115,8 @@ class CMC_Parameter : public CMC_Quantity {
   void ClearMin() { m_min.reset(); }
   void ClearMax() { m_max.reset(); }
 
-  // Sends the value to the drive register of this name; 0 on failure with
-  // the reason in the setup's last drive error.
+  // Sends the value (internal units) to the drive register of this name; 0
+  // on failure with the reason in CMC_Comm::GetLastErrorText.
   int WriteToChip();
 
  private:
@@ -222,7 +228,8 @@ class CMC_Setup {
   void SetScaleFunctions(const ScaleFunctions& functions) { m_scale = functions; }
   const ScaleFunctions& GetScaleFunctions() const { return m_scale; }
 
-  // --- drive link: the text of the last failed drive access.
+  // --- the text of the last failed drive access of this setup's parameters
+  // and variables (the same text CMC_Comm::GetLastErrorText gives).
   const std::string& GetLastDriveError() const { return m_lastDriveError; }
   void SetLastDriveError(std::string text) { m_lastDriveError = std::move(text); }
 
