@@ -7,6 +7,23 @@
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
 
+bool FlagEqualsOne(double value) { return std::trunc(value) == 1.0; }
+
+bool IsUsableScale(double scale) { return std::isfinite(scale) && scale != 0.0; }
+
+bool FindStepInputs(const CMC_Setup& setup, std::initializer_list<std::string_view> names, unsigned scales) {
+  bool complete = true;
+  const auto find = [&](std::string_view name) { complete = setup.FindParameter(name) != nullptr && complete; };
+  for (std::string_view name : names) find(name);
+  if ((scales & kCurrentScale) != 0) find("ImaxPS");
+  if ((scales & kMeasuredVoltageScale) != 0) find("VdcMaxMeasurable");
+  if ((scales & kSpeedLoopPeriod) != 0)
+    for (std::string_view name : {"SLPER", "PWMPER", "DSP_freq"}) find(name);
+  if ((scales & kLoadPositionScale) != 0)
+    for (std::string_view name : {"Motor_transmission", "Load_transmission", "EncRes", "SINCOS_fract"}) find(name);
+  return complete;
+}
+
 int SetParameterRange(CMC_Parameter& parameter, double minimum, double maximum) {
   if (!(minimum <= maximum) || !std::isfinite(minimum) || !std::isfinite(maximum)) return 0;
   // A pair of limits set one at a time may have crossed: straighten it first.

@@ -9,6 +9,7 @@
 // (the dialogs, the tests) find them by that name.
 #pragma once
 
+#include <initializer_list>
 #include <span>
 #include <string_view>
 
@@ -29,6 +30,34 @@ struct CodecStep {
 // the minimum above the maximum on the way. 0, changing nothing, when
 // minimum > maximum or a bound is not finite; else 1.
 int SetParameterRange(CMC_Parameter& parameter, double minimum, double maximum);
+
+// A flag "equals 1" when its value truncated to an integer is 1: 1.7 is on,
+// 2 is not.
+bool FlagEqualsOne(double value);
+
+// A drive scale or period a step can convert through. Zero or infinite comes
+// from a zero rating, period, transmission or resolution; converting through
+// it would store 0 or nothing as if it were a value, so the step stops and
+// says it wrote nothing.
+bool IsUsableScale(double scale);
+
+// The inputs of the drive scales a step converts with. The scales read them
+// without checking, so a step looks them up with its own names: a missing one
+// is reported and stops the step instead of reading as 0.
+enum ScaleInputs : unsigned {
+  kNoScale = 0,
+  kCurrentScale = 1u << 0,          // kI: "ImaxPS" (and the optional "ADCbits")
+  kMeasuredVoltageScale = 1u << 1,  // "VdcMaxMeasurable"
+  kSpeedLoopPeriod = 1u << 2,       // Ts_S(c): "SLPER", "PWMPER", "DSP_freq"
+  kLoadPositionScale = 1u << 3,     // sP: transmission, encoder period, interpolation bits
+  kLoadSpeedScale = kLoadPositionScale | kSpeedLoopPeriod,  // vS, and aL as well
+};
+
+// Ordinary lookups of every name and of the inputs of `scales`, none skipped
+// after a first miss, so the host reports each name the setup lacks; true
+// when all exist.
+bool FindStepInputs(const CMC_Setup& setup, std::initializer_list<std::string_view> names,
+                    unsigned scales = kNoScale);
 
 // The step that writes `writes` in that direction (ASCII case ignored), or null.
 const CodecStep* FindCodecStep(CodecDirection direction, std::string_view writes);

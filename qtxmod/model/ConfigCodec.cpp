@@ -19,33 +19,7 @@ namespace {
 
 using Probe = bool (*)(const CMC_Setup&);
 
-// Inputs of the drive scales a step uses. The scales read them without
-// checking; a step looks them up itself, because a missing one would turn the
-// scale into 0 or infinity and the result into a number that looks converted
-// but is not.
-enum ScaleInputs : unsigned {
-  kNoScale = 0,
-  kCurrentScale = 1u << 0,       // kI: "ImaxPS" (and the optional "ADCbits")
-  kSpeedLoopPeriod = 1u << 1,    // Ts_S(c): "SLPER", "PWMPER", "DSP_freq"
-  kLoadPositionScale = 1u << 2,  // sP: transmission, encoder period, interpolation bits
-  kLoadSpeedScale = kLoadPositionScale | kSpeedLoopPeriod,  // vS, and aL as well
-};
-
-// Ordinary lookups of every name, none skipped after a first miss, so the
-// host reports each name the setup lacks; true when all exist.
-bool FindAll(const CMC_Setup& setup, std::initializer_list<std::string_view> names, unsigned scales = kNoScale) {
-  bool complete = true;
-  const auto find = [&](std::string_view name) { complete = setup.FindParameter(name) != nullptr && complete; };
-  for (std::string_view name : names) find(name);
-  if ((scales & kCurrentScale) != 0) find("ImaxPS");
-  if ((scales & kSpeedLoopPeriod) != 0)
-    for (std::string_view name : {"SLPER", "PWMPER", "DSP_freq"}) find(name);
-  if ((scales & kLoadPositionScale) != 0)
-    for (std::string_view name : {"Motor_transmission", "Load_transmission", "EncRes", "SINCOS_fract"}) find(name);
-  return complete;
-}
-
-// Only after FindAll has found the name.
+// Only after FindStepInputs has found the name.
 CMC_Parameter& Param(const CMC_Setup& setup, std::string_view name) { return *setup.FindParameter(name); }
 double Base(const CMC_Setup& setup, std::string_view name) { return Param(setup, name).GetValueInBaseUnit(); }
 double Internal(const CMC_Setup& setup, std::string_view name) { return Param(setup, name).GetValueInInternalUnit(); }
@@ -59,14 +33,6 @@ double Read(const CMC_Setup& setup, std::string_view name, Units units) {
 int Write(CMC_Parameter& target, Units units, double value) {
   return units == Units::Base ? target.SetValueInBaseUnit(value) : target.SetValueInInternalUnit(value);
 }
-
-// A scale or period the drive can work with. Zero or infinite comes from a
-// zero transmission, period or resolution; converting through it would give 0
-// or a non-number, so the step stops and says it wrote nothing.
-bool Usable(double scale) { return std::isfinite(scale) && scale != 0.0; }
-
-// A flag is on when its value truncated to an integer is 1 (1.7 is on, 2 is not).
-bool IsOn(double flag) { return std::trunc(flag) == 1.0; }
 
 // A value truncated toward zero to an int, or nothing when it is not finite or
 // does not fit. Checked before the conversion: such a double has no integer.
@@ -144,7 +110,7 @@ constexpr FlagField kMotorBrake{"BRAKECFG", 0x0001, 0x0001, 0, "isMotorBrake"};
 // Decodes one flag: range [0, rangeMax] first (none when rangeMax is empty).
 int DecodeFlag(CMC_Setup& setup, const FlagField& row, std::optional<double> rangeMax = 1.0,
                Units units = Units::Base) {
-  if (!FindAll(setup, {row.flag, row.reg})) return 0;
+  if (!FindStepInputs(setup, {row.flag, row.reg})) return 0;
   CMC_Parameter& target = Param(setup, row.flag);
   if (rangeMax && !SetParameterRange(target, 0.0, *rangeMax)) return 0;
   const std::optional<std::uint32_t> word = ToWord(Read(setup, row.reg, units));
@@ -166,9 +132,9 @@ struct BitFieldRegister {
 // then builds the word; nothing when a name is missing or the previous value
 // is no register word.
 std::optional<std::uint32_t> BuildWord(const CMC_Setup& setup, const BitFieldRegister& reg) {
-  bool complete = FindAll(setup, {reg.reg});
+  bool complete = FindStepInputs(setup, {reg.reg});
   for (const FlagField* field : reg.fields)
-    if (field->probe == nullptr || field->probe(setup)) complete = FindAll(setup, {field->flag}) && complete;
+    if (field->probe == nullptr || field->probe(setup)) complete = FindStepInputs(setup, {field->flag}) && complete;
   if (!complete) return std::nullopt;
   std::uint32_t word = 0;
   if (reg.keep != 0) {
@@ -179,7 +145,7 @@ std::optional<std::uint32_t> BuildWord(const CMC_Setup& setup, const BitFieldReg
   word |= reg.set;
   for (const FlagField* field : reg.fields)
     if (field->probe == nullptr || field->probe(setup))
-      word = WithField(word, field->mask, IsOn(Base(setup, field->flag)) ? field->on : field->off);
+      word = WithField(word, field->mask, FlagEqualsOne(Base(setup, field->flag)) ? field->on : field->off);
   return word;
 }
 
@@ -252,8 +218,8 @@ const AnalogueQuantity& QuantityOfMode(double controlMode) {
 
 // min = AD5OFF, internal units.
 int DecodeAnalogueMin(CMC_Setup& setup, const AnalogueQuantity& q) {
-  if (!FindAll(setup, {"AD5OFF", q.min}, q.scales)) return 0;
-  if (!Usable(q.scale(setup))) return 0;
+  if (!FindStepInputs(setup, {"AD5OFF", q.min}, q.scales)) return 0;
+  if (!IsUsableScale(q.scale(setup))) return 0;
   if (q.refreshMinRange != nullptr && !q.refreshMinRange(setup)) return 0;
   return Param(setup, q.min).SetValueInInternalUnit(Internal(setup, "AD5OFF"));
 }
@@ -261,9 +227,9 @@ int DecodeAnalogueMin(CMC_Setup& setup, const AnalogueQuantity& q) {
 // max = AD5OFF + CADIN * 2 * sigma * ADCMAX / 65536 * 2^SFTADIN, internal
 // units; sigma = -1 when the load position scale is not above 0.
 int DecodeAnalogueMax(CMC_Setup& setup, const AnalogueQuantity& q) {
-  if (!FindAll(setup, {"CADIN", "SFTADIN", "AD5OFF", q.max}, q.scales | kLoadPositionScale)) return 0;
+  if (!FindStepInputs(setup, {"CADIN", "SFTADIN", "AD5OFF", q.max}, q.scales | kLoadPositionScale)) return 0;
   const double sP = LoadPositionScale(setup);
-  if (!Usable(sP) || !Usable(q.scale(setup))) return 0;
+  if (!IsUsableScale(sP) || !IsUsableScale(q.scale(setup))) return 0;
   if (!q.refreshMaxRange(setup)) return 0;
   const double sigma = sP > 0.0 ? 1.0 : -1.0;
   const double max = Internal(setup, "AD5OFF") + Internal(setup, "CADIN") * 2.0 * sigma * AdcMax(setup) *
@@ -282,12 +248,12 @@ struct SpanRegisters {
 // The drive multiplies the mantissa by 2^SFTADIN whatever its sign, so a
 // negative span wider than 32767 is shifted like a positive one.
 std::optional<SpanRegisters> AnalogueSpan(const CMC_Setup& setup, std::string_view writes) {
-  const bool own = FindAll(setup, {writes, "ControlMode"});
+  const bool own = FindStepInputs(setup, {writes, "ControlMode"});
   if (FindParameterQuiet(setup, "ControlMode") == nullptr) return std::nullopt;  // reported just above
   const AnalogueQuantity& q = QuantityOfMode(Base(setup, "ControlMode"));
-  if (!FindAll(setup, {q.min, q.max}, q.scales | kLoadPositionScale) || !own) return std::nullopt;
+  if (!FindStepInputs(setup, {q.min, q.max}, q.scales | kLoadPositionScale) || !own) return std::nullopt;
   const double sP = LoadPositionScale(setup);
-  if (!Usable(sP) || !Usable(q.scale(setup))) return std::nullopt;
+  if (!IsUsableScale(sP) || !IsUsableScale(q.scale(setup))) return std::nullopt;
   double span = (Internal(setup, q.max) - Internal(setup, q.min)) * 0.5 * 65536.0 / AdcMax(setup);
   if (!(sP > 0.0)) span = -span;
   if (!std::isfinite(span)) return std::nullopt;
@@ -319,17 +285,17 @@ constexpr std::uint32_t kQualAq2Keep = 0xFFFF30FF;
 
 // target = Ts_S(p) * register, the register counting speed-loop periods.
 int DecodeDelay(CMC_Setup& setup, std::string_view target, std::string_view reg) {
-  if (!FindAll(setup, {target, reg, "Ts_S"})) return 0;
+  if (!FindStepInputs(setup, {target, reg, "Ts_S"})) return 0;
   const double ts = Base(setup, "Ts_S");
-  if (!Usable(ts)) return 0;
+  if (!IsUsableScale(ts)) return 0;
   return Param(setup, target).SetValueInBaseUnit(ts * Internal(setup, reg));
 }
 
 // register = time / Ts_S(p), in internal units.
 int EncodeDelay(CMC_Setup& setup, std::string_view reg, std::string_view time) {
-  if (!FindAll(setup, {reg, time, "Ts_S"})) return 0;
+  if (!FindStepInputs(setup, {reg, time, "Ts_S"})) return 0;
   const double ts = Base(setup, "Ts_S");
-  if (!Usable(ts)) return 0;
+  if (!IsUsableScale(ts)) return 0;
   return Param(setup, reg).SetValueInInternalUnit(Base(setup, time) / ts);
 }
 
@@ -340,9 +306,9 @@ std::string_view LimitRegister(double sP, bool negativeLimit) {
 }
 
 int DecodeLimitSwitch(CMC_Setup& setup, std::string_view target, bool negativeLimit) {
-  if (!FindAll(setup, {target, "SWNEGLS", "SWPOSLS"}, kLoadPositionScale)) return 0;
+  if (!FindStepInputs(setup, {target, "SWNEGLS", "SWPOSLS"}, kLoadPositionScale)) return 0;
   const double sP = LoadPositionScale(setup);
-  if (!Usable(sP)) return 0;
+  if (!IsUsableScale(sP)) return 0;
   // The registers are signed 32-bit counts.
   CMC_Parameter& out = Param(setup, target);
   if (!SetParameterRange(out, -2147483648.0 / std::fabs(sP), 2147483647.0 / std::fabs(sP))) return 0;
@@ -350,18 +316,18 @@ int DecodeLimitSwitch(CMC_Setup& setup, std::string_view target, bool negativeLi
 }
 
 int EncodeLimitSwitch(CMC_Setup& setup, std::string_view source, bool negativeLimit) {
-  if (!FindAll(setup, {source, "SWNEGLS", "SWPOSLS"}, kLoadPositionScale)) return 0;
+  if (!FindStepInputs(setup, {source, "SWNEGLS", "SWPOSLS"}, kLoadPositionScale)) return 0;
   const double sP = LoadPositionScale(setup);
-  if (!Usable(sP)) return 0;
+  if (!IsUsableScale(sP)) return 0;
   return Param(setup, LimitRegister(sP, negativeLimit)).SetValueInBaseUnit(Base(setup, source) * sP);
 }
 
 // User value = register / |scale| with range [0, 32767 / |scale|].
 int DecodeScaledLimit(CMC_Setup& setup, std::string_view target, std::string_view reg, unsigned scales,
                       double (*scale)(const CMC_Setup&)) {
-  if (!FindAll(setup, {target, reg}, scales)) return 0;
+  if (!FindStepInputs(setup, {target, reg}, scales)) return 0;
   const double s = std::fabs(scale(setup));
-  if (!Usable(s)) return 0;
+  if (!IsUsableScale(s)) return 0;
   CMC_Parameter& out = Param(setup, target);
   if (!SetParameterRange(out, 0.0, 32767.0 / s)) return 0;
   return out.SetValueInBaseUnit(Base(setup, reg) / s);
@@ -370,9 +336,9 @@ int DecodeScaledLimit(CMC_Setup& setup, std::string_view target, std::string_vie
 // Register = user value * |scale|.
 int EncodeScaledLimit(CMC_Setup& setup, std::string_view reg, std::string_view source, unsigned scales,
                       double (*scale)(const CMC_Setup&)) {
-  if (!FindAll(setup, {reg, source}, scales)) return 0;
+  if (!FindStepInputs(setup, {reg, source}, scales)) return 0;
   const double s = std::fabs(scale(setup));
-  if (!Usable(s)) return 0;
+  if (!IsUsableScale(s)) return 0;
   return Param(setup, reg).SetValueInBaseUnit(Base(setup, source) * s);
 }
 
@@ -393,7 +359,7 @@ int EncodeSCR(CMC_Setup& setup) { return EncodeBitFields(setup, kScr); }
 // ================================================================== ACR
 
 int DecodeControlMode(CMC_Setup& setup) {
-  if (!FindAll(setup, {"ControlMode", "ACR"})) return 0;
+  if (!FindStepInputs(setup, {"ControlMode", "ACR"})) return 0;
   CMC_Parameter& target = Param(setup, "ControlMode");
   if (!SetParameterRange(target, 0.0, 2.0)) return 0;
   const std::optional<std::uint32_t> acr = ToWord(Base(setup, "ACR"));
@@ -404,7 +370,7 @@ int DecodeControlMode(CMC_Setup& setup) {
 }
 
 int DecodeExternalReference(CMC_Setup& setup) {
-  if (!FindAll(setup, {"ExternalReference", "ACR"})) return 0;
+  if (!FindStepInputs(setup, {"ExternalReference", "ACR"})) return 0;
   CMC_Parameter& target = Param(setup, "ExternalReference");
   if (!SetParameterRange(target, 0.0, 1.0)) return 0;
   const std::optional<std::uint32_t> acr = ToWord(Base(setup, "ACR"));
@@ -425,7 +391,7 @@ int DecodeDigitalReferenceType(CMC_Setup& setup) { return DecodeFlag(setup, kDig
 int DecodeSpeedForward(CMC_Setup& setup) { return DecodeFlag(setup, kSpeedForward, std::nullopt, Units::Internal); }
 
 int DecodeisFreezeControl(CMC_Setup& setup) {
-  if (!FindAll(setup, {"isFreezeControl", "ACR", "ControlMode"})) return 0;
+  if (!FindStepInputs(setup, {"isFreezeControl", "ACR", "ControlMode"})) return 0;
   CMC_Parameter& target = Param(setup, "isFreezeControl");
   if (!SetParameterRange(target, 0.0, 1.0)) return 0;
   const std::optional<std::uint32_t> acr = ToWord(Internal(setup, "ACR"));
@@ -438,20 +404,20 @@ int DecodeisFreezeControl(CMC_Setup& setup) {
 int EncodeACR(CMC_Setup& setup) {
   const bool speedForward = HasSpeedForward(setup);
   const bool freezeControl = HasFreezeControl(setup);
-  bool complete = FindAll(setup, {"ACR", "isAutoActivatedAfterPowerOn", "isAnalogueReference", "DigitalReferenceType",
+  bool complete = FindStepInputs(setup, {"ACR", "isAutoActivatedAfterPowerOn", "isAnalogueReference", "DigitalReferenceType",
                                   "PositionControlType", "ControlMode", "ExternalReference"});
-  if (speedForward) complete = FindAll(setup, {"SpeedForward"}) && complete;
-  if (freezeControl) complete = FindAll(setup, {"isFreezeControl"}) && complete;
+  if (speedForward) complete = FindStepInputs(setup, {"SpeedForward"}) && complete;
+  if (freezeControl) complete = FindStepInputs(setup, {"isFreezeControl"}) && complete;
   if (!complete) return 0;
   const std::optional<std::uint32_t> acr = ToWord(Base(setup, "ACR"));
   if (!acr) return 0;
 
-  std::uint32_t v = WithField(*acr, 0x0002, IsOn(Base(setup, "isAutoActivatedAfterPowerOn")) ? 0x0002 : 0);
+  std::uint32_t v = WithField(*acr, 0x0002, FlagEqualsOne(Base(setup, "isAutoActivatedAfterPowerOn")) ? 0x0002 : 0);
 
   // External reference: bit 6 analogue, bit 7 digital; bit 2 gives the
   // digital reference kind and is kept for an analogue one.
-  if (IsOn(Base(setup, "ExternalReference"))) {
-    if (IsOn(Base(setup, "isAnalogueReference"))) {
+  if (FlagEqualsOne(Base(setup, "ExternalReference"))) {
+    if (FlagEqualsOne(Base(setup, "isAnalogueReference"))) {
       v = (v & 0xFF3F) | 0x0040;
     } else {
       v = (v & 0xFF3B) | 0x0080;
@@ -466,7 +432,7 @@ int EncodeACR(CMC_Setup& setup) {
   if (mode == 0.0) {
     v |= 0x0500;
     v = WithField(v, kAcrSpeedLoop,
-                  IsOn(Base(setup, "PositionControlType")) ? kAcrSpeedLoop : 0);
+                  FlagEqualsOne(Base(setup, "PositionControlType")) ? kAcrSpeedLoop : 0);
   } else if (mode == 1.0) {
     v = (v & ~kAcrStructure) | 0x0300;
   } else if (mode == 2.0) {
@@ -499,7 +465,7 @@ int DecodeInputsPolarityType(CMC_Setup& setup) { return DecodeFlag(setup, kInput
 
 int EncodeASR(CMC_Setup& setup) {
   const bool negativeOffered = HasNegativeTransmission(setup);
-  const bool ratioFound = !negativeOffered || FindAll(setup, {"Motor_transmission", "Load_transmission"});
+  const bool ratioFound = !negativeOffered || FindStepInputs(setup, {"Motor_transmission", "Load_transmission"});
   const std::optional<std::uint32_t> word = BuildWord(setup, kAsr);
   if (!word || !ratioFound) return 0;
   std::uint32_t v = *word;
@@ -529,7 +495,7 @@ int EncodeUPGRADE(CMC_Setup& setup) { return EncodeBitFields(setup, kUpgrade); }
 // ============================================================== MTSTYPE
 
 int DecodeMotor_TempSensor_Type(CMC_Setup& setup) {
-  if (!FindAll(setup, {"Motor_TempSensor_Type", "MTSTYPE"})) return 0;
+  if (!FindStepInputs(setup, {"Motor_TempSensor_Type", "MTSTYPE"})) return 0;
   CMC_Parameter& target = Param(setup, "Motor_TempSensor_Type");
   if (!SetParameterRange(target, 0.0, 1.0)) return 0;
   const std::optional<int> type = ToInt(Base(setup, "MTSTYPE"));
@@ -538,15 +504,15 @@ int DecodeMotor_TempSensor_Type(CMC_Setup& setup) {
 }
 
 int EncodeMTSTYPE(CMC_Setup& setup) {
-  if (!FindAll(setup, {"MTSTYPE", "Motor_TempSensor_Type"})) return 0;
-  return Param(setup, "MTSTYPE").SetValueInBaseUnit(IsOn(Base(setup, "Motor_TempSensor_Type")) ? 1.0 : 0.0);
+  if (!FindStepInputs(setup, {"MTSTYPE", "Motor_TempSensor_Type"})) return 0;
+  return Param(setup, "MTSTYPE").SetValueInBaseUnit(FlagEqualsOne(Base(setup, "Motor_TempSensor_Type")) ? 1.0 : 0.0);
 }
 
 // ==================================================== CAN and axis identity
 
 // "AAR_table" holds the axis id plus 256, or 0 for axis id 0.
 int DecodeAxis_ID_list(CMC_Setup& setup) {
-  if (!FindAll(setup, {"Axis_ID_list", "AAR_table"})) return 0;
+  if (!FindStepInputs(setup, {"Axis_ID_list", "AAR_table"})) return 0;
   CMC_Parameter& target = Param(setup, "Axis_ID_list");
   if (!SetParameterRange(target, 0.0, 511.0)) return 0;
   const double aar = Base(setup, "AAR_table");
@@ -554,7 +520,7 @@ int DecodeAxis_ID_list(CMC_Setup& setup) {
 }
 
 int EncodeAAR_table(CMC_Setup& setup) {
-  if (!FindAll(setup, {"AAR_table", "Axis_ID_list"})) return 0;
+  if (!FindStepInputs(setup, {"AAR_table", "Axis_ID_list"})) return 0;
   const double id = Base(setup, "Axis_ID_list");
   return Param(setup, "AAR_table").SetValueInBaseUnit(std::trunc(id) != 0.0 ? id + 256.0 : 0.0);
 }
@@ -568,7 +534,7 @@ int EncodeLSS_Active(CMC_Setup& setup) { return EncodeBitFields(setup, kLss); }
 int DecodeisMotorBrake(CMC_Setup& setup) { return DecodeFlag(setup, kMotorBrake, 1.0, Units::Internal); }
 
 int DecodeMotorBrake_output(CMC_Setup& setup) {
-  if (!FindAll(setup, {"MotorBrake_output", "BRAKECFG"})) return 0;
+  if (!FindStepInputs(setup, {"MotorBrake_output", "BRAKECFG"})) return 0;
   const std::optional<std::uint32_t> cfg = ToWord(Internal(setup, "BRAKECFG"));
   if (!cfg) return 0;
   const int pin = static_cast<int>((*cfg >> 8) & 0xFF);
@@ -582,7 +548,7 @@ int DecodeMotorBrake_releasetime(CMC_Setup& setup) {
 int DecodeMotorBrake_applytime(CMC_Setup& setup) { return DecodeDelay(setup, "MotorBrake_applytime", "BRAKEAPPLYDELAY"); }
 
 int EncodeBRAKECFG(CMC_Setup& setup) {
-  if (!FindAll(setup, {"BRAKECFG", "MotorBrake_output", "isMotorBrake"})) return 0;
+  if (!FindStepInputs(setup, {"BRAKECFG", "MotorBrake_output", "isMotorBrake"})) return 0;
   const std::optional<int> port = ToInt(Internal(setup, "MotorBrake_output"));
   if (!port) return 0;
   // The drive pin of the brake's output port in bits 8 to 15, "fitted" in bit 0.
@@ -611,9 +577,9 @@ int DecodeFreezeControl_errband(CMC_Setup& setup) {
 }
 
 int DecodeFreezeControl_time(CMC_Setup& setup) {
-  if (!FindAll(setup, {"FreezeControl_time", "TONPOSOK_FC", "Ts_S"})) return 0;
+  if (!FindStepInputs(setup, {"FreezeControl_time", "TONPOSOK_FC", "Ts_S"})) return 0;
   const double ts = Base(setup, "Ts_S");
-  if (!Usable(ts)) return 0;
+  if (!IsUsableScale(ts)) return 0;
   CMC_Parameter& target = Param(setup, "FreezeControl_time");
   if (!SetParameterRange(target, 0.0, 65535.0 * ts)) return 0;
   return target.SetValueInBaseUnit(ts * Base(setup, "TONPOSOK_FC"));
@@ -624,23 +590,23 @@ int EncodePOSOKLIM_FC(CMC_Setup& setup) {
 }
 
 int EncodeTONPOSOK_FC(CMC_Setup& setup) {
-  if (!FindAll(setup, {"TONPOSOK_FC", "FreezeControl_time", "Ts_S"})) return 0;
+  if (!FindStepInputs(setup, {"TONPOSOK_FC", "FreezeControl_time", "Ts_S"})) return 0;
   const double ts = Base(setup, "Ts_S");
-  if (!Usable(ts)) return 0;
+  if (!IsUsableScale(ts)) return 0;
   return Param(setup, "TONPOSOK_FC").SetValueInBaseUnit(Base(setup, "FreezeControl_time") / ts);
 }
 
 // ================================================ encoder and transmission
 
 int EncodeMECRESL(CMC_Setup& setup) {
-  if (!FindAll(setup, {"MECRESL", "PolePitch", "EncRes"})) return 0;
+  if (!FindStepInputs(setup, {"MECRESL", "PolePitch", "EncRes"})) return 0;
   return Param(setup, "MECRESL").SetValueInBaseUnit(Base(setup, "PolePitch") / Base(setup, "EncRes"));
 }
 
 int EncodeENC2THL(CMC_Setup& setup) {
   const bool fractional = HasElresFract(setup);
-  const bool fractFound = !fractional || FindAll(setup, {"ELRES_FRACT"});
-  if (!FindAll(setup, {"ENC2THL", "EncRes", "PolePitch"}) || !fractFound) return 0;
+  const bool fractFound = !fractional || FindStepInputs(setup, {"ELRES_FRACT"});
+  if (!FindStepInputs(setup, {"ENC2THL", "EncRes", "PolePitch"}) || !fractFound) return 0;
   // Electrical angle per encoder period as a 32-bit fraction of a pole pitch,
   // less the fractional bits the drive keeps apart.
   const double fractBits = fractional ? std::exp2(Base(setup, "ELRES_FRACT")) : 1.0;
@@ -649,13 +615,13 @@ int EncodeENC2THL(CMC_Setup& setup) {
 }
 
 int EncodeELRESL(CMC_Setup& setup) {
-  if (!FindAll(setup, {"ELRESL", "PolePitch", "EncRes", "SINCOS_fract"})) return 0;
+  if (!FindStepInputs(setup, {"ELRESL", "PolePitch", "EncRes", "SINCOS_fract"})) return 0;
   return Param(setup, "ELRESL")
       .SetValueInBaseUnit(Base(setup, "PolePitch") * InterpolationCounts(setup) / Base(setup, "EncRes"));
 }
 
 int EncodeELRES_FRACT(CMC_Setup& setup) {
-  if (!FindAll(setup, {"ELRES_FRACT", "PolePitch", "EncRes", "SINCOS_fract"})) return 0;
+  if (!FindStepInputs(setup, {"ELRES_FRACT", "PolePitch", "EncRes", "SINCOS_fract"})) return 0;
   // b bits count the encoder periods of one pole pitch. The electrical angle
   // keeps 10 - b fractional bits, at most 8; a pole pitch of more than 2^9
   // periods (or less than one) leaves none.
@@ -670,25 +636,25 @@ int EncodeELRES_FRACT(CMC_Setup& setup) {
 }
 
 int DecodeReverseCounting(CMC_Setup& setup) {
-  if (!FindAll(setup, {"ReverseCounting", "COUNTINGDIR"})) return 0;
+  if (!FindStepInputs(setup, {"ReverseCounting", "COUNTINGDIR"})) return 0;
   CMC_Parameter& target = Param(setup, "ReverseCounting");
   if (!SetParameterRange(target, 0.0, 1.0)) return 0;
   return target.SetValueInBaseUnit(Base(setup, "COUNTINGDIR") == 1.0 ? 1.0 : 0.0);
 }
 
 int EncodeCOUNTINGDIR(CMC_Setup& setup) {
-  if (!FindAll(setup, {"COUNTINGDIR", "ReverseCounting"})) return 0;
-  return Param(setup, "COUNTINGDIR").SetValueInBaseUnit(IsOn(Base(setup, "ReverseCounting")) ? 1.0 : 0.0);
+  if (!FindStepInputs(setup, {"COUNTINGDIR", "ReverseCounting"})) return 0;
+  return Param(setup, "COUNTINGDIR").SetValueInBaseUnit(FlagEqualsOne(Base(setup, "ReverseCounting")) ? 1.0 : 0.0);
 }
 
 int EncodeTRANSMISSION(CMC_Setup& setup) {
-  if (!FindAll(setup, {"TRANSMISSION", "Motor_transmission", "Load_transmission"})) return 0;
+  if (!FindStepInputs(setup, {"TRANSMISSION", "Motor_transmission", "Load_transmission"})) return 0;
   const double ratio = Base(setup, "Motor_transmission") / Base(setup, "Load_transmission");
   return Param(setup, "TRANSMISSION").SetValueInBaseUnit(ratio < 0.0 ? -1.0 : 1.0);
 }
 
 int EncodeABSTART_MINMOVE(CMC_Setup& setup) {
-  if (!FindAll(setup, {"ABSTART_MINMOVE", "PolePitch", "EncRes", "SINCOS_fract"})) return 0;
+  if (!FindStepInputs(setup, {"ABSTART_MINMOVE", "PolePitch", "EncRes", "SINCOS_fract"})) return 0;
   // The motionless start must see the motor move by this share of a third of
   // a pole pitch before it accepts the angle.
   const double countsPerPolePitch = Base(setup, "PolePitch") * InterpolationCounts(setup) / Base(setup, "EncRes");
@@ -699,15 +665,15 @@ int EncodeABSTART_MINMOVE(CMC_Setup& setup) {
 // ========================================================= encoder filter
 
 int DecodeisFilterEnc(CMC_Setup& setup) {
-  if (!FindAll(setup, {"isFilterEnc", "QUAL"})) return 0;
+  if (!FindStepInputs(setup, {"isFilterEnc", "QUAL"})) return 0;
   CMC_Parameter& target = Param(setup, "isFilterEnc");
   if (!SetParameterRange(target, 0.0, 1.0)) return 0;
   return target.SetValueInBaseUnit(Base(setup, "QUAL") == 1.0 ? 1.0 : 0.0);
 }
 
 int EncodeQUAL(CMC_Setup& setup) {
-  if (!FindAll(setup, {"QUAL", "isFilterEnc", "FilterEncValue", "QUAL_ACT", "QUAL_AQ2"})) return 0;
-  const bool on = IsOn(Base(setup, "isFilterEnc"));
+  if (!FindStepInputs(setup, {"QUAL", "isFilterEnc", "FilterEncValue", "QUAL_ACT", "QUAL_AQ2"})) return 0;
+  const bool on = FlagEqualsOne(Base(setup, "isFilterEnc"));
   if (!Param(setup, "QUAL").SetValueInBaseUnit(on ? 1.0 : 0.0)) return 0;
   if (!on) return 1;  // the filter fields mean nothing while the filter is off
   const std::optional<int> index = ToInt(Base(setup, "FilterEncValue"));
@@ -740,12 +706,12 @@ int EncodeCACC(CMC_Setup& setup) {
 }
 
 int EncodeGEAR(CMC_Setup& setup) {
-  if (!FindAll(setup, {"GEAR", "GEARSLAVE", "GEARMASTER"})) return 0;
+  if (!FindStepInputs(setup, {"GEAR", "GEARSLAVE", "GEARMASTER"})) return 0;
   return Param(setup, "GEAR").SetValueInBaseUnit(Base(setup, "GEARSLAVE") / Base(setup, "GEARMASTER"));
 }
 
 int DecodeDeadBand_Point(CMC_Setup& setup) {
-  if (!FindAll(setup, {"LEVEL_AD5", "AnalogueInputsRange", "DeadBand_Point"})) return 0;
+  if (!FindStepInputs(setup, {"LEVEL_AD5", "AnalogueInputsRange", "DeadBand_Point"})) return 0;
   if (!SetDeadBandPointLimits(setup)) return 0;
   const double range = Base(setup, "AnalogueInputsRange");
   return Param(setup, "DeadBand_Point")
@@ -753,36 +719,36 @@ int DecodeDeadBand_Point(CMC_Setup& setup) {
 }
 
 int DecodeDeadBand_Range(CMC_Setup& setup) {
-  if (!FindAll(setup, {"E_LEVEL_AD5", "AnalogueInputsRange", "DeadBand_Range"})) return 0;
+  if (!FindStepInputs(setup, {"E_LEVEL_AD5", "AnalogueInputsRange", "DeadBand_Range"})) return 0;
   if (!SetDeadBandRangeLimits(setup)) return 0;
   return Param(setup, "DeadBand_Range")
       .SetValueInBaseUnit(Base(setup, "AnalogueInputsRange") * Base(setup, "E_LEVEL_AD5") / AdcMax(setup));
 }
 
 int EncodeLEVEL_AD5(CMC_Setup& setup) {
-  if (!FindAll(setup, {"LEVEL_AD5", "DeadBand_Point", "AnalogueInputsRange"})) return 0;
+  if (!FindStepInputs(setup, {"LEVEL_AD5", "DeadBand_Point", "AnalogueInputsRange"})) return 0;
   const double range = Base(setup, "AnalogueInputsRange");
   return Param(setup, "LEVEL_AD5")
       .SetValueInBaseUnit(AdcMax(setup) * (Base(setup, "DeadBand_Point") + AnalogueInputOffset(range)) / range);
 }
 
 int EncodeE_LEVEL_AD5(CMC_Setup& setup) {
-  if (!FindAll(setup, {"E_LEVEL_AD5", "DeadBand_Range", "AnalogueInputsRange"})) return 0;
+  if (!FindStepInputs(setup, {"E_LEVEL_AD5", "DeadBand_Range", "AnalogueInputsRange"})) return 0;
   return Param(setup, "E_LEVEL_AD5")
       .SetValueInBaseUnit(Base(setup, "DeadBand_Range") * AdcMax(setup) / Base(setup, "AnalogueInputsRange"));
 }
 
 int DecodeUseFilter(CMC_Setup& setup) {
-  if (!FindAll(setup, {"UseFilter", "FILTER1"})) return 0;
+  if (!FindStepInputs(setup, {"UseFilter", "FILTER1"})) return 0;
   CMC_Parameter& target = Param(setup, "UseFilter");
   if (!SetParameterRange(target, 0.0, 1.0)) return 0;
   return target.SetValueInBaseUnit(Base(setup, "FILTER1") != 32767.0 ? 1.0 : 0.0);
 }
 
 int Decodefilter(CMC_Setup& setup) {
-  if (!FindAll(setup, {"FILTER1", "DSP_freq", "SLPER", "PWMPER", "filter", "UseFilter"})) return 0;
+  if (!FindStepInputs(setup, {"FILTER1", "DSP_freq", "SLPER", "PWMPER", "filter", "UseFilter"})) return 0;
   const double ts = SpeedLoopPeriod(setup);
-  if (!Usable(ts)) return 0;
+  if (!IsUsableScale(ts)) return 0;
   CMC_Parameter& target = Param(setup, "filter");
   if (!SetParameterRange(target, 0.0, 0.5 / ts)) return 0;
   // FILTER1 = 32767 passes the reference unfiltered; 50/s is what the user
@@ -792,11 +758,11 @@ int Decodefilter(CMC_Setup& setup) {
 }
 
 int EncodeFILTER1(CMC_Setup& setup) {
-  if (!FindAll(setup, {"FILTER1", "UseFilter", "filter", "Ts_S"})) return 0;
+  if (!FindStepInputs(setup, {"FILTER1", "UseFilter", "filter", "Ts_S"})) return 0;
   CMC_Parameter& target = Param(setup, "FILTER1");
   if (Base(setup, "UseFilter") == 0.0) return target.SetValueInBaseUnit(32767.0);
   const double ts = Base(setup, "Ts_S");
-  if (!Usable(ts)) return 0;
+  if (!IsUsableScale(ts)) return 0;
   return target.SetValueInBaseUnit((1.0 - std::exp(-Base(setup, "filter") * ts)) * 32767.0);
 }
 
@@ -818,14 +784,14 @@ int EncodeSFTADIN(CMC_Setup& setup) {
 }
 
 int EncodeAD5OFF(CMC_Setup& setup) {
-  if (!FindAll(setup, {"AD5OFF", "ControlMode"})) return 0;
+  if (!FindStepInputs(setup, {"AD5OFF", "ControlMode"})) return 0;
   // The offset is the minimum of the controlled quantity; a control mode the
   // drive does not have leaves the offset alone.
   const double mode = std::trunc(Base(setup, "ControlMode"));
   if (mode != 0.0 && mode != 1.0 && mode != 2.0) return 0;
   const AnalogueQuantity& q = QuantityOfMode(mode);
-  if (!FindAll(setup, {q.min}, q.scales)) return 0;
-  if (!Usable(q.scale(setup))) return 0;
+  if (!FindStepInputs(setup, {q.min}, q.scales)) return 0;
+  if (!IsUsableScale(q.scale(setup))) return 0;
   return Param(setup, "AD5OFF").SetValueInInternalUnit(Internal(setup, q.min));
 }
 

@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "CodecSteps.h"
 #include "FeatureProbes.h"
 #include "Scales.h"
 #include "axcore/Setup.h"
@@ -33,7 +34,7 @@ double Value(const CMC_Parameter* parameter) { return parameter->GetValueInBaseU
 // infinite; gains designed with it would be 0 or meaningless, not a design.
 bool AllUsable(std::initializer_list<double> scales) {
   for (double scale : scales)
-    if (!std::isfinite(scale) || scale == 0.0) return false;
+    if (!IsUsableScale(scale)) return false;
   return true;
 }
 
@@ -92,7 +93,7 @@ int DesignCurrentController(CMC_Setup& setup, ControllerDesignResult* result) {
   const double w = design.passband_rad_s;
   const double zeta = design.damping;
   const double tau = Value(l) / Value(r);  // always with the whole R
-  const double rPhase = std::trunc(Value(connectionType)) == 1.0 ? Value(r) / 3.0 : Value(r);
+  const double rPhase = FlagEqualsOne(Value(connectionType)) ? Value(r) / 3.0 : Value(r);
   if (tau > 4.0 * tsC) {
     design.model = ControllerModel::CurrentPolePlacement;
     design.kp = (2.0 * zeta * w * tau - 1.0) * rPhase * kV / kI;
@@ -174,7 +175,7 @@ int DesignPositionController(CMC_Setup& setup, ControllerDesignResult* result) {
   design.period_s = t;
   const double w = design.passband_rad_s;
   const double zeta = design.damping;
-  if (std::trunc(Value(controlType)) == 1.0) {
+  if (FlagEqualsOne(Value(controlType))) {
     // Around the closed speed loop the plant is an integrator from speed
     // reference to position: a PI places s^2 + 2 zeta w s + w^2.
     design.model = ControllerModel::PositionOverSpeedLoop;

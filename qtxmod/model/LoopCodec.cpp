@@ -64,7 +64,7 @@ double Value(const CMC_Parameter* parameter) { return parameter->GetValueInBaseU
 // a scale infinite, and dividing by it would store 0 as if it were a value;
 // such a setup has nothing to convert.
 std::optional<double> Usable(double scale) {
-  if (!std::isfinite(scale) || scale == 0.0) return std::nullopt;
+  if (!IsUsableScale(scale)) return std::nullopt;
   return scale;
 }
 
@@ -76,8 +76,6 @@ std::optional<std::int64_t> AsInteger(double value) {
   return static_cast<std::int64_t>(truncated);
 }
 
-// A flag is set when its value truncated to an integer is 1.
-bool EqualsOne(double value) { return std::trunc(value) == 1.0; }
 
 // ---------------------------------------------------------------- gains
 
@@ -158,7 +156,7 @@ int EncodeAccelerationRegister(CMC_Setup& setup, const char* target, Rule rule) 
 // speed loop (PositionControlType 1): "SATP" then limits the speed
 // reference, not the current.
 bool IsPositionOverSpeedLoop(const CMC_Parameter* controlMode, const CMC_Parameter* positionControlType) {
-  return Value(controlMode) == 0.0 && EqualsOne(Value(positionControlType));
+  return Value(controlMode) == 0.0 && FlagEqualsOne(Value(positionControlType));
 }
 
 // Half a pole pitch per PWM period: the fastest travel the drive's
@@ -201,7 +199,7 @@ int EncodeCopyOfSATPWM(CMC_Setup& setup, const char* target) {
 // MotorPhaseConnectionType 1 takes a third of the measured resistance as
 // the resistance of one phase.
 double PhaseResistance(const CMC_Parameter* r, const CMC_Parameter* connectionType) {
-  return EqualsOne(Value(connectionType)) ? Value(r) / 3.0 : Value(r);
+  return FlagEqualsOne(Value(connectionType)) ? Value(r) / 3.0 : Value(r);
 }
 
 // The start current as a share (%) of In from "REFTST", the voltage command

@@ -15,45 +15,9 @@
 
 namespace {
 
-// Inputs of the drive scales a step uses. The scales read them without
-// checking; a step looks them up with its own names, because a missing one
-// would turn the scale into 0 or infinity and the result into a number that
-// looks converted but is not.
-enum ScaleInputs : unsigned {
-  kNoScale = 0,
-  kCurrentScale = 1u << 0,          // kI: "ImaxPS" (and the optional "ADCbits")
-  kMeasuredVoltageScale = 1u << 1,  // kVdc: "VdcMaxMeasurable"
-  kSpeedLoopPeriod = 1u << 2,       // Ts_S(c): "SLPER", "PWMPER", "DSP_freq"
-  kLoadPositionScale = 1u << 3,     // sP: transmission, encoder period, interpolation bits
-  kLoadSpeedScale = kLoadPositionScale | kSpeedLoopPeriod,
-};
-
-// Ordinary lookups of every name, none skipped after a first miss, so the
-// host reports each name the setup lacks; true when all exist.
-bool FindAll(const CMC_Setup& setup, std::initializer_list<std::string_view> names, unsigned scales = kNoScale) {
-  bool complete = true;
-  const auto find = [&](std::string_view name) { complete = setup.FindParameter(name) != nullptr && complete; };
-  for (std::string_view name : names) find(name);
-  if ((scales & kCurrentScale) != 0) find("ImaxPS");
-  if ((scales & kMeasuredVoltageScale) != 0) find("VdcMaxMeasurable");
-  if ((scales & kSpeedLoopPeriod) != 0)
-    for (std::string_view name : {"SLPER", "PWMPER", "DSP_freq"}) find(name);
-  if ((scales & kLoadPositionScale) != 0)
-    for (std::string_view name : {"Motor_transmission", "Load_transmission", "EncRes", "SINCOS_fract"}) find(name);
-  return complete;
-}
-
-// Only after FindAll has found the name.
+// Only after FindStepInputs has found the name.
 CMC_Parameter& Param(const CMC_Setup& setup, std::string_view name) { return *setup.FindParameter(name); }
 double Base(const CMC_Setup& setup, std::string_view name) { return Param(setup, name).GetValueInBaseUnit(); }
-
-// A scale or period the drive can work with. Zero or infinite comes from a
-// zero rating, period or resolution; converting through it would give 0 or a
-// non-number, so the step stops and says it wrote nothing.
-bool Usable(double scale) { return std::isfinite(scale) && scale != 0.0; }
-
-// A flag is on when its value truncated to an integer is 1 (1.7 is on, 2 is not).
-bool IsOn(double flag) { return std::trunc(flag) == 1.0; }
 
 // The bits of a register value truncated to an integer, or nothing when the
 // value cannot be a register of the drive (not finite, wider than 32 bits).
@@ -89,7 +53,7 @@ constexpr const PcrFlag* kPcrFlags[] = {&kFlagOverCurrent, &kFlagMotorI2t,     &
 constexpr std::int64_t kPcrForeignBits = 0xFF40;
 
 int DecodePcrFlag(CMC_Setup& setup, const PcrFlag& flag) {
-  if (!FindAll(setup, {flag.name, "PCR"})) return 0;
+  if (!FindStepInputs(setup, {flag.name, "PCR"})) return 0;
   CMC_Parameter& target = Param(setup, flag.name);
   const bool offered = !flag.needsMotorTemperatureSensor || setup.GetIntOption("DisableMotorTemperature") == 0;
   if (!SetParameterRange(target, 0.0, offered ? 1.0 : 0.0)) return 0;
@@ -101,9 +65,9 @@ int DecodePcrFlag(CMC_Setup& setup, const PcrFlag& flag) {
 // --- Supply voltages: converter counts of the measured supply ------------
 
 int DecodeMeasuredVoltage(CMC_Setup& setup, std::string_view user, std::string_view reg, std::optional<double> lowest) {
-  if (!FindAll(setup, {user, reg}, kMeasuredVoltageScale)) return 0;
+  if (!FindStepInputs(setup, {user, reg}, kMeasuredVoltageScale)) return 0;
   const double kVdc = MeasuredVoltageScale(setup);
-  if (!Usable(kVdc)) return 0;
+  if (!IsUsableScale(kVdc)) return 0;
   CMC_Parameter& target = Param(setup, user);
   // The thresholds keep whatever range the setup gives them; the brake
   // chopper can act from 1 V up to the highest supply the converter reads.
@@ -114,9 +78,9 @@ int DecodeMeasuredVoltage(CMC_Setup& setup, std::string_view user, std::string_v
 enum class Counts { AsComputed, TruncatedTowardZero };
 
 int EncodeMeasuredVoltage(CMC_Setup& setup, std::string_view reg, std::string_view user, Counts counts) {
-  if (!FindAll(setup, {reg, user}, kMeasuredVoltageScale)) return 0;
+  if (!FindStepInputs(setup, {reg, user}, kMeasuredVoltageScale)) return 0;
   const double kVdc = MeasuredVoltageScale(setup);
-  if (!Usable(kVdc)) return 0;
+  if (!IsUsableScale(kVdc)) return 0;
   const double value = Base(setup, user) * kVdc;
   // std::trunc keeps an overflow infinite, which the document then refuses.
   return Param(setup, reg).SetValueInBaseUnit(counts == Counts::TruncatedTowardZero ? std::trunc(value) : value);
@@ -125,14 +89,14 @@ int EncodeMeasuredVoltage(CMC_Setup& setup, std::string_view reg, std::string_vi
 // --- Drive temperature: converter counts of the drive's sensor -----------
 
 bool FindTemperatureNames(const CMC_Setup& setup) {
-  return FindAll(setup, {"T2MAXPROT", "Temp_2", "DriveTempSensorGain", "DriveTempOutputAt0oC", "ADCrange"});
+  return FindStepInputs(setup, {"T2MAXPROT", "Temp_2", "DriveTempSensorGain", "DriveTempOutputAt0oC", "ADCrange"});
 }
 
 // The sensor gives DriveTempOutputAt0oC volts at 0 °C plus DriveTempSensorGain
 // volts per degree; the converter spans ADCrange volts over ADCMAX counts.
 // Without a span or a gain there is no temperature in the counts.
 bool TemperatureSensorUsable(const CMC_Setup& setup) {
-  return Usable(Base(setup, "ADCrange") / (AdcMax(setup) * Base(setup, "DriveTempSensorGain")));
+  return IsUsableScale(Base(setup, "ADCrange") / (AdcMax(setup) * Base(setup, "DriveTempSensorGain")));
 }
 
 // --- I²t -------------------------------------------------------------------
@@ -176,9 +140,9 @@ double IntegratorCounts(double current, double nominal, double kI) {
 }
 
 int DecodeTripCurrent(CMC_Setup& setup, const I2tProtection& p) {
-  if (!FindAll(setup, {p.current, p.limit, p.nominal, p.peak}, kCurrentScale)) return 0;
+  if (!FindStepInputs(setup, {p.current, p.limit, p.nominal, p.peak}, kCurrentScale)) return 0;
   const double kI = CurrentScale(setup);
-  if (!Usable(kI)) return 0;
+  if (!IsUsableScale(kI)) return 0;
   CMC_Parameter& current = Param(setup, p.current);
   const double nominal = Base(setup, p.nominal);
   if (!SetParameterRange(current, p.lowestTripShare * nominal, Base(setup, p.peak))) return 0;
@@ -191,47 +155,47 @@ int DecodeTripCurrent(CMC_Setup& setup, const I2tProtection& p) {
 }
 
 int DecodeTripTime(CMC_Setup& setup, const I2tProtection& p) {
-  const bool found = p.timeFromTsParameter ? FindAll(setup, {p.time, "Ts_S", p.scaleRegister}, kSpeedLoopPeriod)
-                                           : FindAll(setup, {p.time, p.scaleRegister}, kSpeedLoopPeriod);
+  const bool found = p.timeFromTsParameter ? FindStepInputs(setup, {p.time, "Ts_S", p.scaleRegister}, kSpeedLoopPeriod)
+                                           : FindStepInputs(setup, {p.time, p.scaleRegister}, kSpeedLoopPeriod);
   if (!found) return 0;
   const double computedPeriod = SpeedLoopPeriod(setup);
   const double period = p.timeFromTsParameter ? Base(setup, "Ts_S") : computedPeriod;
-  if (!Usable(computedPeriod) || !Usable(period)) return 0;
+  if (!IsUsableScale(computedPeriod) || !IsUsableScale(period)) return 0;
   CMC_Parameter& time = Param(setup, p.time);
   if (!SetParameterRange(time, kShortestTripPeriods * computedPeriod, kTwoPow26 * computedPeriod)) return 0;
   return time.SetValueInBaseUnit(period * kTwoPow26 / Base(setup, p.scaleRegister));
 }
 
 int EncodeNominalCounts(CMC_Setup& setup, const I2tProtection& p) {
-  if (!FindAll(setup, {p.protection, p.nominal}, kCurrentScale)) return 0;
+  if (!FindStepInputs(setup, {p.protection, p.nominal}, kCurrentScale)) return 0;
   const double kI = CurrentScale(setup);
-  if (!Usable(kI)) return 0;
+  if (!IsUsableScale(kI)) return 0;
   const double counts = Base(setup, p.nominal) * kI;
   CMC_Parameter& reg = Param(setup, p.protection);
   return p.registersInInternalUnit ? reg.SetValueInInternalUnit(counts) : reg.SetValueInBaseUnit(counts);
 }
 
 int EncodeIntegrationScale(CMC_Setup& setup, const I2tProtection& p) {
-  if (!FindAll(setup, {p.scaleRegister, "Ts_S", p.time})) return 0;
+  if (!FindStepInputs(setup, {p.scaleRegister, "Ts_S", p.time})) return 0;
   const double period = Base(setup, "Ts_S");
-  if (!Usable(period)) return 0;
+  if (!IsUsableScale(period)) return 0;
   // A zero trip time gives an infinite scale, which the document refuses.
   return Param(setup, p.scaleRegister).SetValueInBaseUnit(period * kTwoPow26 / Base(setup, p.time));
 }
 
 int EncodeTripLimit(CMC_Setup& setup, const I2tProtection& p) {
-  if (!FindAll(setup, {p.limit, p.current, p.nominal}, kCurrentScale)) return 0;
+  if (!FindStepInputs(setup, {p.limit, p.current, p.nominal}, kCurrentScale)) return 0;
   const double kI = CurrentScale(setup);
-  if (!Usable(kI)) return 0;
+  if (!IsUsableScale(kI)) return 0;
   return Param(setup, p.limit).SetValueInBaseUnit(IntegratorCounts(Base(setup, p.current), Base(setup, p.nominal), kI));
 }
 
 int EncodeWarningLimit(CMC_Setup& setup, const I2tProtection& p) {
   // Older drives have no warning limits; their absence is no fault to report.
   if (!HasI2tWarningLimits(setup)) return 0;
-  if (!FindAll(setup, {p.warning, p.current, p.time, p.nominal}, kCurrentScale)) return 0;
+  if (!FindStepInputs(setup, {p.warning, p.current, p.time, p.nominal}, kCurrentScale)) return 0;
   const double kI = CurrentScale(setup);
-  if (!Usable(kI)) return 0;
+  if (!IsUsableScale(kI)) return 0;
   // The warning comes 2 s before the trip: the trip limit reduced by (1 - 2 / t).
   const double share = 1.0 - 2.0 / Base(setup, p.time);
   return Param(setup, p.warning)
@@ -244,9 +208,9 @@ int EncodeWarningLimit(CMC_Setup& setup, const I2tProtection& p) {
 constexpr double kProtectionOff = 65535.0;
 
 int DecodeDelay(CMC_Setup& setup, std::string_view user, std::string_view reg) {
-  if (!FindAll(setup, {user, reg}, kSpeedLoopPeriod)) return 0;
+  if (!FindStepInputs(setup, {user, reg}, kSpeedLoopPeriod)) return 0;
   const double period = SpeedLoopPeriod(setup);
-  if (!Usable(period)) return 0;
+  if (!IsUsableScale(period)) return 0;
   CMC_Parameter& target = Param(setup, user);
   if (!SetParameterRange(target, 0.0, 32767.0 * period)) return 0;
   // A delay at 65535 (protection off) lies above the range; the document
@@ -256,12 +220,12 @@ int DecodeDelay(CMC_Setup& setup, std::string_view user, std::string_view reg) {
 
 // `enable` empty: the delay always counts.
 int EncodeDelay(CMC_Setup& setup, std::string_view reg, std::string_view user, std::string_view enable) {
-  const bool found = enable.empty() ? FindAll(setup, {reg, user, "Ts_S"}) : FindAll(setup, {reg, user, "Ts_S", enable});
+  const bool found = enable.empty() ? FindStepInputs(setup, {reg, user, "Ts_S"}) : FindStepInputs(setup, {reg, user, "Ts_S", enable});
   if (!found) return 0;
   CMC_Parameter& target = Param(setup, reg);
-  if (!enable.empty() && !IsOn(Base(setup, enable))) return target.SetValueInBaseUnit(kProtectionOff);
+  if (!enable.empty() && !FlagEqualsOne(Base(setup, enable))) return target.SetValueInBaseUnit(kProtectionOff);
   const double period = Base(setup, "Ts_S");
-  if (!Usable(period)) return 0;
+  if (!IsUsableScale(period)) return 0;
   return target.SetValueInBaseUnit(Base(setup, user) / period);
 }
 
@@ -286,25 +250,25 @@ constexpr ControlErrorProtection kSpeedError{
     "isSpeedControlError", "ERR_speed", "time_ERR_spd", "SERRMAX", "TSERRMAX", kLoadSpeedScale, LoadSpeedScale};
 
 int DecodeEnable(CMC_Setup& setup, const ControlErrorProtection& e) {
-  if (!FindAll(setup, {e.enable, e.delayRegister})) return 0;
+  if (!FindStepInputs(setup, {e.enable, e.delayRegister})) return 0;
   CMC_Parameter& target = Param(setup, e.enable);
   if (!SetParameterRange(target, 0.0, 1.0)) return 0;
   return target.SetValueInBaseUnit(Base(setup, e.delayRegister) != kProtectionOff ? 1.0 : 0.0);
 }
 
 int DecodeErrorLimit(CMC_Setup& setup, const ControlErrorProtection& e) {
-  if (!FindAll(setup, {e.limit, e.limitRegister}, e.scaleInputs)) return 0;
+  if (!FindStepInputs(setup, {e.limit, e.limitRegister}, e.scaleInputs)) return 0;
   const double scale = std::fabs(e.scale(setup));
-  if (!Usable(scale)) return 0;
+  if (!IsUsableScale(scale)) return 0;
   CMC_Parameter& target = Param(setup, e.limit);
   if (!SetParameterRange(target, 0.0, 32767.0 / scale)) return 0;
   return target.SetValueInBaseUnit(Base(setup, e.limitRegister) / scale);
 }
 
 int EncodeErrorLimit(CMC_Setup& setup, const ControlErrorProtection& e) {
-  if (!FindAll(setup, {e.limitRegister, e.limit}, e.scaleInputs)) return 0;
+  if (!FindStepInputs(setup, {e.limitRegister, e.limit}, e.scaleInputs)) return 0;
   const double scale = std::fabs(e.scale(setup));
-  if (!Usable(scale)) return 0;
+  if (!IsUsableScale(scale)) return 0;
   return Param(setup, e.limitRegister).SetValueInBaseUnit(Base(setup, e.limit) * scale);
 }
 
@@ -319,14 +283,14 @@ int DecodeisUnderVoltage(CMC_Setup& setup) { return DecodePcrFlag(setup, kFlagUn
 int DecodeisDriveI2t(CMC_Setup& setup) { return DecodePcrFlag(setup, kFlagDriveI2t); }
 
 int EncodePCR(CMC_Setup& setup) {
-  bool found = FindAll(setup, {"PCR"});
-  for (const PcrFlag* flag : kPcrFlags) found = FindAll(setup, {flag->name}) && found;
+  bool found = FindStepInputs(setup, {"PCR"});
+  for (const PcrFlag* flag : kPcrFlags) found = FindStepInputs(setup, {flag->name}) && found;
   if (!found) return 0;
   const std::optional<std::int64_t> pcr = RegisterBits(Base(setup, "PCR"));
   if (!pcr) return 0;
   std::int64_t value = *pcr & kPcrForeignBits;
   for (const PcrFlag* flag : kPcrFlags)
-    if (IsOn(Base(setup, flag->name))) value |= std::int64_t{1} << flag->bit;
+    if (FlagEqualsOne(Base(setup, flag->name))) value |= std::int64_t{1} << flag->bit;
   return Param(setup, "PCR").SetValueInBaseUnit(static_cast<double>(value));
 }
 
@@ -371,9 +335,9 @@ int EncodeI2TINTLIM_M(CMC_Setup& setup) { return EncodeTripLimit(setup, kMotorI2
 int EncodeI2TWARLIM_M(CMC_Setup& setup) { return EncodeWarningLimit(setup, kMotorI2t); }
 
 int DecodeImax_Prot(CMC_Setup& setup) {
-  if (!FindAll(setup, {"Imax_Prot", "IMAXPROT", "ImaxM", "ImaxPS"}, kCurrentScale)) return 0;
+  if (!FindStepInputs(setup, {"Imax_Prot", "IMAXPROT", "ImaxM", "ImaxPS"}, kCurrentScale)) return 0;
   const double kI = CurrentScale(setup);
-  if (!Usable(kI)) return 0;
+  if (!IsUsableScale(kI)) return 0;
   CMC_Parameter& target = Param(setup, "Imax_Prot");
   // Neither the motor nor the drive may be asked to carry more than its peak.
   if (!SetParameterRange(target, 0.0, std::min(Base(setup, "ImaxM"), Base(setup, "ImaxPS")))) return 0;
@@ -383,9 +347,9 @@ int DecodeImax_Prot(CMC_Setup& setup) {
 int Decodetime_Imax_Prot(CMC_Setup& setup) { return DecodeDelay(setup, "time_Imax_Prot", "TIMAXPROT"); }
 
 int EncodeIMAXPROT(CMC_Setup& setup) {
-  if (!FindAll(setup, {"IMAXPROT", "Imax_Prot"}, kCurrentScale)) return 0;
+  if (!FindStepInputs(setup, {"IMAXPROT", "Imax_Prot"}, kCurrentScale)) return 0;
   const double kI = CurrentScale(setup);
-  if (!Usable(kI)) return 0;
+  if (!IsUsableScale(kI)) return 0;
   return Param(setup, "IMAXPROT").SetValueInBaseUnit(Base(setup, "Imax_Prot") * kI);
 }
 

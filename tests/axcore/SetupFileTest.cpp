@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -7,30 +6,14 @@
 
 #include "EmbeddedExamples.h"
 #include "axcore/SetupFile.h"
+#include "support/HostRunner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "axsetup-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testing_support::ReadFile;
+using testing_support::TempDir;
 
 TEST(SetupFile, RefusesMalformedDocumentsWithOneLineNamingFileEntryAndReason) {
   const struct {
@@ -155,7 +138,7 @@ TEST(SetupFile, SavingReplacesTheFileWholeOrLeavesItAlone) {
   const fs::path target = dir.path() / "setup.json";
   { std::ofstream(target) << "old contents"; }
   EXPECT_EQ(axcore::SaveSetupFile(*load.setup, target.string()), "");
-  EXPECT_EQ(ReadAll(target), axcore::SerializeSetup(*load.setup));
+  EXPECT_EQ(ReadFile(target), axcore::SerializeSetup(*load.setup));
 
   // A target that cannot be replaced (a folder) fails with a reason and
   // leaves neither a changed target nor a temporary file behind.

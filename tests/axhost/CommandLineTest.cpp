@@ -1,46 +1,22 @@
 // axhost run as a user runs it: exit status, standard output, standard error.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "support/HostRunner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct HostRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing_support::HostRun;
+using testing_support::ReadFile;
 
 class Host : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "axhost-test-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  HostRun Axhost(const std::string& arguments) {
-    const fs::path out = dir / "stdout", err = dir / "stderr";
-    const std::string command = std::string("'") + AX_HOST_PATH + "' " + arguments + " >'" + out.string() + "' 2>'" +
-                                err.string() + "'";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-  }
+  HostRun Axhost(const std::string& arguments) { return testing_support::RunAxhost(arguments, scratch.path()); }
 
   fs::path Write(const std::string& name, const std::string& text) {
     const fs::path path = dir / name;
@@ -48,7 +24,9 @@ class Host : public ::testing::Test {
     return path;
   }
 
-  fs::path dir;
+  testing_support::TempDir scratch{"axhost-scratch"};
+  testing_support::TempDir files{"axhost-test"};
+  const fs::path& dir = files.path();
 };
 
 TEST_F(Host, ScalePrintsFactorAndOffsetForScripts) {
@@ -106,7 +84,7 @@ TEST_F(Host, MalformedFilesAreRefusedWithOneLineAndStatus2) {
     EXPECT_EQ(run.err.rfind("error: " + file.string() + ": ", 0), 0u) << run.err;
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(Slurp(file), c.text) << "the input is never touched";
+    EXPECT_EQ(ReadFile(file), c.text) << "the input is never touched";
     EXPECT_EQ(fs::last_write_time(file), before);
   }
   std::size_t entries = 0;

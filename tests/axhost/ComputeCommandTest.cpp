@@ -13,40 +13,19 @@
 #include "Commands.h"
 #include "EmbeddedExamples.h"
 #include "axcore/SetupFile.h"
+#include "support/HostRunner.h"
 #include "support/SetupMutations.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct HostRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing_support::HostRun;
+using testing_support::ReadFile;
 
 class Compute : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "axhost-compute-XXXXXX").string();
-    dir = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  HostRun Axhost(const std::string& arguments) {
-    const fs::path out = dir / "stdout", err = dir / "stderr";
-    const std::string command = std::string("'") + AX_HOST_PATH + "' " + arguments + " >'" + out.string() + "' 2>'" +
-                                err.string() + "'";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-  }
+  HostRun Axhost(const std::string& arguments) { return testing_support::RunAxhost(arguments, scratch.path()); }
 
   // The basic example, changed by `edit`, written to `name`.
   template <typename Edit>
@@ -65,7 +44,9 @@ class Compute : public ::testing::Test {
     return std::move(load.setup);
   }
 
-  fs::path dir;
+  testing_support::TempDir scratch{"axhost-scratch"};
+  testing_support::TempDir files{"axhost-compute"};
+  const fs::path& dir = files.path();
 };
 
 TEST_F(Compute, RunsAllFourStagesOnTheBasicExample) {
