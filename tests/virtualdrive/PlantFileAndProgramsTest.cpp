@@ -1,0 +1,126 @@
+// The plant file reader, the program descriptors the plug-in reads, the
+// logger's timing and the drive's notion of time.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "DriveRun.h"
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(PlantFile, TheExampleIsTheEmbeddedPlantAndDiffersFromTheSetup) {
+  EXPECT_EQ(Slurp(std::filesystem::path(AX_EXAMPLES_DIR) / "plant-linear.json"), virtualdrive::ExamplePlantText());
+  virtualdrive::PlantLoad load = virtualdrive::LoadPlantFile(std::string(AX_EXAMPLES_DIR) + "/plant-linear.json");
+  ASSERT_TRUE(load.plant) << load.error;
+  auto setup = drive_run::ExampleSetup();
+  // Identification must find something: every true value is off its nominal.
+  EXPECT_NE(load.plant->phase_resistance_ohm, setup->GetParameterValueInBaseUnit("R"));
+  EXPECT_NE(load.plant->phase_inductance_H, setup->GetParameterValueInBaseUnit("L"));
+  EXPECT_NE(load.plant->vdc_V, setup->GetParameterValueInBaseUnit("Vdc"));
+  EXPECT_NE(load.plant->force_constant_N_per_A, setup->GetParameterValueInBaseUnit("Kf"));
+}
+
+TEST(PlantFile, ABadFileIsRefusedWithOneLineNamingFileKeyAndReason) {
+  struct Case {
+    const char* text;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"{\"vdc_V\": 48,", "p.json: not valid JSON"},
+      {"[1]", "p.json: the plant must be a JSON object"},
+      {"{\"vdc_V\": 0}", "p.json: \"vdc_V\": must be a number above 0"},
+      {"{\"phase_resistance_ohm\": \"4\"}", "p.json: \"phase_resistance_ohm\": must be a number"},
+      {"{\"connection\": \"wye\"}", "p.json: \"connection\": must be \"star\" or \"delta\""},
+      {"{\"encoder_direction\": 0}", "p.json: \"encoder_direction\": must be 1 or -1"},
+      {"{\"encoder_interpolation_bits\": 8.5}", "p.json: \"encoder_interpolation_bits\": must be a whole number"},
+      {"{\"vdc\": 48}", "p.json: \"vdc\": not a key of a plant file"},
+      {"{\"travel_min_m\": 1, \"travel_max_m\": 0.5}", "p.json: \"travel_max_m\": must be above travel_min_m"},
+      {"{\"noise_seed\": -1}", "p.json: \"noise_seed\": must be a whole number from 0"},
+      {"{\"limit_switch_margin_m\": 0.4}", "p.json: \"limit_switch_margin_m\": leaves no travel"},
+  };
+  for (const Case& c : cases) {
+    virtualdrive::PlantLoad load = virtualdrive::ParsePlant(c.text, "p.json");
+    EXPECT_FALSE(load.plant) << c.text;
+    EXPECT_EQ(load.error.rfind(c.expected, 0), 0u) << load.error;
+    EXPECT_EQ(load.error.find('\n'), std::string::npos);
+  }
+  EXPECT_EQ(virtualdrive::LoadPlantFile("/no/such/plant.json").error, "/no/such/plant.json: cannot be read");
+}
+
+TEST(ProgramDescriptors, EachProgramOfTheDriveHasItsDescriptorAndNoOther) {
+  const std::filesystem::path folder = std::filesystem::path(AX_EXAMPLES_DIR) / ".." / "qtxmod" / "resources" / "programs";
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    ++files;
+    const auto json = nlohmann::ordered_json::parse(Slurp(entry.path()));
+    const std::string name = json.at("program");
+    EXPECT_EQ(entry.path().stem().string(), name);
+    const virtualdrive::ProgramSpec* spec = virtualdrive::FindProgram(name);
+    ASSERT_NE(spec, nullptr) << name;
+    ASSERT_EQ(json.at("variables").size(), spec->variables.size()) << name;
+    std::size_t k = 0;
+    for (const auto& [variable, type] : json.at("variables").items()) {
+      const virtualdrive::UserVariableSpec& expected = spec->variables[k++];
+      EXPECT_EQ(variable, expected.name) << name;
+      const char* typeName = expected.type == virtualdrive::VariableType::Int    ? "int"
+                             : expected.type == virtualdrive::VariableType::Long ? "long"
+                                                                                  : "fixed";
+      EXPECT_EQ(type, typeName) << name << ' ' << variable;
+    }
+  }
+  EXPECT_EQ(files, virtualdrive::ProgramTable().size());
+}
+
+TEST(DriveTime, TheDriveFollowsItsClockInWholeLoopPeriods) {
+  VirtualClock clock;
+  virtualdrive::VirtualDrive drive(drive_run::QuietPlant(), &clock);
+  std::string error;
+  ASSERT_TRUE(drive.StartProgram("VDC_Detection_Test", nullptr, error));
+  double started = -1;
+  // 256 readings of 50 µs: not there after 12.7 ms, there after 12.85 ms.
+  clock.Advance(0.0127);
+  drive.GetProgramVariable("VDC_Detection_Test", "STARTED", started, error);
+  EXPECT_EQ(started, 0.0);
+  clock.Advance(0.00015);
+  drive.GetProgramVariable("VDC_Detection_Test", "STARTED", started, error);
+  EXPECT_EQ(started, 1.0);
+  // A slower loop: PWMPER 2000 doubles the period.
+  ASSERT_TRUE(drive.WriteRegister("PWMPER", 2000, error));
+  EXPECT_DOUBLE_EQ(drive.Firmware().Period_s(), 100e-6);
+  // An idle drive passes a long wait at once and stays where it was.
+  clock.Advance(3600);
+  drive.AdvanceTo(clock.Now());
+  EXPECT_NEAR(drive.Now_s(), clock.Now(), 100e-6);
+}
+
+TEST(DataLogger, PointsCarryTheirTimeAndComeEveryStepOfTheirLoop) {
+  struct Case {
+    int logType, step;
+    double spacing_s;
+  };
+  for (const Case& c : {Case{1, 1, 50e-6}, Case{1, 4, 200e-6}, Case{2, 1, 500e-6}, Case{2, 3, 1.5e-3}}) {
+    drive_run::Bench bench(drive_run::QuietPlant());
+    LoggerSettings logger{20, c.logType, c.step, {"Current_Reference", "THTST"}};
+    ASSERT_TRUE(bench.Run("Current_Controller_Tuning_Test", {{"In1", 1000}}, &logger).finished);
+    const auto points = bench.Log();
+    ASSERT_EQ(points.size(), 20u);
+    for (std::size_t k = 0; k < points.size(); ++k) {
+      ASSERT_EQ(points[k].size(), 3u);
+      EXPECT_NEAR(points[k][0], k * c.spacing_s, 1e-9);
+    }
+    EXPECT_EQ(points.front()[1], 0.0);   // before the step
+    EXPECT_EQ(points.back()[1], 1000.0);  // the step
+  }
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+#include "virtualdrive/PlantFile.h"
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace virtualdrive {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Each key with where it goes and the range that keeps the simulation
+// meaningful (and every count it derives inside a 64-bit integer).
+struct NumberKey {
+  const char* key;
+  double PlantParameters::*field;
+  double min;
+  double max;
+  bool minExclusive;
+};
+
+constexpr NumberKey kNumbers[] = {
+    {"vdc_V", &PlantParameters::vdc_V, 0.0, 10000.0, true},
+    {"phase_resistance_ohm", &PlantParameters::phase_resistance_ohm, 0.0, 1e6, true},
+    {"phase_inductance_H", &PlantParameters::phase_inductance_H, 0.0, 100.0, true},
+    {"force_constant_N_per_A", &PlantParameters::force_constant_N_per_A, 0.0, 1e6, false},
+    {"pole_pitch_m", &PlantParameters::pole_pitch_m, 0.0, 10.0, true},
+    {"moving_mass_kg", &PlantParameters::moving_mass_kg, 0.0, 1e6, true},
+    {"viscous_friction_N_s_per_m", &PlantParameters::viscous_friction_N_s_per_m, 0.0, 1e6, false},
+    {"coulomb_friction_N", &PlantParameters::coulomb_friction_N, 0.0, 1e6, false},
+    {"gravity_force_N", &PlantParameters::gravity_force_N, -1e6, 1e6, false},
+    {"travel_min_m", &PlantParameters::travel_min_m, -1000.0, 1000.0, false},
+    {"travel_max_m", &PlantParameters::travel_max_m, -1000.0, 1000.0, false},
+    {"limit_switch_margin_m", &PlantParameters::limit_switch_margin_m, 0.0, 1000.0, false},
+    {"initial_position_m", &PlantParameters::initial_position_m, -1000.0, 1000.0, false},
+    {"encoder_period_m", &PlantParameters::encoder_period_m, 1e-9, 10.0, false},
+    {"dead_time_s", &PlantParameters::dead_time_s, 0.0, 1e-3, false},
+    {"current_noise_A", &PlantParameters::current_noise_A, 0.0, 1e3, false},
+    {"voltage_noise_V", &PlantParameters::voltage_noise_V, 0.0, 1e3, false},
+};
+
+struct IntegerKey {
+  const char* key;
+  long long min;
+  long long max;
+  std::function<void(PlantParameters&, long long)> set;
+};
+
+PlantLoad Fail(std::string_view source, std::string_view key, const std::string& reason) {
+  PlantLoad load;
+  load.error = std::string(source) + ": " + (key.empty() ? "" : "\"" + std::string(key) + "\": ") + reason;
+  return load;
+}
+
+std::string Range(double min, double max, bool minExclusive) {
+  std::ostringstream text;
+  text << "must be a number " << (minExclusive ? "above " : "from ") << min << (minExclusive ? " up to " : " to ")
+       << max;
+  return text.str();
+}
+
+}  // namespace
+
+PlantLoad ParsePlant(std::string_view text, std::string_view source) {
+  Json json;
+  try {
+    json = Json::parse(text.begin(), text.end());
+  } catch (const Json::parse_error& e) {
+    return Fail(source, "", std::string("not valid JSON (") + e.what() + ")");
+  }
+  if (!json.is_object()) return Fail(source, "", "the plant must be a JSON object");
+
+  const IntegerKey integers[] = {
+      {"encoder_interpolation_bits", 0, 16,
+       [](PlantParameters& p, long long v) { p.encoder_interpolation_bits = static_cast<int>(v); }},
+      {"encoder_direction", -1, 1, [](PlantParameters& p, long long v) { p.encoder_direction = static_cast<int>(v); }},
+      {"limit_switch_active_level", 0, 1,
+       [](PlantParameters& p, long long v) { p.limit_switch_active_level = static_cast<int>(v); }},
+      {"noise_seed", 0, 1LL << 53, [](PlantParameters& p, long long v) { p.noise_seed = static_cast<std::uint64_t>(v); }},
+  };
+
+  PlantParameters plant;
+  for (const auto& [key, value] : json.items()) {
+    if (key == "format" || key == "description") {
+      if (!value.is_string()) return Fail(source, key, "must be a text");
+      continue;
+    }
+    if (key == "connection") {
+      if (value == "star") {
+        plant.connection = Connection::Star;
+      } else if (value == "delta") {
+        plant.connection = Connection::Delta;
+      } else {
+        return Fail(source, key, "must be \"star\" or \"delta\"");
+      }
+      continue;
+    }
+    bool known = false;
+    for (const NumberKey& entry : kNumbers) {
+      if (key != entry.key) continue;
+      known = true;
+      if (!value.is_number()) return Fail(source, key, Range(entry.min, entry.max, entry.minExclusive));
+      const double v = value.get<double>();
+      const bool below = entry.minExclusive ? !(v > entry.min) : !(v >= entry.min);
+      if (!std::isfinite(v) || below || v > entry.max)
+        return Fail(source, key, Range(entry.min, entry.max, entry.minExclusive));
+      plant.*entry.field = v;
+    }
+    for (const IntegerKey& entry : integers) {
+      if (key != entry.key) continue;
+      known = true;
+      const std::string reason =
+          "must be a whole number from " + std::to_string(entry.min) + " to " + std::to_string(entry.max);
+      if (!value.is_number_integer()) return Fail(source, key, reason);
+      const long long v = value.get<long long>();
+      if (v < entry.min || v > entry.max || (entry.key == std::string_view("encoder_direction") && v == 0))
+        return Fail(source, key, entry.key == std::string_view("encoder_direction") ? "must be 1 or -1" : reason);
+      entry.set(plant, v);
+    }
+    if (!known) return Fail(source, key, "not a key of a plant file");
+  }
+  if (!(plant.travel_min_m < plant.travel_max_m))
+    return Fail(source, "travel_max_m", "must be above travel_min_m");
+  if (2.0 * plant.limit_switch_margin_m >= plant.travel_max_m - plant.travel_min_m)
+    return Fail(source, "limit_switch_margin_m", "leaves no travel between the limit switches");
+  // The encoder count of any position must fit a 64-bit integer with room.
+  const double reach = std::max(std::abs(plant.travel_min_m), std::abs(plant.travel_max_m));
+  if (reach / plant.encoder_period_m * std::ldexp(1.0, plant.encoder_interpolation_bits) > 1e17)
+    return Fail(source, "encoder_period_m", "too small for the travel: the encoder count would overflow");
+  PlantLoad load;
+  load.plant = plant;
+  return load;
+}
+
+PlantLoad LoadPlantFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Fail(path, "", "cannot be read");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParsePlant(text.str(), path);
+}
+
+PlantParameters ExamplePlant() {
+  // The embedded example is checked by the build's tests; should it ever be
+  // refused, the built-in defaults (the same motor) stand in.
+  PlantLoad load = ParsePlant(ExamplePlantText(), "embedded example plant");
+  return load.plant ? *load.plant : PlantParameters{};
+}
+
+}  // namespace virtualdrive

@@ -1,0 +1,48 @@
+// Pieces the test programs share.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "virtualdrive/TestProgram.h"
+
+namespace virtualdrive {
+
+// Slow integral regulation of a voltage amplitude until a measured current
+// reaches its target. The correction per period is a hundredth of the
+// current error turned into volts with the winding's ratio of voltage to
+// current (known from a previous run or from the end of a ramp), and at
+// most `maxStep` counts: a loop about a hundred periods slow, far below
+// the electrical time constant of any motor this drive runs, so it settles
+// without overshoot whatever the winding.
+struct VoltageRegulator {
+  double voltage = 0.0;
+  double ratio = 1.0;    // voltage counts per current count
+  double maxStep = 1.0;  // counts per period
+  double limit = 32767.0;
+
+  void Update(double target, double measured) {
+    const double step = std::clamp(0.01 * ratio * (target - measured), -maxStep, maxStep);
+    voltage = std::clamp(voltage + step, 0.0, limit);
+  }
+};
+
+// Turns the axis on and reports the program as started; false when the
+// drive refused (its error register says why).
+inline bool PowerUp(ProgramContext& context) {
+  context.Set("STARTED", 1.0);
+  return context.drive.TurnAxisOn();
+}
+
+// Whole counts, as the drive stores its variables.
+inline double Whole(double value) { return std::nearbyint(value); }
+
+// A measuring phase runs as long as the armed logger needs, or `fallback`
+// periods without one; never more than 30 simulated seconds.
+inline std::int64_t MeasuringPeriods(const ProgramContext& context, std::int64_t fallback) {
+  const std::int64_t wanted = context.LoggerArmed() ? context.LoggerSpanPeriods() + 1 : fallback;
+  return std::min(wanted, context.Periods(30.0));
+}
+
+}  // namespace virtualdrive

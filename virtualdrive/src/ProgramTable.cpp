@@ -1,0 +1,58 @@
+#include <cmath>
+
+#include "virtualdrive/TestProgram.h"
+
+namespace virtualdrive {
+
+double ProgramContext::Get(std::string_view name) const {
+  auto it = m_variables.find(name);
+  return it == m_variables.end() ? 0.0 : it->second;
+}
+
+void ProgramContext::Set(std::string_view name, double value) {
+  auto it = m_variables.find(name);
+  if (it != m_variables.end()) it->second = value;
+}
+
+std::int64_t ProgramContext::Periods(double seconds) const {
+  const double periods = std::ceil(seconds / drive.Period_s());
+  return periods >= 1.0 ? static_cast<std::int64_t>(std::min(periods, 1e12)) : 1;
+}
+
+// The user variables of each program: what the host writes before the run
+// and reads after it. A new program drops in with its row here, its factory
+// and its descriptor file among the plug-in's resources.
+const std::vector<ProgramSpec>& ProgramTable() {
+  using T = VariableType;
+  static const std::vector<ProgramSpec> table = {
+      {"Initial_Positioning_Test", {{"In1", T::Long}, {"STARTED", T::Int, true}}, MakeInitialPositioning},
+      {"Motor_Phase_Connection_Test",
+       {{"RefTest", T::Int}, {"RIncTest", T::Int}, {"STARTED", T::Int, true}},
+       MakePhaseConnectionTest},
+      {"VDC_Detection_Test", {{"STARTED", T::Int, true}}, MakeVdcDetection},
+      {"Ident_R_or_Rs",
+       {{"RefTest", T::Int}, {"RIncTest", T::Int}, {"In1", T::Int}, {"STARTED", T::Int, true}},
+       MakeResistanceTest},
+      {"Ident_L_or_Tau_el", {{"In1", T::Int}, {"STARTED", T::Int, true}}, MakeInductanceTest},
+      {"Encoder_Resolution_And_Direction_Test",
+       {{"RefTest", T::Int}, {"PolesPairs", T::Int}, {"STARTED", T::Int, true}},
+       MakeEncoderResolutionTest},
+      {"Current_Controller_Tuning_Test",
+       {{"RefTest", T::Int},
+        {"RIncTest", T::Int},
+        {"In1", T::Int},
+        {"Imax_Prot_Test", T::Int},
+        {"test_flag", T::Int, true},
+        {"STARTED", T::Int, true}},
+       MakeCurrentTuningTest},
+  };
+  return table;
+}
+
+const ProgramSpec* FindProgram(std::string_view name) {
+  for (const ProgramSpec& spec : ProgramTable())
+    if (axcore::EqualsIgnoreCase(spec.name, name)) return &spec;
+  return nullptr;
+}
+
+}  // namespace virtualdrive
