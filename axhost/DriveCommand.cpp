@@ -1,11 +1,18 @@
 // `drive run`: one test program on a fresh virtual drive, run to its end on
-// a virtual clock polled every 20 ms as the test dialogs poll it.
+// a virtual clock polled every 20 ms as the test dialogs poll it. The run
+// goes the host's own way: the program's descriptor from the plug-in's
+// resources, its user variables checked against it, the launch, and "MER"
+// read through the setup's drive variable.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "Commands.h"
 #include "axcore/Clock.h"
+#include "axcore/CoffFormat.h"
+#include "axcore/Comm.h"
+#include "axcore/TestPrograms.h"
 #include "virtualdrive/VirtualDrive.h"
 
 namespace axhost {
@@ -88,7 +95,16 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
 
-  // --- a fresh drive with the setup's registers.
+  // --- the program as the plug-in knows it: its descriptor.
+  CMC_CoffFormat descriptor;
+  descriptor.SetPath(
+      (std::filesystem::path(module.GetPath()).parent_path() / "resources" / "programs" / (program + ".json")).string());
+  if (!descriptor.ReadCoff()) {
+    io.err << "error: \"" << program << "\": no such test program (" << descriptor.GetLastError() << ")\n";
+    return kExitBadInput;
+  }
+
+  // --- a fresh drive with the setup's registers, connected to the host.
   VirtualClock clock;
   virtualdrive::VirtualDrive drive(plant, &clock);
   std::string error;
@@ -96,45 +112,58 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
     io.err << "error: loading the setup into the drive: " << error << '\n';
     return kExitFailed;
   }
-  const virtualdrive::ProgramSpec* spec = virtualdrive::FindProgram(program);
+  ScopedDriveLink connected(&drive);
   for (const Assignment& assignment : values) {
-    if (spec == nullptr) break;  // the drive reports the program below
-    if (!drive.SetProgramVariable(program, assignment.name, assignment.value, error)) {
+    if (!axcore::SetUserVariableValue(descriptor, assignment.name, assignment.value, error)) {
       io.err << "error: \"" << assignment.argument << "\": " << error << '\n';
       return kExitBadInput;
     }
   }
-  if (!drive.StartProgram(program, nullptr, error)) {
-    io.err << "error: " << error << '\n';
+  if (!axcore::ExecuteCode(descriptor.GetProgramName(), &descriptor, nullptr)) {
+    io.err << "error: " << CMC_Comm::GetLastErrorText() << '\n';
     return kExitFailed;
   }
 
   // --- poll as the tests do: "STARTED", then the axis; "MER" at each poll.
+  CMC_Variable* mer = setup->FindVariable("MER", 1);
+  if (mer == nullptr) {
+    PrintMissingNames(io.err);
+    io.err << "error: the setup has no drive variable \"MER\" to check the drive's errors with\n";
+    return kExitBadInput;
+  }
   std::string failure;
   bool finished = false;
   while (!finished && clock.Now() < kTimeLimit_s) {
     clock.Advance(kPoll_s);
-    double started = 0.0, mer = 0.0;
-    bool axisOn = false;
-    if (!drive.GetProgramVariable(program, "STARTED", started, error) || !drive.ReadVariable("MER", mer, error) ||
-        !drive.GetAxisOn(axisOn, error)) {
+    double started = 0.0;
+    int axisOn = 0;
+    if (!axcore::GetUserVariableValue(descriptor, "STARTED", started, error)) {
       failure = error;
       break;
     }
-    failure = MerFailure(mer);
+    if (!mer->ReadFromChip()) {
+      failure = CMC_Comm::GetLastErrorText();
+      break;
+    }
+    failure = MerFailure(mer->GetValueInBaseUnit());
     if (!failure.empty()) break;
-    finished = started != 0.0 && !axisOn;
+    if (started == 0.0) continue;
+    if (!axcore::GetAxisOn(axisOn, error)) {
+      failure = error;
+      break;
+    }
+    finished = axisOn == 0;
   }
   if (failure.empty() && !finished)
     failure = "the program \"" + program + "\" did not finish within " + Number17(kTimeLimit_s) + " s";
 
   // --- what the program left behind.
-  for (const virtualdrive::UserVariableSpec& variable : spec->variables) {
+  for (const CMC_CoffFormat::UserVariable& variable : descriptor.GetVariables()) {
     double value = 0.0;
-    if (!drive.GetProgramVariable(program, variable.name, value, error)) break;
+    if (!axcore::GetUserVariableValue(descriptor, variable.name, value, error)) break;
     io.out << variable.name << '=' << Number17(value) << '\n';
     if (failure.empty() && value == virtualdrive::kNotDelivered)
-      failure = "the program did not deliver \"" + std::string(variable.name) + "\"";
+      failure = "the program did not deliver \"" + variable.name + "\"";
   }
   for (const std::string& name : drive.WrittenVariables()) {
     double value = 0.0;

@@ -23,6 +23,7 @@ std::string PluginModule::Load(const std::string& path) {
   }
   if (m_handle != nullptr) ::dlclose(m_handle);
   m_handle = handle;
+  m_path = path;
   getScaleFactor = factor;
   getScaleOffset = offset;
   computeAllOptions = reinterpret_cast<ComputeAllOptionsFn>(symbol("ComputeAllOptions"));

@@ -69,10 +69,11 @@ TEST(DriveRun, BadArgumentsAndFailuresGiveTheirStatusAndOneLine) {
   const Case cases[] = {
       {"drive run Ident_R_or_Rs In1", 2, "\"In1\": not an assignment VAR=VALUE"},
       {"drive run Ident_R_or_Rs In1=abc", 2, "\"In1=abc\": the value is not a number"},
-      {"drive run Ident_R_or_Rs Nope=1", 2, "\"Nope=1\": the program \"Ident_R_or_Rs\" has no variable \"Nope\""},
+      {"drive run Ident_R_or_Rs Nope=1", 2, "\"Nope=1\": program \"Ident_R_or_Rs\" has no variable \"Nope\""},
       {"drive run Ident_R_or_Rs In1=70000", 2, "\"In1=70000\""},
       {"--drive serial drive run VDC_Detection_Test", 2, "unknown drive"},
-      {"drive run No_Such_Program", 1, "the drive has no program \"No_Such_Program\""},
+      // A program the plug-in has no descriptor for is a bad argument.
+      {"drive run No_Such_Program", 2, "\"No_Such_Program\": no such test program"},
       // Without a current to hold, the positioning answers 0.
       {"drive run Initial_Positioning_Test In1=0", 0, ""},
   };

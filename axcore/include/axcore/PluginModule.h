@@ -22,6 +22,8 @@ class PluginModule {
   // export the module lacks stays null; the scale exports are required.
   std::string Load(const std::string& path);
   bool IsLoaded() const { return m_handle != nullptr; }
+  // The file the module was loaded from; its resources lie beside it.
+  const std::string& GetPath() const { return m_path; }
 
   // Attaches the module's scale functions to a setup, so that its parameters
   // convert between internal and base units.
@@ -34,4 +36,5 @@ class PluginModule {
 
  private:
   void* m_handle = nullptr;
+  std::string m_path;
 };
