@@ -17,6 +17,12 @@
 namespace axhost {
 namespace {
 
+// A value as the table shows it with `decimals` decimals: one that rounds to
+// zero shows as 0, not as -0.
+double Shown(double value, int decimals) {
+  return std::fabs(value) < 0.5 * std::pow(10.0, -decimals) ? 0.0 : value;
+}
+
 // Points of the response: log-spaced from 1 Hz to the speed-loop Nyquist
 // frequency, ten per decade for the usual drives.
 constexpr int kResponsePoints = 31;
@@ -69,8 +75,8 @@ void PrintSlot(std::ostream& out, const SlotView& v, const CBiquadDesign& design
   for (double f : freqs) {
     const std::complex<double> h = BiquadResponse(v.registers, f, period_s);
     const std::complex<double> ideal = BiquadResponse(v.ideal, f, period_s);
-    out << Format("  %12.3f", f) << Format("  %12.4f", MagnitudeDb(h)) << Format("  %9.2f", PhaseDeg(h))
-        << Format("  %18.4f", MagnitudeDb(ideal)) << Format("  %15.2f", PhaseDeg(ideal)) << '\n';
+    out << Format("  %12.3f", f) << Format("  %12.4f", Shown(MagnitudeDb(h), 4)) << Format("  %9.2f", Shown(PhaseDeg(h), 2))
+        << Format("  %18.4f", Shown(MagnitudeDb(ideal), 4)) << Format("  %15.2f", Shown(PhaseDeg(ideal), 2)) << '\n';
   }
 }
 
