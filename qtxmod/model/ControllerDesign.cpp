@@ -167,7 +167,7 @@ int DesignPositionController(CMC_Setup& setup, ControllerDesignResult* result) {
   const double t = ControllerPeriod(setup, fastLoop);
   const double kS = MotorSpeedScale(setup);
   const double kP = MotorPositionScale(setup);
-  if (!AllUsable({t, kS, kP})) return 0;
+  if (!AllUsable({t, kP})) return 0;
 
   ControllerDesignResult design;
   design.passband_rad_s = Value(passband);
@@ -178,6 +178,8 @@ int DesignPositionController(CMC_Setup& setup, ControllerDesignResult* result) {
   if (FlagEqualsOne(Value(controlType))) {
     // Around the closed speed loop the plant is an integrator from speed
     // reference to position: a PI places s^2 + 2 zeta w s + w^2.
+    // Only this case converts through the speed scale.
+    if (!AllUsable({kS})) return 0;
     design.model = ControllerModel::PositionOverSpeedLoop;
     design.ki = w * w * t * kS / kP;
     design.kp = 2.0 * zeta * w * kS / kP;

@@ -436,9 +436,11 @@ int EncodeFFL(CMC_Setup& setup) {
   const auto found = FindAll(setup, {"FFL", "OffsetCurrent", "isCompensateGravitationalLoads"}, {kCurrentScaleInputs});
   if (!found) return 0;
   const auto [ffl, offset, compensate] = *found;
+  // Without compensation the register is 0 whatever the current scale.
+  if (std::trunc(Value(compensate)) == 0.0) return ffl->SetValueInBaseUnit(0.0);
   const auto kI = Usable(CurrentScale(setup));
   if (!kI) return 0;
-  return ffl->SetValueInBaseUnit(std::trunc(Value(compensate)) != 0.0 ? Value(offset) * *kI : 0.0);
+  return ffl->SetValueInBaseUnit(Value(offset) * *kI);
 }
 
 // The load feed-forward runs at full gain.

@@ -201,8 +201,10 @@ TEST(LoopCodec, FailingStepsWriteNothing) {
       {"speeds [0, -320]", {{"PolePitch", -0.032}}, {"TestMaxSpeed", "Limit_Speed"}, {}},
       {"0.5 / Ts_C infinite", {{"CLPER", 0}}, {"FilterOnCurrentControllerOutput"}, {}},
       // Zero scales and divisors: nothing to convert, not 0 stored as a value.
+      // (FFL converts only while gravity is compensated; otherwise it is 0
+      // whatever the scale.)
       {"kI infinite",
-       {{"ImaxPS", 0}, {"ControlMode", 1}},
+       {{"ImaxPS", 0}, {"ControlMode", 1}, {"isCompensateGravitationalLoads", 1}},
        {"IlimPS", "TestLimitCurrent", "TestProtectionCurrent", "OffsetCurrent"},
        {"SATS", "SATP", "IMAXS", "IMAXP", "FFL"}},
       {"kV infinite", {{"Vdc", 0}}, {"StartCurrent", "TestStartCurrent"}, {"REFTST", "RINCTST"}},
