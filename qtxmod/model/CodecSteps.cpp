@@ -25,7 +25,7 @@ bool FindStepInputs(const CMC_Setup& setup, std::initializer_list<std::string_vi
 }
 
 int SetParameterRange(CMC_Parameter& parameter, double minimum, double maximum) {
-  if (!(minimum <= maximum) || !std::isfinite(minimum) || !std::isfinite(maximum)) return 0;
+  if (minimum > maximum) return 0;
   // A pair of limits set one at a time may have crossed: straighten it first.
   if (parameter.GetMaxInBaseUnit() < parameter.GetMinInBaseUnit())
     parameter.SetMaxInBaseUnit(parameter.GetMinInBaseUnit());

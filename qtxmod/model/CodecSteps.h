@@ -28,7 +28,8 @@ struct CodecStep {
 
 // Sets a parameter's minimum and maximum (base units) without ever leaving
 // the minimum above the maximum on the way. 0, changing nothing, when
-// minimum > maximum or a bound is not finite; else 1.
+// minimum > maximum; else 1. A bound that is not finite is refused by the
+// document itself, so that limit stays as it was.
 int SetParameterRange(CMC_Parameter& parameter, double minimum, double maximum);
 
 // A flag "equals 1" when its value truncated to an integer is 1: 1.7 is on,

@@ -21,8 +21,9 @@ TEST(SetParameterRange, NeverLeavesTheMinimumAboveTheMaximum) {
       {"crossed limits are straightened first", 5.0, 1.0, 0, 3, 1, 0, 3},
       {"a single point", 0.0, 1.0, 0, 0, 1, 0, 0},
       {"an empty range changes nothing", 0.0, 10.0, 5, 4, 0, 0, 10},
-      {"a non-finite bound changes nothing", 0.0, 10.0, 0, INFINITY, 0, 0, 10},
-      {"NaN changes nothing", 0.0, 10.0, NAN, 1, 0, 0, 10},
+      // The document refuses a bound that is not finite: that limit stays.
+      {"an infinite maximum keeps the old one", 0.0, 10.0, 2, INFINITY, 1, 2, 10},
+      {"a NaN minimum keeps the old one", 0.0, 10.0, NAN, 1, 1, 0, 1},
   };
   for (const auto& c : cases) {
     CMC_Setup setup;

@@ -199,7 +199,9 @@ TEST(LoopCodec, FailingStepsWriteNothing) {
       {"[0, min(9, -1)]", {{"ImaxM", -1}}, {"TestLimitCurrent", "TestProtectionCurrent"}, {}},
       {"[1, -1] and [0, -0.9]", {{"In", -1}}, {"OffsetCurrent", "TestCurrent"}, {}},
       {"speeds [0, -320]", {{"PolePitch", -0.032}}, {"TestMaxSpeed", "Limit_Speed"}, {}},
-      {"0.5 / Ts_C infinite", {{"CLPER", 0}}, {"FilterOnCurrentControllerOutput"}, {}},
+      // (With the filter on the rate needs Ts_C; the infinite maximum is
+      // refused by the document and the old one stays.)
+      {"0.5 / Ts_C infinite", {{"CLPER", 0}, {"FILTERQ", 30000}}, {"FilterOnCurrentControllerOutput"}, {}},
       // Zero scales and divisors: nothing to convert, not 0 stored as a value.
       // (FFL converts only while gravity is compensated; otherwise it is 0
       // whatever the scale.)
@@ -262,6 +264,21 @@ TEST(LoopCodec, BadInputIsRefusedAndReported) {
   for (const char* step : {"SFTKPTHT", "KITHT", "SFTKITHT"}) EXPECT_EQ(RunEncodeStep(*setup, step), 0) << step;
   for (const char* step : {"Kp_T_scl", "Ki_T_scl"}) EXPECT_EQ(RunDecodeStep(*setup, step), 0) << step;
   EXPECT_TRUE(axcore::TakeMissingNames().empty());
+}
+
+TEST(LoopCodec, AnUnfilteredOutputDecodesWithoutACurrentLoopPeriod) {
+  // FILTERQ 32767 means no filter: the rate shows the fixed 5000 1/s, which
+  // needs no period, so a zero CLPER (an infinite maximum the document
+  // refuses) does not stop the step; the old maximum stays.
+  auto setup = Example();
+  setup->SetParameterValueInBaseUnit("FILTERQ", 32767);
+  setup->SetParameterValueInBaseUnit("CLPER", 0);
+  CMC_Parameter* rate = setup->FindParameter("FilterOnCurrentControllerOutput");
+  const double oldMax = rate->GetMaxInBaseUnit();
+  EXPECT_EQ(RunDecodeStep(*setup, "FilterOnCurrentControllerOutput"), 1);
+  EXPECT_EQ(rate->GetValueInBaseUnit(), 5000.0);
+  EXPECT_EQ(rate->GetMinInBaseUnit(), 0.0);
+  EXPECT_EQ(rate->GetMaxInBaseUnit(), oldMax);
 }
 
 }  // namespace
