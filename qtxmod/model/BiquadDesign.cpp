@@ -278,15 +278,17 @@ int CBiquadDesign::ComputeFilter(const CMC_Setup& setup, int filter) { return Co
 
 int CBiquadDesign::ComputeFilterOfType(const CMC_Setup& setup, int filter) {
   if (filter < 1 || filter > kBiquadFilterCount) return -1;
-  const BiquadFilterParameters p = ReadBiquadFilterParameters(setup, filter);
+  // Only what the type needs is read: a lead-lag reads F2 instead of Q,
+  // and nothing else is asked of the setup (a name it lacks is reported).
+  const double ts = Read(setup, "Ts_S");
   // The type counts by its integer part; checked as a double before it
   // becomes an int.
-  const double type = std::trunc(p.type);
+  const double type = std::trunc(Read(setup, FilterName("BQFilterType", filter)));
   if (!(type >= 0.0 && type < kBiquadTypeCount)) return -1;
   const int t = static_cast<int>(type);
-  const double ts = p.period_s;
-  const double y = BiquadTypeUsesF2(t) ? p.f2_Hz * ts : p.q;
-  ComputeCoefficients(t, p.f1_Hz * ts, y, 0.0);
+  const double y =
+      BiquadTypeUsesF2(t) ? Read(setup, FilterName("BQFilterF2", filter)) * ts : Read(setup, FilterName("BQFilterQ", filter));
+  ComputeCoefficients(t, Read(setup, FilterName("BQFilterF1", filter)) * ts, y, 0.0);
   return t;
 }
 

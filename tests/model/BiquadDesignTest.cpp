@@ -374,4 +374,23 @@ TEST(WriteFiltersToDrive, CountsFirstThenEachSlotSkippingAbsentRegisters) {
   EXPECT_EQ(drive->GetLastDriveError(), "link lost");
 }
 
+TEST(BiquadDesign, AFilterReadsOnlyWhatItsTypeNeeds) {
+  // A low pass has no second frequency: a setup without "BQFilterF21" (or
+  // without the Q of a lead-lag) designs it without a missing-name report.
+  const struct {
+    double type;
+    const char* absent;
+  } cases[] = {{1, "BQFilterF21"}, {8, "BQFilterQ1"}};
+  for (const auto& c : cases) {
+    auto drive = Example();
+    drive->SetParameterValueInBaseUnit("BQFilterType1", c.type);
+    drive->RemoveParameter(c.absent);
+    axcore::TakeMissingNames();
+    CBiquadDesign design;
+    EXPECT_EQ(design.ComputeFilter(*drive, 1), 1) << c.absent;
+    for (const axcore::MissingName& missing : axcore::TakeMissingNames())
+      ADD_FAILURE() << c.absent << ": " << axcore::FormatMissingName(missing);
+  }
+}
+
 }  // namespace
