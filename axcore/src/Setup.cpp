@@ -35,21 +35,14 @@ int CMC_Quantity::Store(double value) {
   return 1;
 }
 
-double CMC_Quantity::ScaleFactor() const {
+CMC_Quantity::Scale CMC_Quantity::InternalScale() const {
   const ScaleFunctions& f = m_setup->GetScaleFunctions();
-  if (f.factor == nullptr) return 1.0;
+  if (f.factor == nullptr) return {};
   const double factor = f.factor(m_setup, m_base->GetName(), m_name.c_str());
-  return (std::isfinite(factor) && factor != 0.0) ? factor : 1.0;
-}
-
-double CMC_Quantity::ScaleOffset() const {
-  const ScaleFunctions& f = m_setup->GetScaleFunctions();
-  if (f.factor == nullptr || f.offset == nullptr) return 0.0;
   // The offset belongs to the factor: a refused factor refuses both.
-  const double factor = f.factor(m_setup, m_base->GetName(), m_name.c_str());
-  if (!std::isfinite(factor) || factor == 0.0) return 0.0;
-  const double offset = f.offset(m_setup, m_base->GetName());
-  return std::isfinite(offset) ? offset : 0.0;
+  if (!std::isfinite(factor) || factor == 0.0) return {};
+  const double offset = f.offset != nullptr ? f.offset(m_setup, m_base->GetName()) : 0.0;
+  return {factor, std::isfinite(offset) ? offset : 0.0};
 }
 
 int CMC_Quantity::DriveAccess(const std::function<bool(DriveLink&, std::string&)>& access) {
@@ -67,9 +60,15 @@ int CMC_Quantity::DriveAccess(const std::function<bool(DriveLink&, std::string&)
   return 0;
 }
 
-double CMC_Quantity::BaseToInternal(double base) const { return base / ScaleFactor() - ScaleOffset(); }
+double CMC_Quantity::BaseToInternal(double base) const {
+  const Scale scale = InternalScale();
+  return base / scale.factor - scale.offset;
+}
 
-double CMC_Quantity::InternalToBase(double internal) const { return (internal + ScaleOffset()) * ScaleFactor(); }
+double CMC_Quantity::InternalToBase(double internal) const {
+  const Scale scale = InternalScale();
+  return (internal + scale.offset) * scale.factor;
+}
 
 double CMC_Quantity::GetValueInInternalUnit() const { return BaseToInternal(m_value); }
 

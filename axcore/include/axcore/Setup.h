@@ -84,8 +84,13 @@ class CMC_Quantity {
 
  private:
   friend class CMC_Setup;
-  double ScaleFactor() const;
-  double ScaleOffset() const;
+  // Factor and offset of the internal unit: factor 1, offset 0 without a
+  // plug-in or when it gives a factor that is zero or not finite.
+  struct Scale {
+    double factor = 1.0;
+    double offset = 0.0;
+  };
+  Scale InternalScale() const;
 
   CMC_Setup* m_setup;
   std::string m_name;
