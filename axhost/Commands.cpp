@@ -6,41 +6,14 @@
 #include <iomanip>
 
 #include "EmbeddedExamples.h"
+#include "TextTable.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/SetupFile.h"
 
 namespace axhost {
 namespace {
 
-std::string Number(double value, int digits = 10) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*g", digits, value);
-  return text;
-}
-
-struct Table {
-  std::vector<std::vector<std::string>> rows;
-  void Print(std::ostream& out, const std::vector<bool>& rightAligned) const {
-    std::vector<std::size_t> width(rightAligned.size(), 0);
-    for (const auto& row : rows)
-      for (std::size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Utf8Width(row[i]));
-    for (const auto& row : rows) {
-      std::string line;
-      for (std::size_t i = 0; i < row.size(); ++i) {
-        const std::string pad(width[i] - Utf8Width(row[i]), ' ');
-        if (i > 0) line += "  ";
-        line += rightAligned[i] ? pad + row[i] : row[i] + (i + 1 < row.size() ? pad : "");
-      }
-      out << line << '\n';
-    }
-  }
-  // Columns count characters, not bytes ("µs", "°C").
-  static std::size_t Utf8Width(const std::string& s) {
-    std::size_t n = 0;
-    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-    return n;
-  }
-};
+std::string Number(double value, int digits = 10) { return FormatNumber(value, digits); }
 
 }  // namespace
 
@@ -88,16 +61,15 @@ int RunShow(const PluginModule& module, const std::optional<std::string>& file, 
       }
     }
   }
-  Table table;
-  table.rows.push_back({"name", "value", "unit", "internal", "minimum", "maximum"});
+  std::vector<std::vector<std::string>> rows{{"name", "value", "unit", "internal", "minimum", "maximum"}};
   for (const CMC_Parameter* p : chosen) {
     const double shownFactor = p->GetShownUnit().GetFactorToBase();
     auto bound = [&](bool has, double v) { return has ? Number(v / shownFactor) : std::string("-"); };
-    table.rows.push_back({p->GetName(), Number(p->GetValueInShownUnit()), p->GetShownUnit().GetName(),
+    rows.push_back({p->GetName(), Number(p->GetValueInShownUnit()), p->GetShownUnit().GetName(),
                           Number(p->GetValueInInternalUnit()), bound(p->HasMin(), p->GetMinInBaseUnit()),
                           bound(p->HasMax(), p->GetMaxInBaseUnit())});
   }
-  table.Print(io.out, {false, true, false, true, true, true});
+  PrintTable(io.out, rows, {false, true, false, true, true, true});
   PrintMissingNames(io.err);
   return status;
 }

@@ -10,6 +10,7 @@
 
 #include "CodecDrivers.h"
 #include "Commands.h"
+#include "TextTable.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/Names.h"
 #include "axcore/SetupFile.h"
@@ -21,35 +22,7 @@ constexpr const char* kEmbeddedInput = "embedded linear-drive example";
 
 std::string InputName(const std::optional<std::string>& file) { return file ? *file : kEmbeddedInput; }
 
-std::string Number(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.10g", value);
-  return text;
-}
-
-// Columns count characters, not bytes: units such as "µm" and "°C" are UTF-8.
-std::size_t Width(const std::string& text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
-}
-
-// Name and unit left-aligned, numbers right-aligned, two blanks between.
-void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-  constexpr bool kRight[] = {false, true, false, true, true};
-  std::size_t width[std::size(kRight)] = {};
-  for (const auto& row : rows)
-    for (std::size_t i = 0; i < row.size(); ++i) width[i] = std::max(width[i], Width(row[i]));
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      const std::string pad(width[i] - Width(row[i]), ' ');
-      if (i > 0) line += "  ";
-      line += kRight[i] ? pad + row[i] : row[i] + (i + 1 < row.size() ? pad : "");
-    }
-    out << line << '\n';
-  }
-}
+std::string Number(double value) { return FormatNumber(value, 10); }
 
 // The user parameters as the dialogs show them: value and range in the shown
 // unit; "-" for a bound the setup does not have.
@@ -62,7 +35,7 @@ void PrintUserParameters(const CMC_Setup& setup, std::ostream& out) {
     rows.push_back({p->GetName(), Number(p->GetValueInShownUnit()), p->GetShownUnit().GetName(),
                     bound(p->HasMin(), p->GetMinInBaseUnit()), bound(p->HasMax(), p->GetMaxInBaseUnit())});
   }
-  PrintTable(out, rows);
+  PrintTable(out, rows, {false, true, false, true, true});
 }
 
 // The options whose text the computation changed or that it added, in the

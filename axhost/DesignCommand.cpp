@@ -13,6 +13,7 @@
 
 #include "CodecSteps.h"
 #include "Commands.h"
+#include "TextTable.h"
 #include "ControllerDesign.h"
 #include "axcore/SetupFile.h"
 
@@ -65,11 +66,7 @@ const LoopTuning* FindLoop(std::string_view loop) {
   return nullptr;
 }
 
-std::string Number(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.7g", value);
-  return text;
-}
+std::string Number(double value) { return FormatNumber(value, 7); }
 
 const char* Describe(ControllerModel model) {
   switch (model) {
@@ -95,29 +92,6 @@ const char* PeriodName(ControllerModel model) {
   return current ? "Ts_C" : "T";
 }
 
-// Columns padded to their widest cell, counting characters, not bytes.
-void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-  auto width = [](const std::string& s) {
-    std::size_t n = 0;
-    for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-    return n;
-  };
-  std::vector<std::size_t> widths;
-  for (const auto& row : rows)
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      if (widths.size() <= i) widths.push_back(0);
-      widths[i] = std::max(widths[i], width(row[i]));
-    }
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      if (i > 0) line += "  ";
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - width(row[i]), ' ');
-    }
-    out << line << '\n';
-  }
-}
 
 void PrintReport(const CMC_Setup& setup, const LoopTuning& tuning, const ControllerDesignResult& design,
                  const std::vector<double>& stored, std::ostream& out) {

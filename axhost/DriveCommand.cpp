@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "Commands.h"
+#include "TextTable.h"
 #include "axcore/Clock.h"
 #include "axcore/CoffFormat.h"
 #include "axcore/Comm.h"
@@ -34,11 +35,7 @@ constexpr MerText kMerTexts[] = {
     {1u << 15, "Drive / Motor ENABLE input is in DISABLED state."},
 };
 
-std::string Number17(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
+std::string Number17(double value) { return FormatNumber(value, 17); }
 
 struct Assignment {
   std::string argument;
