@@ -116,3 +116,12 @@ double ComputeScaleOffset(const CMC_Setup& setup, const char* unit) {
   // A reading r then shows as (r * ADCrange / ADCMAX - output at 0 °C) / gain.
   return -(AdcMax(setup) * Value(setup, "DriveTempOutputAt0oC") / Value(setup, "ADCrange"));
 }
+
+ScaleFunctions ModelScaleFunctions() {
+  ScaleFunctions functions;
+  functions.factor = [](CMC_Setup* setup, const char* unit, const char* name) {
+    return ComputeScaleFactor(*setup, unit, name);
+  };
+  functions.offset = [](CMC_Setup* setup, const char* unit) { return ComputeScaleOffset(*setup, unit); };
+  return functions;
+}

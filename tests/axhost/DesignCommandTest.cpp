@@ -9,6 +9,7 @@
 
 #include "Commands.h"
 #include "EmbeddedExamples.h"
+#include "support/TestSetup.h"
 #include "axcore/SetupFile.h"
 
 namespace {
@@ -58,7 +59,7 @@ TEST_F(DesignCommand, EachLoopShowsPassbandGainsAndRegisters) {
 }
 
 TEST_F(DesignCommand, WritesTheChangedSetupOnlyOnSuccess) {
-  auto example = axcore::ParseSetup(LinearDriveExample(), "example").setup;
+  auto example = testing_support::LoadExample();
   const std::string input = (dir / "in.json").string(), output = (dir / "out.json").string();
   ASSERT_EQ(axcore::SaveSetupFile(*example, input), "");
   ASSERT_EQ(RunLoop("current", input, output), 0) << err.str();

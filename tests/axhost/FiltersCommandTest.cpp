@@ -12,6 +12,7 @@
 
 #include "Commands.h"
 #include "EmbeddedExamples.h"
+#include "support/TestSetup.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/SetupFile.h"
 
@@ -43,7 +44,7 @@ class FiltersCommand : public ::testing::Test {
 
   // The full example with some parameters changed (ranges lifted), saved to a file.
   std::string Example(const std::vector<std::pair<const char*, double>>& changes) {
-    auto setup = std::move(axcore::ParseSetup(LinearDriveExample(), "linear-drive.json").setup);
+    auto setup = testing_support::LoadExample();
     for (const auto& [name, value] : changes) {
       CMC_Parameter* p = setup->FindParameter(name);
       p->ClearMin();

@@ -15,6 +15,7 @@
 #include "BiquadDesign.h"
 #include "EmbeddedExamples.h"
 #include "FilterResponse.h"
+#include "support/TestSetup.h"
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/SetupFile.h"
@@ -25,9 +26,7 @@ using cd = std::complex<double>;
 constexpr double kTwoPow30 = 1073741824.0;
 constexpr double kTwoPow31 = 2147483648.0;
 
-std::unique_ptr<CMC_Setup> Example() {
-  return std::move(axcore::ParseSetup(LinearDriveExample(), "linear-drive.json").setup);
-}
+std::unique_ptr<CMC_Setup> Example() { return testing_support::LoadExample(); }
 
 // The example drive at speed-loop period ts, every filter off and its
 // parameters freed of their ranges, so a case can store what the dialog

@@ -14,13 +14,11 @@
 
 namespace {
 
-double Factor(CMC_Setup* s, const char* unit, const char* name) { return ComputeScaleFactor(*s, unit, name); }
-double Offset(CMC_Setup* s, const char* unit) { return ComputeScaleOffset(*s, unit); }
 
 std::unique_ptr<CMC_Setup> Load(std::string_view text) {
   axcore::SetupLoad load = axcore::ParseSetup(text, "example");
   EXPECT_NE(load.setup, nullptr) << load.error;
-  if (load.setup) load.setup->SetScaleFunctions({Factor, Offset});
+  if (load.setup) load.setup->SetScaleFunctions(ModelScaleFunctions());
   return std::move(load.setup);
 }
 

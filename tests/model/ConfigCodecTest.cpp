@@ -15,8 +15,6 @@ namespace {
 
 using Given = std::vector<std::pair<const char*, double>>;
 
-double Factor(CMC_Setup* s, const char* unit, const char* name) { return ComputeScaleFactor(*s, unit, name); }
-double Offset(CMC_Setup* s, const char* unit) { return ComputeScaleOffset(*s, unit); }
 
 // The 20 kHz test drive (sP = 256 / 20 µm = 12.8e6 counts/m, ADCMAX 65472)
 // plus `given` as plain parameters; a value that is already there is set.
@@ -296,7 +294,7 @@ TEST(ConfigCodec, AWideNegativeAnalogueSpanIsShiftedLikeAPositiveOne) {
   // whole range, -32767 to 32767 counts: a = -65534 * 0.5 * 65536 / 65472 =
   // -32799.03..., beyond a 16-bit mantissa, so shift 1 and mantissa a / 2.
   auto setup = Drive({{"Load_transmission", -1}, {"ControlMode", 0}, {"CADIN", 0}, {"SFTADIN", 0}, {"AD5OFF", 0}});
-  setup->SetScaleFunctions({Factor, Offset});
+  setup->SetScaleFunctions(ModelScaleFunctions());
   for (const auto& [name, value] : {std::pair{"POS_min", -32767 / 12.8e6}, std::pair{"POS_max", 32767 / 12.8e6}}) {
     ParameterSpec spec;
     spec.name = name;

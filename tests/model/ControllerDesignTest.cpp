@@ -10,6 +10,7 @@
 
 #include "ControllerDesign.h"
 #include "EmbeddedExamples.h"
+#include "support/TestSetup.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/SetupFile.h"
 
@@ -19,7 +20,7 @@ using std::numbers::pi;
 using Design = int (*)(CMC_Setup&, ControllerDesignResult*);
 
 std::unique_ptr<CMC_Setup> Example() {
-  auto setup = axcore::ParseSetup(LinearDriveExample(), "example").setup;
+  auto setup = testing_support::LoadExample();
   // Plain gains: a design's value shows as computed, outside any range.
   for (const char* gain : {"Kp_C_scl", "Ki_C_scl", "Kp_S_scl", "Ki_S_scl", "Kp_P_scl", "Ki_P_scl", "Kd_P_scl"}) {
     setup->FindParameter(gain)->ClearMin();
@@ -28,10 +29,7 @@ std::unique_ptr<CMC_Setup> Example() {
   return setup;
 }
 
-struct Change {
-  const char* name;
-  double value;
-};
+using testing_support::Change;
 
 struct Expected {
   const char* gain;

@@ -20,7 +20,7 @@ namespace {
 using enum CodecDirection;
 
 std::unique_ptr<CMC_Setup> Example() {
-  auto setup = axcore::ParseSetup(LinearDriveExample(), "example").setup;
+  auto setup = testing_support::LoadExample();
   axcore::TakeMissingNames();
   return setup;
 }
@@ -37,10 +37,7 @@ int RunStep(CMC_Setup& setup, CodecDirection direction, const char* writes) {
   return direction == Decode ? RunDecodeStep(setup, writes) : RunEncodeStep(setup, writes);
 }
 
-struct Change {
-  const char* name;
-  double value;
-};
+using testing_support::Change;
 
 TEST(LoopCodec, ConvertsTheExampleDrive) {
   const struct {
@@ -88,7 +85,7 @@ TEST(LoopCodec, ConvertsTheExampleDrive) {
   };
   for (const auto& c : cases) {
     auto setup = Example();
-    for (const Change& change : c.changes) setup->SetParameterValueInBaseUnit(change.name, change.value);
+    testing_support::Apply(*setup, c.changes);
     EXPECT_EQ(RunStep(*setup, c.direction, c.writes), 1) << c.writes << ": " << c.what;
     EXPECT_NEAR(Get(*setup, c.writes), c.expected, 1e-9 * std::max(1.0, c.expected)) << c.writes << ": " << c.what;
   }
@@ -218,7 +215,7 @@ TEST(LoopCodec, FailingStepsWriteNothing) {
   };
   for (const auto& c : cases) {
     auto setup = Example();
-    for (const Change& change : c.changes) setup->SetParameterValueInBaseUnit(change.name, change.value);
+    testing_support::Apply(*setup, c.changes);
     std::vector<double> before = Values(*setup);
     std::vector<double> ranges;
     for (const char* name : c.decodes)

@@ -17,8 +17,6 @@ namespace {
 
 using Given = std::vector<std::pair<const char*, double>>;
 
-double Factor(CMC_Setup* s, const char* unit, const char* name) { return ComputeScaleFactor(*s, unit, name); }
-double Offset(CMC_Setup* s, const char* unit) { return ComputeScaleOffset(*s, unit); }
 
 void ExpectNear(double actual, double expected, const std::string& what) {
   EXPECT_NEAR(actual, expected, std::fabs(expected) * 1e-12 + 1e-15) << what;
@@ -50,7 +48,7 @@ std::unique_ptr<CMC_Setup> ProtectedDrive(const Given& changes = {}) {
     setup->AddParameter(spec);
   }
   for (const auto& [name, value] : changes) setup->SetParameterValueInBaseUnit(name, value);
-  setup->SetScaleFunctions({Factor, Offset});
+  setup->SetScaleFunctions(ModelScaleFunctions());
   return setup;
 }
 
@@ -329,7 +327,7 @@ TEST(ProtectionCodec, EveryStepReproducesTheExampleSetup) {
     axcore::SetupLoad load = axcore::ParseSetup(LinearDriveExample(), "linear-drive.json");
     ASSERT_NE(load.setup, nullptr) << load.error;
     CMC_Setup& setup = *load.setup;
-    setup.SetScaleFunctions({Factor, Offset});
+    setup.SetScaleFunctions(ModelScaleFunctions());
     for (const CodecStep& step : ProtectionCodecSteps()) {
       if (step.direction != direction) continue;
       const std::string name(step.writes);

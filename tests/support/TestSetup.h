@@ -7,7 +7,12 @@
 #include <string>
 #include <utility>
 
+#include <string_view>
+#include <vector>
+
+#include "EmbeddedExamples.h"
 #include "axcore/Setup.h"
+#include "axcore/SetupFile.h"
 
 namespace testing_support {
 
@@ -50,6 +55,22 @@ inline std::unique_ptr<CMC_Setup> MakeDrive() {
                     {"ADCrange", 3.3, "V"},
                     {"DriveTempSensorGain", 0.01},
                     {"DriveTempOutputAt0oC", 0.5, "V"}});
+}
+
+// An embedded example setup (the full one by default), parsed; null only if
+// the example itself is broken.
+inline std::unique_ptr<CMC_Setup> LoadExample(std::string_view text = LinearDriveExample()) {
+  return std::move(axcore::ParseSetup(text, "example").setup);
+}
+
+// A parameter value a test case sets before it runs.
+struct Change {
+  const char* name;
+  double value;
+};
+
+inline void Apply(CMC_Setup& setup, const std::vector<Change>& changes) {
+  for (const Change& change : changes) setup.SetParameterValueInBaseUnit(change.name, change.value);
 }
 
 }  // namespace testing_support

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EmbeddedExamples.h"
+#include "support/TestSetup.h"
 #include "axcore/Clock.h"
 #include "axcore/SetupFile.h"
 #include "virtualdrive/VirtualDrive.h"
@@ -20,9 +21,7 @@ struct Outcome {
   std::string failure;  // the text a test would show; empty when none
 };
 
-inline std::unique_ptr<CMC_Setup> ExampleSetup() {
-  return std::move(axcore::ParseSetup(LinearDriveExample(), "example").setup);
-}
+inline std::unique_ptr<CMC_Setup> ExampleSetup() { return testing_support::LoadExample(); }
 
 // A drive on `plant` with the example setup (or `setup`) loaded.
 struct Bench {
