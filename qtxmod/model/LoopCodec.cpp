@@ -211,7 +211,7 @@ int DecodeStartCurrentShare(CMC_Setup& setup, const char* target) {
   if (!found) return 0;
   const auto [share, reftst, in, r, connectionType, vdc, clock, pwmper] = *found;
   const auto kV = Usable(VoltageCommandScale(setup));
-  if (!kV) return 0;
+  if (!kV || !Usable(Value(clock) / (2.0 * Value(pwmper)))) return 0;
   if (!SetParameterRange(*share, 0.0, 300.0)) return 0;
   const double pwmFrequency = Value(clock) / (2.0 * Value(pwmper));
   const double deadTimeCounts = pwmFrequency * DeadTime(setup) * Value(vdc) * *kV;
@@ -227,7 +227,7 @@ int EncodeStartCommand(CMC_Setup& setup, const char* target) {
   if (!found) return 0;
   const auto [out, share, in, r, connectionType, pwmFrequency, vdc, clock] = *found;
   const auto kV = Usable(VoltageCommandScale(setup));
-  if (!kV) return 0;
+  if (!kV || !Usable(Value(pwmFrequency))) return 0;
   const double deadTimeCounts = Value(pwmFrequency) * DeadTime(setup) * Value(vdc) * *kV;
   return out->SetValueInBaseUnit(*kV * Value(share) * Value(in) * PhaseResistance(r, connectionType) / 100.0 +
                                  deadTimeCounts);
@@ -343,8 +343,9 @@ int DecodeLimit_Speed(CMC_Setup& setup) {
   // limit to show: nothing to do is no failure.
   if (!IsPositionOverSpeedLoop(mode, type)) return 1;
   const auto vS = Usable(std::fabs(LoadSpeedScale(setup)));
-  if (!vS) return 0;
-  if (!SetParameterRange(*limit, 0.0, CommutationSpeedLimit(clock, polePitch, pwmper))) return 0;
+  const auto fastest = Usable(CommutationSpeedLimit(clock, polePitch, pwmper));
+  if (!vS || !fastest) return 0;
+  if (!SetParameterRange(*limit, 0.0, *fastest)) return 0;
   return limit->SetValueInBaseUnit((kFullScale - Value(satp)) / *vS);
 }
 
@@ -462,11 +463,14 @@ int DecodeIsUseFilterOnCrtCtrlOutput(CMC_Setup& setup) {
 
 // Rate r of y += q (x - y) run every Ts_C: q = 1 - exp(-r Ts_C), so
 // r = -ln(1 - q) / Ts_C, at most 0.5 / Ts_C. An unfiltered output shows the
-// rate 5000/s the user starts from when switching the filter on.
+// rate 5000/s the user starts from when switching the filter on. Without a
+// usable current-loop period there is no rate to show, filtered or not: the
+// range would collapse to [0, 0] or open without end.
 int DecodeFilterOnCurrentControllerOutput(CMC_Setup& setup) {
   const auto found = FindAll(setup, {"FilterOnCurrentControllerOutput", "FILTERQ", "DSP_freq", "CLPER", "PWMPER"});
   if (!found) return 0;
   const auto [rate, filterq, clock, clper, pwmper] = *found;
+  if (!Usable(CurrentLoopPeriod(setup))) return 0;
   if (!SetParameterRange(*rate, 0.0, Value(clock) * 0.25 / Value(clper) / Value(pwmper))) return 0;
   if (Value(filterq) == kFullScale) return rate->SetValueInBaseUnit(5000.0);
   return rate->SetValueInBaseUnit(std::log(1.0 - Value(filterq) / kFullScale) * Value(clock) / Value(clper) * (-0.5) /
@@ -520,9 +524,11 @@ int DecodeTestMaxSpeed(CMC_Setup& setup) {
   const auto found = FindAll(setup, {"TestMaxSpeed", "PolePitch", "DSP_freq", "PWMPER"});
   if (!found) return 0;
   const auto [speed, polePitch, clock, pwmper] = *found;
-  const double fastest = CommutationSpeedLimit(clock, polePitch, pwmper);
-  if (!SetParameterRange(*speed, 0.0, fastest)) return 0;
-  return speed->SetValueInBaseUnit(fastest / 3.0);
+  // Without a clock or a PWM period there is no commutation to follow.
+  const auto fastest = Usable(CommutationSpeedLimit(clock, polePitch, pwmper));
+  if (!fastest) return 0;
+  if (!SetParameterRange(*speed, 0.0, *fastest)) return 0;
+  return speed->SetValueInBaseUnit(*fastest / 3.0);
 }
 
 int DecodeTime_AB(CMC_Setup& setup) {

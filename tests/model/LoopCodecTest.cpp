@@ -209,7 +209,15 @@ TEST(LoopCodec, FailingStepsWriteNothing) {
       {"kV infinite", {{"Vdc", 0}}, {"StartCurrent", "TestStartCurrent"}, {"REFTST", "RINCTST"}},
       {"vS 0", {{"SLPER", 0}}, {"Limit_Speed"}, {"SATP", "IMAXP"}},
       {"Ts_C 0", {{"CLPER", 0}, {"isUseFilterOnCrtCtrlOutput", 1}}, {}, {"FILTERQ"}},
-      {"no clock", {{"DSP_freq", 0}, {"isUseFilterOnCrtCtrlOutput", 1}}, {"TestStartCurrent"}, {"FILTERQ"}},
+      {"no clock", {{"DSP_freq", 0}, {"isUseFilterOnCrtCtrlOutput", 1}},
+       {"TestStartCurrent", "StartCurrent", "FilterOnCurrentControllerOutput", "TestMaxSpeed"}, {"FILTERQ"}},
+      // An unfiltered output shows 5000/s only where there is a loop to run it.
+      {"Ts_C 0, unfiltered",
+       {{"CLPER", 0}, {"FILTERQ", 32767}, {"FilterOnCurrentControllerOutput", 1000}},
+       {"FilterOnCurrentControllerOutput"}, {}},
+      {"no PWM period", {{"PWMPER", 0}}, {"TestStartCurrent", "StartCurrent", "TestMaxSpeed"}, {}},
+      {"no PWM frequency", {{"PWM_freq", 0}}, {}, {"REFTST", "RINCTST"}},
+      {"no pole pitch", {{"PolePitch", 0}, {"ControlMode", 0}, {"PositionControlType", 1}}, {"TestMaxSpeed", "Limit_Speed"}, {}},
       {"no current limit", {{"SATS", 32767}}, {"IPSatS"}, {}},
       {"no motor mass", {{"M", 0}}, {"Mload_over_M"}, {}},
   };
@@ -261,21 +269,6 @@ TEST(LoopCodec, BadInputIsRefusedAndReported) {
   for (const char* step : {"SFTKPTHT", "KITHT", "SFTKITHT"}) EXPECT_EQ(RunEncodeStep(*setup, step), 0) << step;
   for (const char* step : {"Kp_T_scl", "Ki_T_scl"}) EXPECT_EQ(RunDecodeStep(*setup, step), 0) << step;
   EXPECT_TRUE(axcore::TakeMissingNames().empty());
-}
-
-TEST(LoopCodec, AnUnfilteredOutputDecodesWithoutACurrentLoopPeriod) {
-  // FILTERQ 32767 means no filter: the rate shows the fixed 5000 1/s, which
-  // needs no period, so a zero CLPER (an infinite maximum the document
-  // refuses) does not stop the step; the old maximum stays.
-  auto setup = Example();
-  setup->SetParameterValueInBaseUnit("FILTERQ", 32767);
-  setup->SetParameterValueInBaseUnit("CLPER", 0);
-  CMC_Parameter* rate = setup->FindParameter("FilterOnCurrentControllerOutput");
-  const double oldMax = rate->GetMaxInBaseUnit();
-  EXPECT_EQ(RunDecodeStep(*setup, "FilterOnCurrentControllerOutput"), 1);
-  EXPECT_EQ(rate->GetValueInBaseUnit(), 5000.0);
-  EXPECT_EQ(rate->GetMinInBaseUnit(), 0.0);
-  EXPECT_EQ(rate->GetMaxInBaseUnit(), oldMax);
 }
 
 }  // namespace
