@@ -16,7 +16,7 @@ void CurrentLoopRun(benchmark::State& state) {
   std::string error;
   drive.SetProgramVariable("Current_Controller_Tuning_Test", "In1", 4000, error);
   // 100000 points of one period: the program runs 5 simulated seconds.
-  LoggerSettings logger{100000, 1, 1, {"Current_Reference", "Motor_Current", "Voltage_Reference"}};
+  LoggerSettings logger{100000, 2, 1, {"Current_Reference", "Motor_Current", "Voltage_Reference"}};
   double now = 0.0;
   for (auto _ : state) {
     if (!drive.ProgramRunning()) {

@@ -108,7 +108,7 @@ TEST(DataLogger, PointsCarryTheirTimeAndComeEveryStepOfTheirLoop) {
     int logType, step;
     double spacing_s;
   };
-  for (const Case& c : {Case{1, 1, 50e-6}, Case{1, 4, 200e-6}, Case{2, 1, 500e-6}, Case{2, 3, 1.5e-3}}) {
+  for (const Case& c : {Case{2, 1, 50e-6}, Case{2, 4, 200e-6}, Case{1, 1, 500e-6}, Case{1, 3, 1.5e-3}}) {
     drive_run::Bench bench(drive_run::QuietPlant());
     LoggerSettings logger{20, c.logType, c.step, {"Current_Reference", "THTST"}};
     ASSERT_TRUE(bench.Run("Current_Controller_Tuning_Test", {{"In1", 1000}}, &logger).finished);

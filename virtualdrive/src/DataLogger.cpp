@@ -34,7 +34,7 @@ bool DataLogger::Arm(const LoggerSettings& settings, DriveFirmware& drive, std::
   }
   m_sources = std::move(sources);
   m_wanted = static_cast<std::size_t>(settings.points);
-  m_interval = static_cast<std::int64_t>(settings.step) * (settings.logType == 2 ? drive.SlowLoopDivider() : 1);
+  m_interval = static_cast<std::int64_t>(settings.step) * (settings.logType == 1 ? drive.SlowLoopDivider() : 1);
   m_width = m_sources.size() + 1;
   m_flat = std::make_unique_for_overwrite<double[]>(m_wanted * m_width);
   m_armed = true;

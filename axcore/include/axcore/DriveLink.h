@@ -18,8 +18,8 @@
 struct LoggerSettings {
   // Number of points to record.
   int points = 0;
-  // 1: one point every `step` current-loop periods; 2: one point every
-  // `step` speed-loop periods. Element 0 of a point is its time in seconds
+  // 1: one point every `step` speed-loop periods (motion); 2: one point
+  // every `step` current-loop periods (electrical transients). Element 0 of a point is its time in seconds
   // from the start of the program.
   int logType = 1;
   // Periods between two points, at least 1.

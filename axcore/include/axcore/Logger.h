@@ -18,8 +18,8 @@ class CMC_Logger {
   CMC_Logger(const CMC_Logger&) = delete;
   CMC_Logger& operator=(const CMC_Logger&) = delete;
 
-  // Points to record, log type (1: every `step` current-loop periods, 2: every
-  // `step` speed-loop periods) and step; non-zero when the settings are sound.
+  // Points to record, log type (1: every `step` speed-loop periods, 2: every
+  // `step` current-loop periods) and step; non-zero when the settings are sound.
   int ChangeSettings(int points, int logType, int step);
   // Adds a drive variable to record; `flag` is kept for callers that mark
   // variables, and has no effect here. Non-zero on success.

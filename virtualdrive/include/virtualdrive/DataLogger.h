@@ -2,9 +2,10 @@
 // log type, step, variables); the program starts the recording when its
 // measurement begins (a program that never does records from its start).
 //
-// Log type 1 takes one point every `step` current-loop periods, log type 2
-// one point every `step` speed-loop periods ("SLPER" / "CLPER" current-loop
-// periods). Element 0 of a point is its time in seconds from the start of
+// Log type 2 takes one point every `step` current-loop periods, for the
+// fast electrical transients (a current step, a turning current); log type
+// 1 one point every `step` speed-loop periods ("SLPER" / "CLPER"
+// current-loop periods), for motion that lasts seconds. Element 0 of a point is its time in seconds from the start of
 // the program; elements 1, 2, ... are the logged variables in the order
 // they were given, in the drive's internal units.
 #pragma once
