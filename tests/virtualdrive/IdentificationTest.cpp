@@ -42,11 +42,16 @@ TEST(Identification, ResistanceAndInductanceTestFindsThePlant) {
   struct Case {
     Connection connection;
     double winding_ohm, winding_H;
+    double resistanceTolerance;
   };
   // A delta winding three times the star's gives the same terminal
-  // behaviour; with "MotorPhaseConnectionType" 1 the test stores 3x.
-  for (const Case& c : {Case{Connection::Star, 4.45, 3.8e-3}, Case{Connection::Delta, 13.35, 11.4e-3},
-                        Case{Connection::Star, 1.2, 2.5e-3}}) {
+  // behaviour; with "MotorPhaseConnectionType" 1 the test stores 3x. The
+  // low-resistance winding is held to less: its mover creeps (about 4 mm/s,
+  // the force just above the Coulomb friction) through the half-current
+  // run, and the back-EMF, some 1.5 % of the small voltage that drives
+  // 1.2 ohm, reads as less resistance, as it would on a real axis.
+  for (const Case& c : {Case{Connection::Star, 4.45, 3.8e-3, 0.01}, Case{Connection::Delta, 13.35, 11.4e-3, 0.01},
+                        Case{Connection::Star, 1.2, 2.5e-3, 0.02}}) {
     SCOPED_TRACE(c.winding_ohm);
     PlantParameters plant = virtualdrive::ExamplePlant();
     plant.connection = c.connection;
@@ -89,7 +94,7 @@ TEST(Identification, ResistanceAndInductanceTestFindsThePlant) {
       l *= 3;
     }
     EXPECT_NEAR(vdc, plant.vdc_V, 0.005 * plant.vdc_V);
-    EXPECT_NEAR(r, c.winding_ohm, 0.02 * c.winding_ohm);
+    EXPECT_NEAR(r, c.winding_ohm, c.resistanceTolerance * c.winding_ohm);
     EXPECT_NEAR(l, c.winding_H, 0.02 * c.winding_H);
   }
 }

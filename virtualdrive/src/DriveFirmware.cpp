@@ -67,7 +67,8 @@ double Gain(double mantissa, double shift) {
 
 }  // namespace
 
-DriveFirmware::DriveFirmware(Plant& plant) : m_plant(plant) {
+DriveFirmware::DriveFirmware(Plant& plant)
+    : m_plant(plant), m_delayPeriods(plant.Parameters().computation_delay_periods > 0 ? 1 : 0) {
   for (const DefaultRegister& r : kDefaults) m_registers[r.name] = {r.value, r.isInteger};
   m_live = {{"IQ", &m_iq},
             {"ID", &m_id},
@@ -312,7 +313,7 @@ void DriveFirmware::TurnAxisOff() {
   m_axisOn = false;
   m_mode = LoopMode::Off;
   m_uq = m_ud = m_integQ = m_integD = 0.0;
-  m_outAlpha_V = m_outBeta_V = 0.0;
+  m_outAlpha_V = m_outBeta_V = m_nextAlpha_V = m_nextBeta_V = 0.0;
 }
 
 void DriveFirmware::Trip(unsigned bit) {
@@ -383,12 +384,13 @@ inline void DriveFirmware::UpdateAngle() {
     m_sin = std::sin(m_angle_rad);
     m_cachedAngle_rad = m_angle_rad;
     // The voltage of a period is one step of a staircase whose fundamental
-    // lags the commanded angle by half an increment; the currents sampled
-    // at the start of the period are referred to that fundamental.
-    const double half = 0.5 * kRadiansPerAngleStep * m_testIncrement_steps;
-    if (m_angleSource == AngleSource::Test && half != 0.0) {
-      m_parkCos = std::cos(m_angle_rad - half);
-      m_parkSin = std::sin(m_angle_rad - half);
+    // lags the angle it was computed at by half an increment, and the bridge
+    // holds it `m_delayPeriods` periods after that angle: the currents
+    // sampled at the start of the period are referred to that fundamental.
+    const double lag = (0.5 + m_delayPeriods) * kRadiansPerAngleStep * m_testIncrement_steps;
+    if (m_angleSource == AngleSource::Test && lag != 0.0) {
+      m_parkCos = std::cos(m_angle_rad - lag);
+      m_parkSin = std::sin(m_angle_rad - lag);
     } else {
       m_parkCos = m_cos;
       m_parkSin = m_sin;
@@ -450,14 +452,24 @@ void DriveFirmware::Measure() {
 //   u[k] = Kp e[k] + I[k]                 Kp = KPI 2^SFTKPI / 32767
 //   y[k] = y[k-1] + q (u[k] - y[k-1])     q  = FILTERQ / 32767 (32767: y = u)
 //
-// y[k] is held by the bridge for the whole period k (zero-order hold),
-// limited to 32767 - SATIQ (q axis) and 32767 - SATID (d axis); the integral
-// is held within the same limit so it cannot wind up. In physical units,
-// with K_V voltage-command counts per volt and K_I converter counts per
-// ampere, this is the PI controller V = Kp' e + Ki' integral(e dt) with
-// Kp' = Kp K_I / K_V and Ki' = Ki K_I / (K_V T): on a winding
-// L di/dt + R i = V the closed loop is (Kp' s + Ki') / (L s^2 + (R + Kp') s + Ki'),
-// the loop the current controller design places at s^2 + 2 zeta w s + w^2.
+// y[k] is limited to 32767 - SATIQ (q axis) and 32767 - SATID (d axis); the
+// integral is held within the same limit so it cannot wind up. The drive
+// samples the currents at the start of period k, computes y[k] during it,
+// and loads the new duty cycles at the start of period k + 1: the bridge
+// holds y[k - d] for the whole period k (zero-order hold), d = 1 the
+// computation delay ("computation_delay_periods" of the plant, 0 for an
+// ideal drive). On the winding L di/dt + R i = v, with a = exp(-R T / L)
+// and, in physical units (K_V voltage-command counts per volt, K_I
+// converter counts per ampere), Kp' = Kp K_I / K_V, Ki'' = Ki K_I / K_V
+// (per period), the sampled loop is
+//
+//   i[k+1] = a i[k] + (1 - a) / R v[k],   v[k] = u'[k - d]
+//   u'[k]  = Kp' e[k] + Ki'' sum_{j<=k} e[j]
+//
+// a loop of order 2 + d. For passbands far below 1/T it is the continuous
+// PI loop (Kp' s + Ki' ) / (L s^2 + (R + Kp') s + Ki'), Ki' = Ki'' / T,
+// that the current controller design places at s^2 + 2 zeta w s + w^2; the
+// delay (1.5 T with the hold) takes phase from it as the passband rises.
 // One tick of the speed or position loop (the laws are in MotionLoops.h):
 // its current reference goes to the current loop on the q axis.
 void DriveFirmware::OuterLoopTick() {
@@ -500,8 +512,8 @@ void DriveFirmware::CheckControlErrors() {
 void DriveFirmware::Control() {
   const bool outer = m_mode == LoopMode::Speed || m_mode == LoopMode::Position;
   if (m_axisOn && outer && (m_loopsFresh || m_slowTick || m_fastOuterLoops)) OuterLoopTick();
+  double computedAlpha_V = 0.0, computedBeta_V = 0.0;
   if (!m_axisOn || m_mode == LoopMode::Off) {
-    m_outAlpha_V = m_outBeta_V = 0.0;
     m_uq = m_ud = 0.0;
   } else {
     if (m_mode == LoopMode::Voltage) {
@@ -515,8 +527,18 @@ void DriveFirmware::Control() {
       m_uq = std::clamp(m_uq + m_filterQ * (uq - m_uq), -m_limitQ, m_limitQ);
       m_ud = std::clamp(m_ud + m_filterQ * (ud - m_ud), -m_limitD, m_limitD);
     }
-    m_outAlpha_V = (m_uq * m_cos + m_ud * m_sin) * m_voltsPerCount;
-    m_outBeta_V = (m_uq * m_sin - m_ud * m_cos) * m_voltsPerCount;
+    computedAlpha_V = (m_uq * m_cos + m_ud * m_sin) * m_voltsPerCount;
+    computedBeta_V = (m_uq * m_sin - m_ud * m_cos) * m_voltsPerCount;
+  }
+  if (m_delayPeriods == 0) {
+    m_outAlpha_V = computedAlpha_V;
+    m_outBeta_V = computedBeta_V;
+  } else {
+    // The duty cycles computed now are loaded at the next period's start.
+    m_outAlpha_V = m_nextAlpha_V;
+    m_outBeta_V = m_nextBeta_V;
+    m_nextAlpha_V = computedAlpha_V;
+    m_nextBeta_V = computedBeta_V;
   }
   if (m_angleSource == AngleSource::Test && m_testIncrement_steps != 0.0) {
     m_testAngle_steps = std::fmod(m_testAngle_steps + m_testIncrement_steps, kAngleStepsPerTurn);

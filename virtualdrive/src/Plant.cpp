@@ -24,6 +24,13 @@ Phases FromAlphaBeta(double alpha, double beta) {
   return {alpha, -0.5 * alpha + 0.5 * kSqrt3 * beta, -0.5 * alpha - 0.5 * kSqrt3 * beta};
 }
 
+// The alpha-beta part of three phase quantities (amplitude-invariant Clarke
+// transform); a common part, such as a floating star point's, drops out.
+void ToAlphaBeta(const Phases& p, double& alpha, double& beta) {
+  alpha = (2.0 / 3.0) * (p.a - 0.5 * (p.b + p.c));
+  beta = (p.b - p.c) * kInverseSqrt3;
+}
+
 }  // namespace
 
 Plant::Plant(const PlantParameters& parameters) : m_p(parameters) {
@@ -32,6 +39,7 @@ Plant::Plant(const PlantParameters& parameters) : m_p(parameters) {
   m_l_H = m_p.phase_inductance_H * perPhase;
   m_x_m = std::clamp(m_p.initial_position_m, m_p.travel_min_m, m_p.travel_max_m);
   m_countsPerPeriod = std::ldexp(1.0, m_p.encoder_interpolation_bits);
+  m_maxAmplitudeSquared_V2 = m_p.vdc_V * m_p.vdc_V / 3.0;
   m_rng = m_p.noise_seed * 2654435761u + 0x9E3779B97F4A7C15ull;
   if (m_rng == 0) m_rng = 1;
   m_angleAt_m = std::nan("");
@@ -42,6 +50,8 @@ void Plant::SetPeriod(double period_s, double pwmPeriod_s) {
   m_period_s = period_s;
   m_decay = std::exp(-m_r_ohm * period_s / m_l_H);
   m_gain_S = (1.0 - m_decay) / m_r_ohm;
+  m_halfDecay = std::exp(-0.5 * m_r_ohm * period_s / m_l_H);
+  m_halfGain_S = (1.0 - m_halfDecay) / m_r_ohm;
   m_periodOverMass_s_per_kg = period_s / m_p.moving_mass_kg;
   // Each switching of a leg loses the dead time: on average the supply
   // times the dead time over the PWM period.
@@ -54,6 +64,15 @@ double Plant::MotorPhaseCurrent_A(int phase) const {
 }
 
 void Plant::Step(double vAlpha_V, double vBeta_V, bool powered) {
+  // Space-vector modulation: the bridge gives a phase voltage amplitude of
+  // at most Vdc / sqrt(3) (the line-to-line amplitude is the supply); a
+  // longer vector is shortened, keeping its direction.
+  const double squared = vAlpha_V * vAlpha_V + vBeta_V * vBeta_V;
+  if (squared > m_maxAmplitudeSquared_V2) {
+    const double shorten = std::sqrt(m_maxAmplitudeSquared_V2 / squared);
+    vAlpha_V *= shorten;
+    vBeta_V *= shorten;
+  }
   if (powered) {
     StepElectrical(vAlpha_V, vBeta_V);
   } else {
@@ -66,7 +85,12 @@ void Plant::Step(double vAlpha_V, double vBeta_V, bool powered) {
     force_N = m_p.force_constant_N_per_A * (-m_iAlpha_A * m_sin + m_iBeta_A * m_cos);
   }
   StepMechanical(force_N);
-  m_atRest = !powered && m_v_m_s == 0.0;
+  // At rest: nothing powered, nothing moving, and the outside forces held
+  // by static friction or pushing the mover into the stop it lies at.
+  const double outside_N = m_p.gravity_force_N;
+  const bool held = std::abs(outside_N) <= m_p.coulomb_friction_N ||
+                    (outside_N > 0.0 && m_x_m >= m_p.travel_max_m) || (outside_N < 0.0 && m_x_m <= m_p.travel_min_m);
+  m_atRest = !powered && m_v_m_s == 0.0 && held;
 }
 
 // The electrical angle of the mover's flux, recomputed only when it moved.
@@ -89,12 +113,18 @@ void Plant::StepElectrical(double vAlpha_V, double vBeta_V) {
     eBeta = emf * m_cos;
   }
   // Leg voltages of the bridge, less each leg's dead-time loss, which
-  // follows the sign of the current the leg carries.
+  // follows the sign of the current the leg carries: taken at mid-period,
+  // from the current the winding would carry then without the loss (the
+  // current at the start would lag it by half a period).
   const Phases motorI = FromAlphaBeta(m_iAlpha_A, m_iBeta_A);
   const bool swapped = m_faults.swappedPhases;
-  const Phases legI = swapped ? Phases{motorI.b, motorI.a, motorI.c} : motorI;
   Phases leg = FromAlphaBeta(vAlpha_V, vBeta_V);
   if (m_legLoss_V != 0.0) {
+    double idealAlpha = vAlpha_V, idealBeta = vBeta_V;  // the motor's voltages without the loss
+    if (swapped) ToAlphaBeta({leg.b, leg.a, leg.c}, idealAlpha, idealBeta);
+    const Phases midI = FromAlphaBeta(m_halfDecay * m_iAlpha_A + m_halfGain_S * (idealAlpha - eAlpha),
+                                      m_halfDecay * m_iBeta_A + m_halfGain_S * (idealBeta - eBeta));
+    const Phases legI = swapped ? Phases{midI.b, midI.a, midI.c} : midI;
     leg.a -= m_legLoss_V * Saturate(legI.a * kInverseDeadTimeBand_per_A);
     leg.b -= m_legLoss_V * Saturate(legI.b * kInverseDeadTimeBand_per_A);
     leg.c -= m_legLoss_V * Saturate(legI.c * kInverseDeadTimeBand_per_A);
@@ -103,9 +133,9 @@ void Plant::StepElectrical(double vAlpha_V, double vBeta_V) {
 
   if (m_faults.openLead < 0 || m_faults.openLead > 2) {
     // The star point floats: only the alpha-beta part of the phase voltages
-    // drives current (amplitude-invariant Clarke transform).
-    const double vAlpha = (2.0 / 3.0) * (motorV.a - 0.5 * (motorV.b + motorV.c));
-    const double vBeta = (motorV.b - motorV.c) * kInverseSqrt3;
+    // drives current.
+    double vAlpha = 0.0, vBeta = 0.0;
+    ToAlphaBeta(motorV, vAlpha, vBeta);
     m_iAlpha_A = m_decay * m_iAlpha_A + m_gain_S * (vAlpha - eAlpha);
     m_iBeta_A = m_decay * m_iBeta_A + m_gain_S * (vBeta - eBeta);
     return;

@@ -155,6 +155,7 @@ class DriveFirmware {
   bool LimitSwitchActive(bool inputHigh, bool activeHigh) const { return inputHigh == activeHigh; }
 
   Plant& m_plant;
+  const int m_delayPeriods;  // 0 or 1
   axcore::CaseInsensitiveMap<RegisterEntry> m_registers;
   axcore::CaseInsensitiveMap<double> m_variables;  // program outputs and host-written variables
   axcore::CaseInsensitiveMap<double*> m_live;      // names of the live variables
@@ -200,7 +201,10 @@ class DriveFirmware {
   bool m_loopsFresh = true;  // the next outer tick starts them afresh
   bool m_slowTick = false;   // this period begins a speed-loop period
   long m_positionErrorCount = 0, m_speedErrorCount = 0;
+  // The voltage the bridge holds this period, and the one computed this
+  // period that it will hold in the next (one period of computation delay).
   double m_outAlpha_V = 0.0, m_outBeta_V = 0.0;
+  double m_nextAlpha_V = 0.0, m_nextBeta_V = 0.0;
   // Live variable storage.
   double m_thtst = 0, m_tinctst = 0, m_apos = 0, m_speedCounts = 0, m_lastSlowPosition = 0;
   double m_speedReferenceLive = 0, m_positionReferenceLive = 0, m_positionErrorLive = 0;

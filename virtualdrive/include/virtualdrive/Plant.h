@@ -10,7 +10,10 @@
 // voltages are held (zero-order hold of the PWM) and the back-EMF is taken
 // at its value at the start of the period; the R-L winding is then solved
 // exactly, i(t+T) = a i(t) + (1 - a) (v - e) / R with a = exp(-R T / L),
-// which stays exact for any ratio of T to L/R.
+// which stays exact for any ratio of T to L/R. The bridge modulates space
+// vectors: it applies a phase voltage amplitude of at most Vdc / sqrt(3),
+// and each leg loses its dead time with the sign of its current at
+// mid-period.
 //
 // Mechanics: force constant times the q-axis current, viscous and Coulomb
 // friction (the Coulomb force holds the mover while the other forces stay
@@ -48,6 +51,11 @@ struct PlantParameters {
   int encoder_interpolation_bits = 8;     // 2^bits counts per period
   int encoder_direction = 1;              // +1 counts up with positive travel, -1 down
   double dead_time_s = 0.25e-6;           // effective dead time of each inverter leg
+  // Current-loop periods between sampling the currents and the bridge
+  // applying the voltage computed from them: 1 for a drive that samples,
+  // computes and loads the new duty cycle at the next period's start; 0
+  // (an ideal drive that applies at once) for comparison.
+  int computation_delay_periods = 1;
   double current_noise_A = 0.0;           // standard deviation of the current sensing noise
   double voltage_noise_V = 0.0;           // standard deviation of the supply sensing noise
   std::uint64_t noise_seed = 1;
@@ -109,7 +117,8 @@ class Plant {
   double Speed_m_s() const { return m_v_m_s; }
   // Currents of motor phases A, B, C, A.
   double MotorPhaseCurrent_A(int phase) const;
-  // True when nothing moves and no current flows: a step changes nothing.
+  // True when nothing is powered or moves and static friction or a stop
+  // holds the outside forces: a step changes nothing.
   bool AtRest() const { return m_atRest; }
 
  private:
@@ -140,6 +149,8 @@ class Plant {
   double m_period_s = 0.0;
   double m_decay = 0.0;   // exp(-R T / L)
   double m_gain_S = 0.0;  // (1 - exp(-R T / L)) / R
+  double m_halfDecay = 0.0, m_halfGain_S = 0.0;  // the same over half a period
+  double m_maxAmplitudeSquared_V2 = 0.0;         // (Vdc / sqrt(3))^2
   double m_periodOverMass_s_per_kg = 0.0;
   double m_countsPerPeriod = 256.0;  // 2^encoder_interpolation_bits
   double m_legLoss_V = 0.0;
