@@ -1,0 +1,152 @@
+// Dialogs without a screen: a platform on a virtual clock whose user is a
+// script, for tests, the command line and scripted commissioning.
+//
+// A script has one action per line ('#' starts a comment); each applies to
+// the topmost modal dialog, and a dialog opened by an action is entered by
+// the actions that follow:
+//
+//   type ID TEXT       types TEXT into value field ID and leaves it
+//   unit ID UNIT       picks UNIT in unit box ID
+//   check ID 0|1       sets check box ID
+//   radio ID           presses radio button ID
+//   select ID TEXT     chooses the item TEXT of combo ID
+//   tab ID INDEX       shows page INDEX of tab control ID
+//   slide ID VALUE     moves slider ID to VALUE
+//   click ID           presses button ID
+//   key CHORD          presses a key chord (ctrl+alt+shift+K)
+//   answer yes|no|cancel|ok   queues the answer to the next message box
+//   wait MS            lets MS milliseconds pass (timers fire, the drive runs)
+//   until-idle [MS]    waits until no test runs (at most MS, default 60000)
+//   dump [ID...]       prints the dialog and its controls (all, or those)
+//   save-plot ID FILE  saves plot ID as CSV or SVG by FILE's extension
+//
+// Every message box is printed as "message: TEXT" with the answer given; an
+// unanswered one takes its default answer and says so. A line that cannot be
+// carried out (unknown action, a control that does not exist, is hidden or
+// disabled) stops the run with an error naming the line; so does a script
+// that ends while a dialog is still open.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "axcore/EditSetupDlg.h"
+#include "axcore/Platform.h"
+
+namespace axcore {
+
+struct ScriptLine {
+  int number = 0;  // 1-based line of the script
+  std::string action;
+  std::vector<std::string> words;  // the arguments, split at blanks
+  std::string rest;                // everything after the action and its first argument
+};
+
+// The actions of a script text; on a line with an unknown action nothing,
+// with "line N: ..." in `error`.
+std::optional<std::vector<ScriptLine>> ParseScript(std::string_view text, std::string& error);
+
+// What a scripted run reports: one line per message box and dump.
+class ScriptedUser {
+ public:
+  ScriptedUser(std::vector<ScriptLine> lines, std::ostream& out) : m_lines(lines.begin(), lines.end()), m_out(out) {}
+  bool HasNext() const { return !m_lines.empty(); }
+  const ScriptLine& Next() const { return m_lines.front(); }
+  ScriptLine Take();
+  std::ostream& Out() { return m_out; }
+  // The answer queued for the next message box and the script line that
+  // queued it; {0, 0} when none.
+  std::pair<int, int> TakeAnswer();
+  void QueueAnswer(int answer, int line) { m_answers.emplace_back(answer, line); }
+  // The line of the action taken last.
+  int LastLine() const { return m_last; }
+  // The first failure ("line N: reason"); a failed run stops every dialog.
+  const std::string& Failure() const { return m_failure; }
+  void Fail(const std::string& failure);
+  bool Failed() const { return !m_failure.empty(); }
+
+ private:
+  std::deque<ScriptLine> m_lines;
+  std::deque<std::pair<int, int>> m_answers;
+  int m_last = 0;
+  std::ostream& m_out;
+  std::string m_failure;
+};
+
+// Applies one control action (type, unit, check, radio, select, tab,
+// slide, click, key) to `dialog`; false with the reason. Shared by the
+// headless and the Qt platform so that one script means the same on both.
+bool ApplyControlAction(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why);
+// The dump lines of a dialog (all controls, or those of `ids`).
+void DumpDialog(const CMC_EditSetupDlg& dialog, const std::vector<int>& ids, std::ostream& out);
+// A message box as a script run prints it, with its answer.
+void PrintMessageBox(std::ostream& out, const std::string& text, int answer, bool defaulted);
+
+class HeadlessView : public DialogView {
+ public:
+  explicit HeadlessView(CMC_EditSetupDlg& dialog) : m_dialog(dialog) {}
+  void Create() override {}
+  void Update(const ControlState&) override {}
+  void ShowStatus(const std::string& text) override { m_status = text; }
+  void Show() override {}
+  void Close() override {}
+  const std::string& Status() const { return m_status; }
+
+ private:
+  CMC_EditSetupDlg& m_dialog;
+  std::string m_status;
+};
+
+class HeadlessPlatform : public Platform {
+ public:
+  // Without a user every dialog ends at once with Cancel (2).
+  explicit HeadlessPlatform(ScriptedUser* user = nullptr) : m_user(user) {}
+
+  double Now() const override { return m_clock.Now(); }
+  int RunModal(CMC_EditSetupDlg& dialog) override;
+  bool SetTimer(CMC_EditSetupDlg& dialog, int id, int ms) override;
+  void KillTimer(CMC_EditSetupDlg& dialog, int id) override;
+  int MessageBox(const std::string& text, unsigned style, CMC_EditSetupDlg* owner) override;
+  void PumpMessages() override;
+  void OpenHelp(const std::string& page, int contextId) override;
+
+  VirtualClock& GetClock() { return m_clock; }
+  // Help pages opened, as "PAGE (context 0xID)".
+  const std::vector<std::string>& HelpRequests() const { return m_help; }
+  // The dialogs running now, innermost last.
+  const std::vector<CMC_EditSetupDlg*>& Stack() const { return m_stack; }
+  // Called whenever a test may be running, to tell whether one still runs
+  // ("until-idle"); none: never busy.
+  void SetBusyProbe(std::function<bool()> probe) { m_busy = std::move(probe); }
+
+ private:
+  struct Timer {
+    CMC_EditSetupDlg* dialog;
+    int id;
+    double period_s;
+    double due_s;
+    std::uint64_t order;
+  };
+  // Fires the timers due at or before `until`, in time order, moving the
+  // clock to each; stops early when `dialog` ends or the script failed.
+  void RunTimersUntil(double until, CMC_EditSetupDlg& dialog);
+  bool FireNextDue(double until);
+  void Execute(CMC_EditSetupDlg& dialog, const ScriptLine& line);
+
+  VirtualClock m_clock;
+  ScriptedUser* m_user;
+  std::vector<Timer> m_timers;
+  std::uint64_t m_timerOrder = 0;
+  std::vector<CMC_EditSetupDlg*> m_stack;
+  std::vector<std::string> m_help;
+  std::function<bool()> m_busy;
+};
+
+}  // namespace axcore

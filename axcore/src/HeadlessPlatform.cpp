@@ -1,0 +1,324 @@
+#include "axcore/HeadlessPlatform.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "axcore/MessageText.h"
+
+namespace axcore {
+namespace {
+
+struct ActionSpec {
+  const char* name;
+  int minWords;  // arguments it needs
+  int maxWords;  // -1: any number (the text runs to the end of the line)
+  const char* usage;
+};
+
+constexpr ActionSpec kActions[] = {
+    {"type", 2, -1, "type ID TEXT"},         {"unit", 2, -1, "unit ID UNIT"},
+    {"check", 2, 2, "check ID 0|1"},         {"radio", 1, 1, "radio ID"},
+    {"select", 2, -1, "select ID ITEMTEXT"}, {"tab", 2, 2, "tab ID INDEX"},
+    {"slide", 2, 2, "slide ID VALUE"},       {"click", 1, 1, "click ID"},
+    {"key", 1, 1, "key CHORD"},              {"answer", 1, 1, "answer yes|no|cancel|ok"},
+    {"wait", 1, 1, "wait MS"},               {"until-idle", 0, 1, "until-idle [MS]"},
+    {"dump", 0, -1, "dump [ID...]"},         {"save-plot", 2, 2, "save-plot ID FILE"},
+};
+
+const ActionSpec* FindAction(std::string_view name) {
+  for (const ActionSpec& spec : kActions)
+    if (name == spec.name) return &spec;
+  return nullptr;
+}
+
+std::optional<long long> ParseInteger(std::string_view text) {
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<int> AnswerOf(std::string_view word) {
+  if (word == "yes") return IDYES;
+  if (word == "no") return IDNO;
+  if (word == "cancel") return IDCANCEL;
+  if (word == "ok") return IDOK;
+  return std::nullopt;
+}
+
+std::string Line(const ScriptLine& line) { return "line " + std::to_string(line.number); }
+
+std::string DialogName(const CMC_EditSetupDlg& dialog) {
+  return "dialog " + std::to_string(dialog.GetResourceId()) + " " + QuoteForMessage(dialog.GetCaption());
+}
+
+}  // namespace
+
+std::optional<std::vector<ScriptLine>> ParseScript(std::string_view text, std::string& error) {
+  std::vector<ScriptLine> lines;
+  int number = 0;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string line(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A '#' at the start of a line or after a blank starts a comment.
+    for (std::size_t i = 0; i < line.size(); ++i)
+      if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+        line.erase(i);
+        break;
+      }
+    std::vector<std::string> words;
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < line.size();) {
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+      if (i == line.size()) break;
+      const std::size_t start = i;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+      words.push_back(line.substr(start, i - start));
+      starts.push_back(start);
+    }
+    if (words.empty()) continue;
+    const ActionSpec* spec = FindAction(words[0]);
+    if (spec == nullptr) {
+      error = "line " + std::to_string(number) + ": unknown action " + QuoteForMessage(words[0]);
+      return std::nullopt;
+    }
+    const int arguments = static_cast<int>(words.size()) - 1;
+    if (arguments < spec->minWords || (spec->maxWords >= 0 && arguments > spec->maxWords)) {
+      error = "line " + std::to_string(number) + ": " + words[0] + " takes " + spec->usage;
+      return std::nullopt;
+    }
+    ScriptLine parsed;
+    parsed.number = number;
+    parsed.action = words[0];
+    parsed.words.assign(words.begin() + 1, words.end());
+    if (words.size() > 2) {
+      parsed.rest = line.substr(starts[2]);
+      while (!parsed.rest.empty() && (parsed.rest.back() == ' ' || parsed.rest.back() == '\t')) parsed.rest.pop_back();
+    }
+    lines.push_back(std::move(parsed));
+  }
+  return lines;
+}
+
+ScriptLine ScriptedUser::Take() {
+  ScriptLine line = std::move(m_lines.front());
+  m_lines.pop_front();
+  m_last = line.number;
+  return line;
+}
+
+std::pair<int, int> ScriptedUser::TakeAnswer() {
+  if (m_answers.empty()) return {0, 0};
+  const auto answer = m_answers.front();
+  m_answers.pop_front();
+  return answer;
+}
+
+void ScriptedUser::Fail(const std::string& failure) {
+  if (m_failure.empty()) m_failure = failure;
+}
+
+bool ApplyControlAction(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why) {
+  if (line.action == "key") return dialog.UserPressesKeys(line.words.at(0), why);
+  const auto id = ParseInteger(line.words.at(0));
+  if (!id || *id < 1 || *id > 65535) {
+    why = QuoteForMessage(line.words.at(0)) + " is no control id";
+    return false;
+  }
+  const int control = static_cast<int>(*id);
+  if (line.action == "type") return dialog.UserTypes(control, line.rest, why);
+  if (line.action == "unit") return dialog.UserPicksUnit(control, line.rest, why);
+  if (line.action == "select") return dialog.UserSelects(control, line.rest, why);
+  if (line.action == "radio") return dialog.UserClicksRadio(control, why);
+  if (line.action == "click") return dialog.UserClicks(control, why);
+  const auto number = ParseInteger(line.words.at(1));
+  if (line.action == "check") {
+    if (!number || (*number != 0 && *number != 1)) {
+      why = "check takes 0 or 1, not " + QuoteForMessage(line.words.at(1));
+      return false;
+    }
+    return dialog.UserChecks(control, *number == 1, why);
+  }
+  if (!number || *number < -1000000000 || *number > 1000000000) {
+    why = line.action + " takes a whole number, not " + QuoteForMessage(line.words.at(1));
+    return false;
+  }
+  if (line.action == "tab") return dialog.UserSelectsTab(control, static_cast<int>(*number), why);
+  if (line.action == "slide") return dialog.UserSlides(control, static_cast<int>(*number), why);
+  why = "unknown action " + QuoteForMessage(line.action);
+  return false;
+}
+
+void DumpDialog(const CMC_EditSetupDlg& dialog, const std::vector<int>& ids, std::ostream& out) {
+  out << "dialog " << dialog.GetResourceId() << ' ' << QuoteForMessage(dialog.GetCaption()) << '\n';
+  auto one = [&](int id) {
+    const ControlState* state = dialog.GetControl(id);
+    if (state == nullptr) {
+      out << id << " none\n";
+      return;
+    }
+    std::string text = state->text;
+    if (state->kind == ControlKind::Combo || state->kind == ControlKind::UnitCombo || state->kind == ControlKind::Tab)
+      text = state->selection >= 0 && state->selection < static_cast<int>(state->items.size())
+                 ? state->items[static_cast<std::size_t>(state->selection)].text
+                 : "";
+    if (state->kind == ControlKind::Slider) text = std::to_string(state->position);
+    out << id << ' ' << ControlKindName(state->kind) << " shown=" << state->shown << " enabled=" << state->enabled
+        << " checked=" << state->checked << ' ' << QuoteForMessage(text) << '\n';
+  };
+  if (ids.empty()) {
+    for (int id : dialog.ControlOrder()) one(id);
+  } else {
+    for (int id : ids) one(id);
+  }
+}
+
+void PrintMessageBox(std::ostream& out, const std::string& text, int answer, bool defaulted) {
+  out << "message: " << OneLine(text) << " [" << (AnswerName(answer) ? AnswerName(answer) : "?")
+      << (defaulted ? ", by default: no answer was queued" : "") << "]\n";
+}
+
+// ---------------------------------------------------------------- platform
+
+int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
+  HeadlessView view(dialog);
+  if (!dialog.CreateDialog(&view)) {
+    if (m_user != nullptr) m_user->Fail("cannot open dialog " + std::to_string(dialog.GetResourceId()) + ": " +
+                                        dialog.GetCreateError());
+    return -1;
+  }
+  m_stack.push_back(&dialog);
+  view.Show();
+  dialog.OnShowWindow(true);
+  while (!dialog.HasEnded()) {
+    if (m_user == nullptr || m_user->Failed()) {
+      // No user, or a script that failed: every open dialog closes as if
+      // cancelled, without running its own Cancel handling.
+      dialog.EndDialog(IDCANCEL);
+      break;
+    }
+    RunTimersUntil(m_clock.Now(), dialog);
+    if (dialog.HasEnded()) break;
+    if (!m_user->HasNext()) {
+      m_user->Fail("the script ended while " + DialogName(dialog) + " is open");
+      continue;
+    }
+    Execute(dialog, m_user->Take());
+  }
+  for (auto it = m_timers.begin(); it != m_timers.end();)
+    it = it->dialog == &dialog ? m_timers.erase(it) : std::next(it);
+  m_stack.pop_back();
+  const int result = dialog.GetResult();
+  dialog.DestroyDialog();
+  return result;
+}
+
+void HeadlessPlatform::Execute(CMC_EditSetupDlg& dialog, const ScriptLine& line) {
+  std::ostream& out = m_user->Out();
+  const std::string where = Line(line);
+  if (line.action == "answer") {
+    const auto answer = AnswerOf(line.words[0]);
+    if (!answer) {
+      m_user->Fail(where + ": answer takes yes, no, cancel or ok, not " + QuoteForMessage(line.words[0]));
+      return;
+    }
+    m_user->QueueAnswer(*answer, line.number);
+  } else if (line.action == "wait" || line.action == "until-idle") {
+    const auto ms = line.words.empty() ? std::optional<long long>(60000) : ParseInteger(line.words[0]);
+    if (!ms || *ms < 0 || *ms > 86400000LL * 365) {
+      m_user->Fail(where + ": " + line.action + " takes milliseconds, not " + QuoteForMessage(line.words[0]));
+      return;
+    }
+    const double until = m_clock.Now() + static_cast<double>(*ms) / 1000.0;
+    if (line.action == "wait") {
+      RunTimersUntil(until, dialog);
+      return;
+    }
+    // Until no test runs: in steps of the tests' 20 ms polling.
+    while (m_busy && m_busy() && m_clock.Now() < until && !dialog.HasEnded() && !m_user->Failed())
+      RunTimersUntil(std::min(until, m_clock.Now() + 0.02), dialog);
+    if (m_busy && m_busy() && !dialog.HasEnded())
+      m_user->Fail(where + ": a test still runs after " + std::to_string(*ms) + " ms");
+  } else if (line.action == "dump") {
+    std::vector<int> ids;
+    for (const std::string& word : line.words) {
+      const auto id = ParseInteger(word);
+      if (!id || *id < 1 || *id > 65535) {
+        m_user->Fail(where + ": " + QuoteForMessage(word) + " is no control id");
+        return;
+      }
+      ids.push_back(static_cast<int>(*id));
+    }
+    DumpDialog(dialog, ids, out);
+  } else if (line.action == "save-plot") {
+    m_user->Fail(where + ": " + DialogName(dialog) + " has no plot " + QuoteForMessage(line.words[0]));
+  } else {
+    std::string why;
+    if (!ApplyControlAction(dialog, line, why)) m_user->Fail(where + ": " + why);
+  }
+}
+
+bool HeadlessPlatform::SetTimer(CMC_EditSetupDlg& dialog, int id, int ms) {
+  if (ms < 0) return false;
+  KillTimer(dialog, id);
+  const double period = std::max(ms, 1) / 1000.0;
+  m_timers.push_back({&dialog, id, period, m_clock.Now() + period, m_timerOrder++});
+  return true;
+}
+
+void HeadlessPlatform::KillTimer(CMC_EditSetupDlg& dialog, int id) {
+  std::erase_if(m_timers, [&](const Timer& t) { return t.dialog == &dialog && t.id == id; });
+}
+
+bool HeadlessPlatform::FireNextDue(double until) {
+  auto next = std::min_element(m_timers.begin(), m_timers.end(), [](const Timer& a, const Timer& b) {
+    return a.due_s != b.due_s ? a.due_s < b.due_s : a.order < b.order;
+  });
+  if (next == m_timers.end() || next->due_s > until + 1e-12) return false;
+  CMC_EditSetupDlg* owner = next->dialog;
+  const int id = next->id;
+  m_clock.Advance(next->due_s - m_clock.Now());
+  // Re-armed before the handler runs: a handler that kills or sets the
+  // timer again decides for itself.
+  next->due_s += next->period_s;
+  next->order = m_timerOrder++;
+  owner->OnTimer(id);
+  return true;
+}
+
+void HeadlessPlatform::RunTimersUntil(double until, CMC_EditSetupDlg& dialog) {
+  while (!dialog.HasEnded() && (m_user == nullptr || !m_user->Failed()) && FireNextDue(until)) {
+  }
+  if (!dialog.HasEnded()) m_clock.Advance(until - m_clock.Now());
+}
+
+int HeadlessPlatform::MessageBox(const std::string& text, unsigned style, CMC_EditSetupDlg*) {
+  const int fallback = DefaultAnswer(style);
+  if (m_user == nullptr) return fallback;
+  const auto [answer, line] = m_user->TakeAnswer();
+  if (answer != 0 && !StyleOffers(style, answer)) {
+    m_user->Fail("line " + std::to_string(line) + ": answer " + AnswerName(answer) + " does not fit the message " +
+                 QuoteForMessage(text));
+    PrintMessageBox(m_user->Out(), text, fallback, true);
+    return fallback;
+  }
+  PrintMessageBox(m_user->Out(), text, answer != 0 ? answer : fallback, answer == 0);
+  return answer != 0 ? answer : fallback;
+}
+
+void HeadlessPlatform::PumpMessages() {
+  if (!m_stack.empty()) RunTimersUntil(m_clock.Now(), *m_stack.back());
+}
+
+void HeadlessPlatform::OpenHelp(const std::string& page, int contextId) {
+  char context[16];
+  std::snprintf(context, sizeof context, "0x%X", static_cast<unsigned>(contextId));
+  m_help.push_back(page + " (context " + context + ")");
+  if (m_user != nullptr) m_user->Out() << "help: " << OneLine(page) << " (context " << context << ")\n";
+}
+
+}  // namespace axcore
