@@ -78,6 +78,8 @@ PlantLoad ParsePlant(std::string_view text, std::string_view source) {
       {"encoder_direction", -1, 1, [](PlantParameters& p, long long v) { p.encoder_direction = static_cast<int>(v); }},
       {"limit_switch_active_level", 0, 1,
        [](PlantParameters& p, long long v) { p.limit_switch_active_level = static_cast<int>(v); }},
+      {"computation_delay_periods", 0, 1,
+       [](PlantParameters& p, long long v) { p.computation_delay_periods = static_cast<int>(v); }},
       {"noise_seed", 0, 1LL << 53, [](PlantParameters& p, long long v) { p.noise_seed = static_cast<std::uint64_t>(v); }},
   };
 
