@@ -1,6 +1,7 @@
 #include "axcore/Diagnostics.h"
 
 
+#include "axcore/MessageText.h"
 #include "axcore/Names.h"
 
 int g_bShowErrors = 1;
@@ -38,7 +39,7 @@ std::vector<MissingName> TakeMissingNames() {
 
 std::string FormatMissingName(const MissingName& missing) {
   const char* what = missing.kind == MissingName::Kind::Parameter ? "parameter" : "variable";
-  return std::string("warning: no ") + what + " \"" + missing.name + "\" in this setup";
+  return std::string("warning: no ") + what + " " + QuoteForMessage(missing.name) + " in this setup";
 }
 
 }  // namespace axcore

@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "axcore/Diagnostics.h"
+#include "axcore/JsonInput.h"
+#include "axcore/MessageText.h"
 #include "axcore/Names.h"
 
 namespace axcore {
@@ -26,7 +26,7 @@ struct Refusal {
   std::string text;
 };
 
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string Quoted(std::string_view s) { return QuoteForMessage(s); }
 
 const char* KindName(ParameterKind kind) {
   switch (kind) {
@@ -145,8 +145,10 @@ void ReadOptions(const Json& node, CMC_Setup& setup) {
 std::unique_ptr<CMC_Setup> ReadDocument(const Json& doc) {
   Object(doc, "the document");
   if (!doc.contains("format")) throw Refusal{"missing \"format\" (expected " + Quoted(kFormat) + ")"};
-  if (!doc["format"].is_string() || doc["format"].get<std::string>() != kFormat)
-    throw Refusal{"\"format\": unsupported format " + doc["format"].dump() + " (expected " + Quoted(kFormat) + ")"};
+  if (!doc["format"].is_string()) throw Refusal{"\"format\" must be the text " + Quoted(kFormat)};
+  if (doc["format"].get<std::string>() != kFormat)
+    throw Refusal{"\"format\": unsupported format " + Quoted(doc["format"].get<std::string>()) + " (expected " +
+                  Quoted(kFormat) + ")"};
   auto setup = std::make_unique<CMC_Setup>();
   // The file is read quietly: a duplicate check must not count as a missing name.
   const int saved = g_bShowErrors;
@@ -195,57 +197,6 @@ std::string EntryOf(const std::vector<std::string>& path) {
   return where;
 }
 
-// Exact duplicate keys are lost by the JSON library (the last one wins), so
-// they are caught while parsing; so is a number too large for a double,
-// which the library reports without saying where.
-Json ParseRefusingDuplicateKeys(std::string_view text) {
-  std::vector<std::vector<std::string>> open;
-  std::vector<std::string> path;  // keys leading to the value being read
-  std::string duplicate;
-  auto callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
-    switch (event) {
-      case Json::parse_event_t::object_start:
-        open.emplace_back();
-        break;
-      case Json::parse_event_t::object_end:
-        if (!open.empty()) open.pop_back();
-        break;
-      case Json::parse_event_t::key: {
-        const std::string key = parsed.get<std::string>();
-        path.resize(depth > 0 ? static_cast<std::size_t>(depth - 1) : 0);
-        if (duplicate.empty() && !open.empty()) {
-          for (const std::string& seen : open.back())
-            if (seen == key) duplicate = EntryOf(path) + ": duplicate key " + Quoted(key);
-          open.back().push_back(key);
-        }
-        path.push_back(key);
-        break;
-      }
-      default:
-        break;
-    }
-    return true;
-  };
-  Json doc;
-  try {
-    doc = Json::parse(text.begin(), text.end(), callback);
-  } catch (const nlohmann::json::out_of_range& e) {
-    std::string what = e.what();
-    if (auto at = what.find("number overflow"); at != std::string::npos) what.erase(0, at);
-    throw Refusal{EntryOf(path) + ": " + what + " (not a finite number)"};
-  }
-  if (!duplicate.empty()) throw Refusal{duplicate};
-  return doc;
-}
-
-std::string ParseErrorText(const nlohmann::json::parse_error& e) {
-  std::string what = e.what();
-  // Drop the library's "[json.exception.parse_error.101] " prefix.
-  if (auto close = what.find("] "); what.rfind("[json.exception", 0) == 0 && close != std::string::npos)
-    what.erase(0, close + 2);
-  return "invalid JSON: " + what;
-}
-
 Json NumberNode(double value) {
   // Whole numbers are written without a fraction; they read back exactly.
   if (std::floor(value) == value && std::fabs(value) < 9007199254740992.0)
@@ -259,17 +210,17 @@ void AppendExtras(Json& entry, const std::string& extras) {
   for (auto it = parsed.begin(); it != parsed.end(); ++it) entry[it.key()] = it.value();
 }
 
-}  // namespace
-
-SetupLoad ParseSetup(std::string_view text, std::string_view source) {
+SetupLoad ReadSetup(JsonInput input, std::string_view source) {
   SetupLoad result;
-  const std::string prefix = std::string(source) + ": ";
+  if (!input.json) {
+    result.error = std::move(input.error);
+    return result;
+  }
+  const std::string prefix = OneLine(source) + ": ";
   try {
-    result.setup = ReadDocument(ParseRefusingDuplicateKeys(text));
-  } catch (const nlohmann::json::parse_error& e) {
-    result.error = prefix + ParseErrorText(e);
+    result.setup = ReadDocument(*input.json);
   } catch (const nlohmann::json::exception& e) {
-    result.error = prefix + "invalid document: " + e.what();
+    result.error = prefix + "invalid document: " + OneLine(e.what());
   } catch (const Refusal& r) {
     result.error = prefix + r.text;
   }
@@ -277,14 +228,13 @@ SetupLoad ParseSetup(std::string_view text, std::string_view source) {
   return result;
 }
 
-SetupLoad LoadSetupFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {nullptr, path + ": cannot read: " + std::strerror(errno)};
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return {nullptr, path + ": cannot read: " + std::strerror(errno)};
-  return ParseSetup(text.str(), path);
+}  // namespace
+
+SetupLoad ParseSetup(std::string_view text, std::string_view source) {
+  return ReadSetup(axcore::ParseJsonInput(text, source, EntryOf), source);
 }
+
+SetupLoad LoadSetupFile(const std::string& path) { return ReadSetup(axcore::LoadJsonFile(path, EntryOf), path); }
 
 std::string SerializeSetup(const CMC_Setup& setup) {
   Json doc = Json::object();

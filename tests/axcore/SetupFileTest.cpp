@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "EmbeddedExamples.h"
+#include "axcore/MessageText.h"
 #include "axcore/SetupFile.h"
 #include "support/HostRunner.h"
 
@@ -15,10 +18,15 @@ namespace fs = std::filesystem;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 
+// `open` brackets around `inner`, `depth` deep.
+std::string Nested(int depth, const std::string& inner = "") {
+  return std::string(static_cast<std::size_t>(depth), '[') + inner + std::string(static_cast<std::size_t>(depth), ']');
+}
+
 TEST(SetupFile, RefusesMalformedDocumentsWithOneLineNamingFileEntryAndReason) {
   const struct {
     const char* what;
-    const char* text;
+    std::string text;
     const char* expected;  // the error after "in.json: "
   } cases[] = {
       {"not JSON", "{\n  \"format\": \"axsetup-1\",\n  \"parameters\": { \"KPI\": { \"value\": 1, } }\n}",
@@ -58,6 +66,16 @@ TEST(SetupFile, RefusesMalformedDocumentsWithOneLineNamingFileEntryAndReason) {
       {"no format", R"({"parameters":{}})", "missing \"format\" (expected \"axsetup-1\")"},
       {"another format", R"({"format":"axsetup-2"})",
        "\"format\": unsupported format \"axsetup-2\" (expected \"axsetup-1\")"},
+      {"a format that is no text", R"({"format":{"a":[1]}})", "\"format\" must be the text \"axsetup-1\""},
+      {"an unknown key nested too deep", R"({"format":"axsetup-1","x":)" + Nested(10000) + "}",
+       "\"x\": nested more than 64 levels deep"},
+      {"a format nested too deep", R"({"format":)" + Nested(10000, "1") + "}",
+       "\"format\": nested more than 64 levels deep"},
+      {"a deep key inside a parameter", R"({"format":"axsetup-1","parameters":{"K":{"n":)" + Nested(100) + "}}}",
+       "parameter \"K\": \"n\": nested more than 64 levels deep"},
+      {"control characters in a name and a unit",
+       R"({"format":"axsetup-1","parameters":{"K\nerror: forged":{"unit":"\u001b[31m"}}})",
+       "parameter \"K\\nerror: forged\": unknown unit \"\\u001b[31m\""},
   };
   for (const auto& c : cases) {
     axcore::SetupLoad load = axcore::ParseSetup(c.text, "in.json");
@@ -65,6 +83,56 @@ TEST(SetupFile, RefusesMalformedDocumentsWithOneLineNamingFileEntryAndReason) {
     EXPECT_EQ(load.error.rfind(std::string("in.json: ") + c.expected, 0), 0u) << c.what << ": " << load.error;
     EXPECT_EQ(load.error.find('\n'), std::string::npos) << c.what;
   }
+}
+
+TEST(SetupFile, NestingIsTakenUpTo64LevelsDeep) {
+  for (int depth : {63, 64, 65}) {
+    // The document is the first level, "x" holds the others.
+    const std::string text = R"({"format":"axsetup-1","x":)" + Nested(depth - 1) + "}";
+    axcore::SetupLoad load = axcore::ParseSetup(text, "in.json");
+    EXPECT_EQ(load.setup != nullptr, depth <= 64) << depth << ": " << load.error;
+  }
+}
+
+TEST(SetupFile, ReadsOnlyRegularFilesOfAtMost64MiB) {
+  TempDir dir;
+  const fs::path fifo = dir.path() / "fifo.json", big = dir.path() / "big.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  { std::ofstream(big) << ' '; }
+  fs::resize_file(big, (64u << 20) + 1);  // sparse: nothing is written
+  const struct {
+    std::string path;
+    std::string expected;
+  } cases[] = {
+      {dir.path().string(), ": cannot read: is a directory"},
+      {fifo.string(), ": cannot read: not a regular file (a FIFO)"},  // opened, it would block
+      {"/dev/null", ": cannot read: not a regular file (a character device)"},
+      {big.string(), ": cannot read: 67108865 bytes, more than the 67108864 bytes (64 MiB) an input file may have"},
+      {"/nonexistent/setup.json", ": cannot read: No such file or directory"},
+      {"", "\"\": cannot read: no file name"},
+  };
+  for (const auto& c : cases) {
+    axcore::SetupLoad load = axcore::LoadSetupFile(c.path);
+    EXPECT_EQ(load.setup, nullptr) << c.path;
+    EXPECT_EQ(load.error, (c.path.empty() ? "" : c.path) + c.expected);
+  }
+}
+
+TEST(MessageText, QuotesNamesOnOneLineOfPrintableText) {
+  const struct {
+    std::string text;
+    const char* quoted;
+  } cases[] = {
+      {"KPI", R"("KPI")"},
+      {"a\"b\\c", R"("a\"b\\c")"},
+      {"1\n2\t3\r\x1b[2J\x7f", R"("1\n2\t3\r\u001b[2J\u007f")"},
+      {"\xC2\xB5s", "\"\xC2\xB5s\""},             // µs stays as it is
+      {"\xC2\x9B" "31m", R"("\u009b31m")"},          // the C1 control CSI
+      {"\xFF\xC3", R"("\xff\xc3")"},                // not UTF-8
+      {"\xED\xA0\x80", R"("\xed\xa0\x80")"},      // a surrogate is no character
+  };
+  for (const auto& c : cases) EXPECT_EQ(axcore::QuoteForMessage(c.text), c.quoted);
+  EXPECT_EQ(axcore::OneLine("a \"b\"\nc"), "a \"b\"\\nc") << "quotes of a message stay";
 }
 
 TEST(SetupFile, LoadingTakesValuesAsWrittenAndDefaultsAbsentKeys) {
@@ -152,12 +220,6 @@ TEST(SetupFile, SavingReplacesTheFileWholeOrLeavesItAlone) {
   std::size_t files = 0;
   for (const auto& entry : fs::directory_iterator(dir.path())) files += entry.is_regular_file();
   EXPECT_EQ(files, 1u) << "only setup.json remains";
-}
-
-TEST(SetupFile, ReportsAFileThatCannotBeRead) {
-  axcore::SetupLoad load = axcore::LoadSetupFile("/nonexistent/setup.json");
-  EXPECT_EQ(load.setup, nullptr);
-  EXPECT_EQ(load.error, "/nonexistent/setup.json: cannot read: No such file or directory");
 }
 
 }  // namespace

@@ -30,13 +30,20 @@ TEST(PlantFile, TheExampleIsTheEmbeddedPlantAndDiffersFromTheSetup) {
   EXPECT_NE(load.plant->force_constant_N_per_A, setup->GetParameterValueInBaseUnit("Kf"));
 }
 
+// {"a":{"a":...1...}}, `depth` objects deep.
+std::string DeepObjects(std::size_t depth) {
+  std::string text;
+  for (std::size_t i = 0; i < depth; ++i) text += "{\"a\":";
+  return text + "1" + std::string(depth, '}');
+}
+
 TEST(PlantFile, ABadFileIsRefusedWithOneLineNamingFileKeyAndReason) {
   struct Case {
-    const char* text;
+    std::string text;
     const char* expected;
   };
   const Case cases[] = {
-      {"{\"vdc_V\": 48,", "p.json: not valid JSON"},
+      {"{\"vdc_V\": 48,", "p.json: invalid JSON: parse error"},
       {"[1]", "p.json: the plant must be a JSON object"},
       {"{\"vdc_V\": 0}", "p.json: \"vdc_V\": must be a number above 0"},
       {"{\"phase_resistance_ohm\": \"4\"}", "p.json: \"phase_resistance_ohm\": must be a number"},
@@ -47,14 +54,25 @@ TEST(PlantFile, ABadFileIsRefusedWithOneLineNamingFileKeyAndReason) {
       {"{\"travel_min_m\": 1, \"travel_max_m\": 0.5}", "p.json: \"travel_max_m\": must be above travel_min_m"},
       {"{\"noise_seed\": -1}", "p.json: \"noise_seed\": must be a whole number from 0"},
       {"{\"limit_switch_margin_m\": 0.4}", "p.json: \"limit_switch_margin_m\": leaves no travel"},
+      // As a setup file is read: no number beyond a double, no integer the
+      // library holds as unsigned, no repeated key, no deep nesting, and a
+      // key shown on one line.
+      {"{\"vdc_V\": 1e309}", "p.json: \"vdc_V\": number overflow parsing '1e309' (not a finite number)"},
+      {"{\"encoder_direction\": 18446744073709551615}", "p.json: \"encoder_direction\": must be a whole number"},
+      {"{\"vdc_V\": 24, \"vdc_V\": 48}", "p.json: duplicate key \"vdc_V\""},
+      {"{\"vdc_V\":" + DeepObjects(400000) + "}", "p.json: \"vdc_V\".\"a\".\"a\": nested more than 64 levels deep"},
+      {"{\"vdc\\n_V\": 48}", "p.json: \"vdc\\n_V\": not a key of a plant file"},
   };
   for (const Case& c : cases) {
     virtualdrive::PlantLoad load = virtualdrive::ParsePlant(c.text, "p.json");
-    EXPECT_FALSE(load.plant) << c.text;
+    EXPECT_FALSE(load.plant) << c.expected;
     EXPECT_EQ(load.error.rfind(c.expected, 0), 0u) << load.error;
     EXPECT_EQ(load.error.find('\n'), std::string::npos);
   }
-  EXPECT_EQ(virtualdrive::LoadPlantFile("/no/such/plant.json").error, "/no/such/plant.json: cannot be read");
+  EXPECT_EQ(virtualdrive::LoadPlantFile("/no/such/plant.json").error,
+            "/no/such/plant.json: cannot read: No such file or directory");
+  EXPECT_EQ(virtualdrive::LoadPlantFile(AX_EXAMPLES_DIR).error,
+            std::string(AX_EXAMPLES_DIR) + ": cannot read: is a directory");
 }
 
 TEST(ProgramDescriptors, EachProgramOfTheDriveHasItsDescriptorAndNoOther) {

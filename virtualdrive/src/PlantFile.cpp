@@ -1,10 +1,13 @@
 #include "virtualdrive/PlantFile.h"
 
 #include <cmath>
-#include <fstream>
 #include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "axcore/JsonInput.h"
+#include "axcore/MessageText.h"
 
 namespace virtualdrive {
 namespace {
@@ -50,7 +53,7 @@ struct IntegerKey {
 
 PlantLoad Fail(std::string_view source, std::string_view key, const std::string& reason) {
   PlantLoad load;
-  load.error = std::string(source) + ": " + (key.empty() ? "" : "\"" + std::string(key) + "\": ") + reason;
+  load.error = axcore::OneLine(source) + ": " + (key.empty() ? "" : axcore::QuoteForMessage(key) + ": ") + reason;
   return load;
 }
 
@@ -61,15 +64,25 @@ std::string Range(double min, double max, bool minExclusive) {
   return text.str();
 }
 
-}  // namespace
-
-PlantLoad ParsePlant(std::string_view text, std::string_view source) {
-  Json json;
-  try {
-    json = Json::parse(text.begin(), text.end());
-  } catch (const Json::parse_error& e) {
-    return Fail(source, "", std::string("not valid JSON (") + e.what() + ")");
+// A JSON integer as a long long: false for a non-integer and for one beyond
+// its range (the library holds those above it as unsigned).
+bool WholeNumber(const Json& value, long long& number) {
+  if (value.is_number_unsigned()) {
+    if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) return false;
+  } else if (!value.is_number_integer()) {
+    return false;
   }
+  number = value.get<long long>();
+  return true;
+}
+
+PlantLoad ReadPlant(axcore::JsonInput input, std::string_view source) {
+  if (!input.json) {
+    PlantLoad load;
+    load.error = std::move(input.error);
+    return load;
+  }
+  const Json& json = *input.json;
   if (!json.is_object()) return Fail(source, "", "the plant must be a JSON object");
 
   const IntegerKey integers[] = {
@@ -115,8 +128,8 @@ PlantLoad ParsePlant(std::string_view text, std::string_view source) {
       known = true;
       const std::string reason =
           "must be a whole number from " + std::to_string(entry.min) + " to " + std::to_string(entry.max);
-      if (!value.is_number_integer()) return Fail(source, key, reason);
-      const long long v = value.get<long long>();
+      long long v = 0;
+      if (!WholeNumber(value, v)) return Fail(source, key, reason);
       if (v < entry.min || v > entry.max || (entry.key == std::string_view("encoder_direction") && v == 0))
         return Fail(source, key, entry.key == std::string_view("encoder_direction") ? "must be 1 or -1" : reason);
       entry.set(plant, v);
@@ -136,13 +149,13 @@ PlantLoad ParsePlant(std::string_view text, std::string_view source) {
   return load;
 }
 
-PlantLoad LoadPlantFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Fail(path, "", "cannot be read");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParsePlant(text.str(), path);
+}  // namespace
+
+PlantLoad ParsePlant(std::string_view text, std::string_view source) {
+  return ReadPlant(axcore::ParseJsonInput(text, source), source);
 }
+
+PlantLoad LoadPlantFile(const std::string& path) { return ReadPlant(axcore::LoadJsonFile(path), path); }
 
 PlantParameters ExamplePlant() {
   // The embedded example is checked by the build's tests; should it ever be

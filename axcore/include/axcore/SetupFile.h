@@ -2,10 +2,12 @@
 //
 // Reading refuses, with one line naming the file, the entry and the reason,
 // a text that is not JSON, duplicate names (ASCII case ignored), an unknown
-// unit or kind, and a non-number where a number belongs. Keys this host does
-// not know are kept and written back. Writing goes to a temporary file in the
-// same folder that is then renamed over the target, so a failed write never
-// leaves a half file behind.
+// unit or kind, and a non-number where a number belongs, besides what every
+// input file is refused for (axcore/JsonInput.h: not a regular file, larger
+// than 64 MiB, nested deeper than 64 levels, a repeated key, a number beyond
+// a double). Keys this host does not know are kept and written back.
+// Writing goes to a temporary file in the same folder that is then renamed
+// over the target, so a failed write never leaves a half file behind.
 #pragma once
 
 #include <memory>

@@ -1,7 +1,10 @@
 // Plant files: the true motor behind a virtual drive, as JSON with the units
 // in the key names ("vdc_V", "phase_resistance_ohm", ...). Keys left out keep
 // the defaults of PlantParameters; a key this reader does not know is an
-// error, so that a misspelt quantity never goes unnoticed.
+// error, so that a misspelt quantity never goes unnoticed. The file is read
+// as setup files are (axcore/JsonInput.h): a regular file of at most 64 MiB,
+// no repeated key, no nesting deeper than 64 levels, no number beyond a
+// double.
 #pragma once
 
 #include <optional>
