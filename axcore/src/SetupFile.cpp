@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "axcore/Diagnostics.h"
@@ -276,15 +279,66 @@ std::string SerializeSetup(const CMC_Setup& setup) {
 }
 
 std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path) {
-  const std::string text = SerializeSetup(setup);
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return path + ": cannot write: " + std::strerror(errno);
+  if (path.empty()) return Quoted(path) + ": cannot write: no file name";
+  const std::string shown = OneLine(path);
+  auto fail = [&](int error) { return shown + ": cannot write: " + std::strerror(error); };
+  // A symbolic link stays: the file it names is the one replaced.
+  std::string target = path;
+  for (int hops = 0;; ++hops) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    if (hops == 40) return fail(ELOOP);
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n < 0) return fail(errno);
+    if (static_cast<std::size_t>(n) == link.size()) return fail(ENAMETOOLONG);
+    link.resize(static_cast<std::size_t>(n));
+    target = link.front() == '/' ? link : target.substr(0, target.rfind('/') + 1) + link;
+  }
+
+  // The new file takes the place of the old one with its permissions and
+  // owner; a new file gets the permissions the umask allows.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  std::size_t done = 0;
+  mode_t mode = 0666 & ~mask;
+  std::optional<std::pair<uid_t, gid_t>> owner;
+  struct stat old {};
+  if (::lstat(target.c_str(), &old) == 0) {
+    if (std::string kind = NotARegularFile(old.st_mode); !kind.empty()) return shown + ": cannot write: " + kind;
+    // Replacing goes by the folder's permissions, not the file's: the file's
+    // own are asked so that a file its owner made read-only stays as it is.
+    // Root may write any file, so for root only a file nobody may write is
+    // read-only.
+    const bool writable = ::geteuid() == 0 ? (old.st_mode & 0222) != 0
+                                          : ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+    if (!writable) {
+      char octal[8];
+      std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(old.st_mode & 07777));
+      return shown + ": cannot write: the file is read-only (mode " + octal + ")";
+    }
+    mode = old.st_mode & 0777;
+    owner.emplace(old.st_uid, old.st_gid);
+  } else if (errno != ENOENT) {
+    return fail(errno);
+  }
+
+  // The temporary name is the target's with six random characters added,
+  // shortened so that it stays a valid file name.
+  const std::size_t slash = target.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  constexpr std::size_t kSuffix = 7;  // ".XXXXXX"
+  std::string temp = target.substr(0, nameStart) + target.substr(nameStart, NAME_MAX - kSuffix) + ".XXXXXX";
+  const std::string text = SerializeSetup(setup);
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return fail(errno);
   int error = 0;
+  // Only root can give the file away, and a file system may refuse even
+  // root (the file then stays root's, as any new file root makes).
+  if (owner && ::geteuid() == 0) {
+    [[maybe_unused]] const int given = ::fchown(fd, owner->first, owner->second);
+  }
+  if (::fchmod(fd, mode) != 0) error = errno;
+  std::size_t done = 0;
   while (done < text.size() && error == 0) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno != EINTR) error = errno;
@@ -292,10 +346,10 @@ std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path) {
   }
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temp.c_str());
-    return path + ": cannot write: " + std::strerror(error);
+    return fail(error);
   }
   return {};
 }

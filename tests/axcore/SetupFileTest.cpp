@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "EmbeddedExamples.h"
@@ -220,6 +221,64 @@ TEST(SetupFile, SavingReplacesTheFileWholeOrLeavesItAlone) {
   std::size_t files = 0;
   for (const auto& entry : fs::directory_iterator(dir.path())) files += entry.is_regular_file();
   EXPECT_EQ(files, 1u) << "only setup.json remains";
+}
+
+TEST(SetupFile, SavingReplacesARegularFileWritableByTheUserKeepingItsMode) {
+  TempDir dir;
+  axcore::SetupLoad load = axcore::ParseSetup(LinearDriveBasicExample(), "example");
+  ASSERT_NE(load.setup, nullptr) << load.error;
+  const std::string written = axcore::SerializeSetup(*load.setup);
+  auto file = [&](const char* name, fs::perms mode) {
+    const fs::path path = dir.path() / name;
+    std::ofstream(path) << "old";
+    fs::permissions(path, mode);
+    return path;
+  };
+  using P = fs::perms;
+  const struct {
+    const char* what;
+    std::function<fs::path()> make;  // the target to write
+    std::string error;               // after the target's name; empty: written
+    fs::path replaced;               // the file that must hold the setup (or still "old")
+    P mode;                          // its mode afterwards
+  } cases[] = {
+      {"a private file", [&] { return file("private.json", P::owner_read | P::owner_write); }, "",
+       dir.path() / "private.json", P::owner_read | P::owner_write},
+      {"a read-only file", [&] { return file("ro.json", P::owner_read | P::group_read | P::others_read); },
+       ": cannot write: the file is read-only (mode 0444)", dir.path() / "ro.json",
+       P::owner_read | P::group_read | P::others_read},
+      {"a symbolic link",
+       [&] {
+         file("real.json", P::owner_read | P::owner_write | P::group_read);
+         fs::create_symlink("real.json", dir.path() / "link.json");
+         return dir.path() / "link.json";
+       },
+       "", dir.path() / "real.json", P::owner_read | P::owner_write | P::group_read},
+      {"a FIFO",
+       [&] {
+         ::mkfifo((dir.path() / "fifo.json").c_str(), 0644);
+         return dir.path() / "fifo.json";
+       },
+       ": cannot write: not a regular file (a FIFO)", {}, {}},
+      {"a name of 255 bytes", [&] { return dir.path() / std::string(255, 'n'); }, "",
+       dir.path() / std::string(255, 'n'), P::none},
+  };
+  for (const auto& c : cases) {
+    const fs::path target = c.make();
+    const std::string error = axcore::SaveSetupFile(*load.setup, target.string());
+    EXPECT_EQ(error, c.error.empty() ? "" : target.string() + c.error) << c.what;
+    if (!c.replaced.empty()) {
+      EXPECT_EQ(ReadFile(c.replaced), c.error.empty() ? written : "old") << c.what;
+      if (c.mode != P::none) {
+        EXPECT_EQ(fs::status(c.replaced).permissions(), c.mode) << c.what;
+      }
+    }
+  }
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "link.json"));
+  EXPECT_TRUE(fs::is_fifo(dir.path() / "fifo.json"));
+  EXPECT_EQ(axcore::SaveSetupFile(*load.setup, ""), "\"\": cannot write: no file name");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), std::ssize(cases) + 1)
+      << "no temporary file is left behind";
 }
 
 }  // namespace

@@ -6,8 +6,13 @@
 // input file is refused for (axcore/JsonInput.h: not a regular file, larger
 // than 64 MiB, nested deeper than 64 levels, a repeated key, a number beyond
 // a double). Keys this host does not know are kept and written back.
+//
 // Writing goes to a temporary file in the same folder that is then renamed
-// over the target, so a failed write never leaves a half file behind.
+// over the target, so a failed write never leaves a half file behind. The
+// new file keeps the old one's permissions (and, written by root, its
+// owner); a symbolic link is followed and the file it names replaced. A
+// target the user may not write (for root: one without any write
+// permission), a folder or a special file is refused.
 #pragma once
 
 #include <memory>
