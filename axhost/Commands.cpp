@@ -8,6 +8,7 @@
 #include "EmbeddedExamples.h"
 #include "TextTable.h"
 #include "axcore/Diagnostics.h"
+#include "axcore/MessageText.h"
 #include "axcore/SetupFile.h"
 
 namespace axhost {
@@ -16,6 +17,10 @@ namespace {
 std::string Number(double value, int digits = 10) { return FormatNumber(value, digits); }
 
 }  // namespace
+
+std::string InputName(const std::optional<std::string>& file) {
+  return file ? *file : "embedded linear-drive example";
+}
 
 bool LooksLikeSetupFile(const std::string& argument) {
   if (argument.find('/') != std::string::npos) return true;
@@ -26,9 +31,9 @@ bool LooksLikeSetupFile(const std::string& argument) {
 
 std::unique_ptr<CMC_Setup> LoadInput(const std::optional<std::string>& file, const PluginModule& module, Io io) {
   axcore::SetupLoad load =
-      file ? axcore::LoadSetupFile(*file) : axcore::ParseSetup(LinearDriveExample(), "embedded linear-drive example");
+      file ? axcore::LoadSetupFile(*file) : axcore::ParseSetup(LinearDriveExample(), InputName(file));
   if (!load.setup) {
-    io.err << "error: " << load.error << '\n';
+    PrintError(io.err, load.error);
     return nullptr;
   }
   module.Attach(*load.setup);
@@ -37,6 +42,17 @@ std::unique_ptr<CMC_Setup> LoadInput(const std::optional<std::string>& file, con
 
 void PrintMissingNames(std::ostream& err) {
   for (const axcore::MissingName& missing : axcore::TakeMissingNames()) err << axcore::FormatMissingName(missing) << '\n';
+}
+
+void PrintError(std::ostream& err, std::string_view text) { err << "error: " << axcore::OneLine(text) << '\n'; }
+
+void PrintWarning(std::ostream& err, std::string_view text) { err << "warning: " << axcore::OneLine(text) << '\n'; }
+
+bool IsPlainName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  return true;
 }
 
 int RunNew(bool basic, Io io) {
@@ -49,15 +65,20 @@ int RunShow(const PluginModule& module, const std::optional<std::string>& file, 
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
   std::vector<const CMC_Parameter*> chosen;
-  int status = kExitOk;
+  std::string missing;
+  std::size_t missingCount = 0;
   if (names.empty()) {
     for (const auto& p : setup->Parameters()) chosen.push_back(p.get());
   } else {
+    // The user's names are looked up quietly: one error line lists those
+    // the setup lacks.
+    axcore::QuietLookup quiet;
     for (const std::string& name : names) {
       if (const CMC_Parameter* p = setup->FindParameter(name)) {
         chosen.push_back(p);
       } else {
-        status = kExitFailed;
+        missing += (missing.empty() ? "" : ", ") + axcore::QuoteForMessage(name);
+        ++missingCount;
       }
     }
   }
@@ -71,7 +92,12 @@ int RunShow(const PluginModule& module, const std::optional<std::string>& file, 
   }
   PrintTable(io.out, rows, {false, true, false, true, true, true});
   PrintMissingNames(io.err);
-  return status;
+  if (!missing.empty()) {
+    PrintError(io.err, InputName(file) + (missingCount == 1 ? ": no parameter " : ": no parameters ") + missing +
+                           " in this setup");
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
 int RunScale(const PluginModule& module, const std::optional<std::string>& file, const std::string& unit,

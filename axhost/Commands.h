@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "axcore/PluginModule.h"
@@ -23,12 +24,24 @@ struct Io {
   std::ostream& err;
 };
 
+// What errors call the input: the file's path, or the embedded example.
+std::string InputName(const std::optional<std::string>& file);
+
 // The setup file, or the embedded full example when there is none, with the
 // module's scale functions attached. Null (after an error line) on failure.
 std::unique_ptr<CMC_Setup> LoadInput(const std::optional<std::string>& file, const PluginModule& module, Io io);
 
 // Prints the "warning: no parameter ..." lines collected since the last call.
 void PrintMissingNames(std::ostream& err);
+
+// "error: TEXT" and "warning: TEXT" as one line each: a control character
+// in TEXT is escaped, whatever message it comes from.
+void PrintError(std::ostream& err, std::string_view text);
+void PrintWarning(std::ostream& err, std::string_view text);
+
+// A test program's name or a user variable's name: letters, digits and
+// underscores. Any other text is refused before a file is looked at.
+bool IsPlainName(std::string_view name);
 
 int RunNew(bool basic, Io io);
 int RunShow(const PluginModule& module, const std::optional<std::string>& file, const std::vector<std::string>& names,

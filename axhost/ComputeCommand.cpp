@@ -18,10 +18,6 @@
 namespace axhost {
 namespace {
 
-constexpr const char* kEmbeddedInput = "embedded linear-drive example";
-
-std::string InputName(const std::optional<std::string>& file) { return file ? *file : kEmbeddedInput; }
-
 std::string Number(double value) { return FormatNumber(value, 10); }
 
 // The user parameters as the dialogs show them: value and range in the shown
@@ -60,7 +56,7 @@ int RunCompute(const PluginModule& module, const std::optional<std::string>& fil
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
   if (module.computeAllOptions == nullptr) {
-    io.err << "error: " << InputName(file) << ": cannot compute: the plug-in does not export ComputeAllOptions\n";
+    PrintError(io.err, InputName(file) + ": cannot compute: the plug-in does not export ComputeAllOptions");
     return kExitFailed;
   }
   // Names reported before this run belong to someone else.
@@ -74,7 +70,7 @@ int RunCompute(const PluginModule& module, const std::optional<std::string>& fil
   PrintMissingNames(io.err);
   if (output) {
     if (std::string error = axcore::SaveSetupFile(*setup, *output); !error.empty()) {
-      io.err << "error: " << error << '\n';
+      PrintError(io.err, error);
       return kExitFailed;
     }
   }
@@ -92,12 +88,12 @@ int RunEncode(const PluginModule& module, const std::optional<std::string>& file
     DecodeRegisters(*setup);
   } catch (const std::exception& e) {
     PrintMissingNames(io.err);
-    io.err << "error: " << InputName(file) << ": cannot encode: " << e.what() << '\n';
+    PrintError(io.err, InputName(file) + ": cannot encode: " + e.what());
     return kExitFailed;
   }
   PrintMissingNames(io.err);
   if (std::string error = axcore::SaveSetupFile(*setup, output); !error.empty()) {
-    io.err << "error: " << error << '\n';
+    PrintError(io.err, error);
     return kExitFailed;
   }
   return kExitOk;

@@ -15,6 +15,7 @@
 #include "Commands.h"
 #include "TextTable.h"
 #include "ControllerDesign.h"
+#include "axcore/MessageText.h"
 #include "axcore/SetupFile.h"
 
 namespace axhost {
@@ -133,7 +134,7 @@ int RunDesign(const PluginModule& module, const std::optional<std::string>& file
               const std::optional<std::string>& output, Io io) {
   const LoopTuning* tuning = FindLoop(loop);
   if (tuning == nullptr) {
-    io.err << "error: design: LOOP \"" << loop << "\" is not one of current, speed, position\n";
+    PrintError(io.err, "design: LOOP " + axcore::QuoteForMessage(loop) + " is not one of current, speed, position");
     return kExitBadInput;
   }
   auto setup = LoadInput(file, module, io);
@@ -142,8 +143,8 @@ int RunDesign(const PluginModule& module, const std::optional<std::string>& file
   ControllerDesignResult design;
   if (tuning->design(*setup, &design) == 0) {
     PrintMissingNames(io.err);
-    io.err << "error: design: no " << tuning->loop
-           << " controller designed: a name is missing, or the drive data give no finite gains\n";
+    PrintError(io.err, "design: no " + std::string(tuning->loop) +
+                           " controller designed: a name is missing, or the drive data give no finite gains");
     return kExitFailed;
   }
   std::vector<double> stored;
@@ -157,14 +158,14 @@ int RunDesign(const PluginModule& module, const std::optional<std::string>& file
     if (RunDecodeStep(*setup, name) == 0) failures.push_back(std::string("decoding of \"") + name + "\" failed");
   PrintMissingNames(io.err);
   if (!failures.empty()) {
-    for (const std::string& failure : failures) io.err << "error: design: " << failure << '\n';
+    for (const std::string& failure : failures) PrintError(io.err, "design: " + failure);
     return kExitFailed;
   }
 
   PrintReport(*setup, *tuning, design, stored, io.out);
   if (output) {
     if (std::string error = axcore::SaveSetupFile(*setup, *output); !error.empty()) {
-      io.err << "error: " << error << '\n';
+      PrintError(io.err, error);
       return kExitFailed;
     }
     io.out << "setup written to " << *output << '\n';

@@ -13,6 +13,7 @@
 #include "axcore/Clock.h"
 #include "axcore/CoffFormat.h"
 #include "axcore/Comm.h"
+#include "axcore/MessageText.h"
 #include "axcore/TestPrograms.h"
 #include "virtualdrive/VirtualDrive.h"
 
@@ -56,26 +57,33 @@ std::string MerFailure(double mer) {
 
 int RunDrive(const PluginModule& module, const std::string& driveSpec, const std::optional<std::string>& file,
              const std::string& program, const std::vector<std::string>& assignments, Io io) {
-  // --- arguments first: nothing runs on a bad one.
+  // --- arguments first: nothing runs on a bad one, and no file is looked
+  // at for a program name that is not a name (it names a descriptor file).
+  if (!IsPlainName(program)) {
+    PrintError(io.err, axcore::QuoteForMessage(program) +
+                           ": not a test program name (letters, digits and underscores only)");
+    return kExitBadInput;
+  }
   std::optional<std::string> plantFile;
   if (driveSpec.rfind("virtual:", 0) == 0 && driveSpec.size() > 8) {
     plantFile = driveSpec.substr(8);
   } else if (driveSpec != "virtual") {
-    io.err << "error: --drive " << driveSpec << ": unknown drive (use virtual or virtual:PLANT)\n";
+    PrintError(io.err, "--drive " + axcore::QuoteForMessage(driveSpec) + ": unknown drive (use virtual or virtual:PLANT)");
     return kExitBadInput;
   }
   std::vector<Assignment> values;
   for (const std::string& argument : assignments) {
     const std::size_t equals = argument.find('=');
-    if (equals == std::string::npos || equals == 0) {
-      io.err << "error: \"" << argument << "\": not an assignment VAR=VALUE\n";
+    if (equals == std::string::npos || !IsPlainName(argument.substr(0, equals))) {
+      PrintError(io.err, axcore::QuoteForMessage(argument) +
+                             ": not an assignment VAR=VALUE (VAR of letters, digits and underscores)");
       return kExitBadInput;
     }
     const std::string text = argument.substr(equals + 1);
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value)) {
-      io.err << "error: \"" << argument << "\": the value is not a number\n";
+      PrintError(io.err, axcore::QuoteForMessage(argument) + ": the value is not a number");
       return kExitBadInput;
     }
     values.push_back({argument, argument.substr(0, equals), value});
@@ -84,7 +92,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
   if (plantFile) {
     virtualdrive::PlantLoad load = virtualdrive::LoadPlantFile(*plantFile);
     if (!load.plant) {
-      io.err << "error: " << load.error << '\n';
+      PrintError(io.err, load.error);
       return kExitBadInput;
     }
     plant = *load.plant;
@@ -97,7 +105,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
   descriptor.SetPath(
       (std::filesystem::path(module.GetPath()).parent_path() / "resources" / "programs" / (program + ".json")).string());
   if (!descriptor.ReadCoff()) {
-    io.err << "error: \"" << program << "\": no such test program (" << descriptor.GetLastError() << ")\n";
+    PrintError(io.err, axcore::QuoteForMessage(program) + ": no such test program (" + descriptor.GetLastError() + ")");
     return kExitBadInput;
   }
 
@@ -106,18 +114,18 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
   virtualdrive::VirtualDrive drive(plant, &clock);
   std::string error;
   if (!drive.LoadSetup(*setup, &error)) {
-    io.err << "error: loading the setup into the drive: " << error << '\n';
+    PrintError(io.err, "loading the setup into the drive: " + error);
     return kExitFailed;
   }
   ScopedDriveLink connected(&drive);
   for (const Assignment& assignment : values) {
     if (!axcore::SetUserVariableValue(descriptor, assignment.name, assignment.value, error)) {
-      io.err << "error: \"" << assignment.argument << "\": " << error << '\n';
+      PrintError(io.err, axcore::QuoteForMessage(assignment.argument) + ": " + error);
       return kExitBadInput;
     }
   }
   if (!axcore::ExecuteCode(descriptor.GetProgramName(), &descriptor, nullptr)) {
-    io.err << "error: " << CMC_Comm::GetLastErrorText() << '\n';
+    PrintError(io.err, CMC_Comm::GetLastErrorText());
     return kExitFailed;
   }
 
@@ -125,7 +133,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
   CMC_Variable* mer = setup->FindVariable("MER", 1);
   if (mer == nullptr) {
     PrintMissingNames(io.err);
-    io.err << "error: the setup has no drive variable \"MER\" to check the drive's errors with\n";
+    PrintError(io.err, "the setup has no drive variable \"MER\" to check the drive's errors with");
     return kExitBadInput;
   }
   std::string failure;
@@ -167,7 +175,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
     if (drive.ReadVariable(name, value, error)) io.out << name << '=' << Number17(value) << '\n';
   }
   if (!failure.empty()) {
-    io.err << "error: " << failure << '\n';
+    PrintError(io.err, failure);
     return kExitFailed;
   }
   return kExitOk;

@@ -101,7 +101,7 @@ int RunFilters(const PluginModule& module, const std::optional<std::string>& fil
   if (!setup) return kExitBadInput;
   auto fail = [&](const std::string& message) {
     PrintMissingNames(io.err);
-    io.err << "error: filters: " << message << '\n';
+    PrintError(io.err, "filters: " + message);
     return kExitFailed;
   };
   if (!HasCurrentReferenceFilter(*setup)) return fail("this drive has no biquad filters (no \"IQREF_BQ_INI\")");

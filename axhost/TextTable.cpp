@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "axcore/MessageText.h"
+
 namespace axhost {
 namespace {
 
@@ -20,8 +22,12 @@ std::string FormatNumber(double value, int significantDigits) {
   return text;
 }
 
-void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& given,
                 const std::vector<bool>& rightAligned) {
+  // A name from a file may hold a newline or an escape: one row, one line.
+  std::vector<std::vector<std::string>> rows = given;
+  for (auto& row : rows)
+    for (std::string& cell : row) cell = axcore::OneLine(cell);
   std::vector<std::size_t> widths;
   for (const auto& row : rows)
     for (std::size_t i = 0; i < row.size(); ++i) {

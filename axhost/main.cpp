@@ -31,6 +31,10 @@ std::optional<std::string> TakeFile(std::vector<std::string>& arguments, std::op
   return file;
 }
 
+// An output file must be named: "-o ''" would otherwise be taken as no -o.
+const CLI::Validator kFileName(
+    [](std::string& name) { return name.empty() ? std::string("the file name is empty") : std::string(); }, "FILE");
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,7 +46,11 @@ int main(int argc, char** argv) {
   std::string driveSpec = "virtual";
   app.add_option("--drive", driveSpec, "The drive to talk to: virtual[:PLANT] (a simulated drive and motor; PLANT "
                                        "is a plant file, default the example plant)");
-  app.footer("Exit status: 0 done, 1 the work failed, 2 bad arguments or input.");
+  app.footer("Exit status: 0 done, 1 the work failed, 2 bad arguments or input. Input files must be regular files "
+             "of at most 64 MiB, nested at most 64 levels deep.");
+  const std::string replaceHelp =
+      ". The file is replaced whole or not at all, keeping its permissions; a symbolic link is "
+      "followed; a read-only file, a folder or a special file is refused";
 
   bool basic = false;
   CLI::App* cmdNew = app.add_subcommand("new", "Print an embedded example setup (JSON) on standard output");
@@ -70,7 +78,8 @@ int main(int argc, char** argv) {
       "design", "Design a controller from its passband and damping, as the loop's Tune button does, and encode its "
                 "gains into the registers; print passband, damping, gains, registers and the gains the registers hold");
   cmdDesign->add_option("LOOP FILE", designArgs, "current|speed|position [FILE]")->expected(1, 2)->required();
-  cmdDesign->add_option("-o,--output", designOutput, "Write the changed setup to this file");
+  cmdDesign->add_option("-o,--output", designOutput, "Write the changed setup to this file" + replaceHelp)
+      ->check(kFileName);
 
   std::vector<std::string> filtersArgs;
   bool filtersCsv = false;
@@ -88,7 +97,8 @@ int main(int argc, char** argv) {
       "compute", "Run the plug-in's ComputeAllOptions: derive the user parameters, their ranges, the control "
                  "structure options and the load units from the registers; print the user parameters and the options");
   cmdCompute->add_option("FILE", computeArgs, "[FILE]")->expected(0, 1);
-  cmdCompute->add_option("-o,--output", computeOutput, "Write the resulting setup to this file");
+  cmdCompute->add_option("-o,--output", computeOutput, "Write the resulting setup to this file" + replaceHelp)
+      ->check(kFileName);
 
   std::vector<std::string> encodeArgs;
   std::string encodeOutput;
@@ -96,7 +106,9 @@ int main(int argc, char** argv) {
       "encode", "Encode the user parameters into the drive registers, then decode them again (what the dialogs do "
                 "after an edit), and write the result");
   cmdEncode->add_option("FILE", encodeArgs, "[FILE]")->expected(0, 1);
-  cmdEncode->add_option("-o,--output", encodeOutput, "The file to write (required)")->required();
+  cmdEncode->add_option("-o,--output", encodeOutput, "The file to write (required)" + replaceHelp)
+      ->required()
+      ->check(kFileName);
 
   CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
   cmdDrive->require_subcommand(1);
@@ -104,7 +116,10 @@ int main(int argc, char** argv) {
   CLI::App* cmdRun = cmdDrive->add_subcommand(
       "run", "Load the setup's registers into the drive, set the program's user variables, run the test program to "
              "its end and print its user variables and the drive variables it wrote as NAME=VALUE lines");
-  cmdRun->add_option("ARGS", runArgs, "[FILE] PROGRAM [VAR=VALUE...]")->required();
+  cmdRun->add_option("ARGS", runArgs,
+                     "[FILE] PROGRAM [VAR=VALUE...]: PROGRAM is the name of one of the plug-in's test programs, "
+                     "VAR one of its user variables (letters, digits and underscores)")
+      ->required();
 
   try {
     app.parse(argc, argv);
@@ -113,7 +128,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "error: " << e.what() << " (see axhost --help)\n";
+    axhost::PrintError(std::cerr, std::string(e.what()) + " (see axhost --help)");
     return axhost::kExitBadInput;
   }
 
@@ -122,7 +137,7 @@ int main(int argc, char** argv) {
 
   PluginModule module;
   if (std::string error = module.Load(pluginPath); !error.empty()) {
-    std::cerr << "error: " << error << '\n';
+    axhost::PrintError(std::cerr, error);
     return axhost::kExitFailed;
   }
   if (cmdShow->parsed()) {

@@ -1,6 +1,9 @@
 // axhost run as a user runs it: exit status, standard output, standard error.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,9 +50,10 @@ TEST_F(Host, ShowPrintsTheChosenParametersOrFailsOnAMissingOne) {
   EXPECT_EQ(run.out.rfind("name", 0), 0u) << run.out;
   EXPECT_NE(run.out.find("\nKPI "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\nEncRes "), std::string::npos) << run.out;
-  HostRun missing = Axhost("show KPI NoSuchThing");
+  HostRun missing = Axhost("show KPI NoSuchThing \"$(printf 'A\\nB')\"");
   EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "warning: no parameter \"NoSuchThing\" in this setup\n");
+  EXPECT_EQ(missing.err, "error: embedded linear-drive example: no parameters \"NoSuchThing\", \"A\\nB\" in this setup\n");
+  EXPECT_NE(missing.out.find("\nKPI "), std::string::npos) << "the parameters found are shown";
 }
 
 TEST_F(Host, NewPrintsExamplesThatShowReadsBack) {
@@ -74,6 +78,8 @@ TEST_F(Host, MalformedFilesAreRefusedWithOneLineAndStatus2) {
       {"unit.json", R"({"format":"axsetup-1","parameters":{"KPI":{"unit":"Volt"}}})", "unknown unit \"Volt\""},
       {"kind.json", R"({"format":"axsetup-1","parameters":{"KPI":{"kind":"reg"}}})", "unknown kind \"reg\""},
       {"string.json", R"({"format":"axsetup-1","parameters":{"KPI":{"value":"1"}}})", "must be a number"},
+      {"newline.json", R"({"format":"axsetup-1","parameters":{"K\nerror: forged":{"unit":"Volt"}}})",
+       "parameter \"K\\nerror: forged\": unknown unit"},
   };
   for (const auto& c : cases) {
     const fs::path file = Write(c.name, c.text);
@@ -90,6 +96,31 @@ TEST_F(Host, MalformedFilesAreRefusedWithOneLineAndStatus2) {
   std::size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir)) entries += e.path().extension() == ".json";
   EXPECT_EQ(entries, std::size(cases)) << "no other file was created";
+}
+
+TEST_F(Host, InputsThatAreNoFileAndBadOutputNamesAreRefusedWithOneLine) {
+  const fs::path fifo = dir / "fifo.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string arguments;
+    const char* message;
+  } cases[] = {
+      {"compute '" + dir.string() + "'", "cannot read: is a directory"},
+      {"compute '" + fifo.string() + "'", "cannot read: not a regular file (a FIFO)"},
+      {"show /dev/null", "cannot read: not a regular file (a character device)"},
+      {"--drive virtual:/dev/null drive run VDC_Detection_Test", "cannot read: not a regular file"},
+      {"compute -o ''", "--output: the file name is empty"},
+      {"encode -o ''", "--output: the file name is empty"},
+      {"design current -o ''", "--output: the file name is empty"},
+  };
+  for (const auto& c : cases) {
+    HostRun run = Axhost(c.arguments);
+    EXPECT_EQ(run.status, 2) << c.arguments;
+    EXPECT_EQ(run.out, "") << c.arguments;
+    EXPECT_EQ(run.err.rfind("error: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
 }
 
 TEST_F(Host, BadArgumentsAndAMissingPluginAreReported) {

@@ -62,10 +62,11 @@ TEST(DriveRun, AnotherPlantFileChangesWhatTheDriveFinds) {
 
 TEST(DriveRun, BadArgumentsAndFailuresGiveTheirStatusAndOneLine) {
   struct Case {
-    const char* arguments;
+    std::string arguments;
     int status;
     const char* fragment;
   };
+  const std::string descriptors = std::string(AX_EXAMPLES_DIR) + "/../qtxmod/resources/programs/";
   const Case cases[] = {
       {"drive run Ident_R_or_Rs In1", 2, "\"In1\": not an assignment VAR=VALUE"},
       {"drive run Ident_R_or_Rs In1=abc", 2, "\"In1=abc\": the value is not a number"},
@@ -74,6 +75,11 @@ TEST(DriveRun, BadArgumentsAndFailuresGiveTheirStatusAndOneLine) {
       {"--drive serial drive run VDC_Detection_Test", 2, "unknown drive"},
       // A program the plug-in has no descriptor for is a bad argument.
       {"drive run No_Such_Program", 2, "\"No_Such_Program\": no such test program"},
+      // A program name is a name, never a path to a descriptor elsewhere.
+      {"drive run '" + descriptors + "VDC_Detection_Test'", 2, "\": not a test program name"},
+      {"drive run ../programs/VDC_Detection_Test", 2, "\"../programs/VDC_Detection_Test\": not a test program name"},
+      {"drive run \"$(printf 'VDC\\nerror: forged')\"", 2, "\"VDC\\nerror: forged\": not a test program name"},
+      {"drive run VDC_Detection_Test 'In 1=5'", 2, "\"In 1=5\": not an assignment VAR=VALUE"},
       // Without a current to hold, the positioning answers 0.
       {"drive run Initial_Positioning_Test In1=0", 0, ""},
   };
