@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdio>
 #include <iomanip>
 
@@ -48,6 +49,17 @@ void PrintError(std::ostream& err, std::string_view text) { err << "error: " << 
 
 void PrintWarning(std::ostream& err, std::string_view text) { err << "warning: " << axcore::OneLine(text) << '\n'; }
 
+std::string ShownValue(const CMC_Parameter& p, double baseValue, const char* what,
+                       std::vector<std::string>& warnings) {
+  const double shown = baseValue / p.GetShownUnit().GetFactorToBase();
+  if (std::isfinite(shown) || !std::isfinite(baseValue)) return Number(shown);
+  const std::string inBase = Number(baseValue) + (*p.GetUnit() != '\0' ? std::string(" ") + p.GetUnit() : "");
+  warnings.push_back(axcore::QuoteForMessage(p.GetName()) + ": its " + what + " cannot be shown in " +
+                     axcore::QuoteForMessage(p.GetShownUnit().GetName()) +
+                     " (too large for a double): shown as stored, " + inBase);
+  return inBase;
+}
+
 bool IsPlainName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name)
@@ -83,15 +95,23 @@ int RunShow(const PluginModule& module, const std::optional<std::string>& file, 
     }
   }
   std::vector<std::vector<std::string>> rows{{"name", "value", "unit", "internal", "minimum", "maximum"}};
+  std::vector<std::string> warnings;
   for (const CMC_Parameter* p : chosen) {
-    const double shownFactor = p->GetShownUnit().GetFactorToBase();
-    auto bound = [&](bool has, double v) { return has ? Number(v / shownFactor) : std::string("-"); };
-    rows.push_back({p->GetName(), Number(p->GetValueInShownUnit()), p->GetShownUnit().GetName(),
-                          Number(p->GetValueInInternalUnit()), bound(p->HasMin(), p->GetMinInBaseUnit()),
-                          bound(p->HasMax(), p->GetMaxInBaseUnit())});
+    auto bound = [&](bool has, double v, const char* what) {
+      return has ? ShownValue(*p, v, what, warnings) : std::string("-");
+    };
+    const double internal = p->GetValueInInternalUnit();
+    if (!std::isfinite(internal))
+      warnings.push_back(axcore::QuoteForMessage(p->GetName()) +
+                         ": the internal value cannot be shown (the conversion to drive units overflows)");
+    rows.push_back({p->GetName(), ShownValue(*p, p->GetValueInBaseUnit(), "value", warnings),
+                    p->GetShownUnit().GetName(), std::isfinite(internal) ? Number(internal) : std::string("-"),
+                    bound(p->HasMin(), p->GetMinInBaseUnit(), "minimum"),
+                    bound(p->HasMax(), p->GetMaxInBaseUnit(), "maximum")});
   }
   PrintTable(io.out, rows, {false, true, false, true, true, true});
   PrintMissingNames(io.err);
+  for (const std::string& warning : warnings) PrintWarning(io.err, warning);
   if (!missing.empty()) {
     PrintError(io.err, InputName(file) + (missingCount == 1 ? ": no parameter " : ": no parameters ") + missing +
                            " in this setup");

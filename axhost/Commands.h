@@ -39,6 +39,13 @@ void PrintMissingNames(std::ostream& err);
 void PrintError(std::ostream& err, std::string_view text);
 void PrintWarning(std::ostream& err, std::string_view text);
 
+// A stored value of `p` (its value or a bound, named by `what`) in the shown
+// unit, as the tables print it. A value the shown unit cannot hold (the
+// conversion overflows a double) is printed in the base unit, with the unit
+// beside it, and a warning line naming the parameter goes to `warnings`.
+std::string ShownValue(const CMC_Parameter& p, double baseValue, const char* what,
+                       std::vector<std::string>& warnings);
+
 // A test program's name or a user variable's name: letters, digits and
 // underscores. Any other text is refused before a file is looked at.
 bool IsPlainName(std::string_view name);

@@ -18,20 +18,22 @@
 namespace axhost {
 namespace {
 
-std::string Number(double value) { return FormatNumber(value, 10); }
-
 // The user parameters as the dialogs show them: value and range in the shown
 // unit; "-" for a bound the setup does not have.
-void PrintUserParameters(const CMC_Setup& setup, std::ostream& out) {
+void PrintUserParameters(const CMC_Setup& setup, Io io) {
   std::vector<std::vector<std::string>> rows{{"name", "value", "unit", "minimum", "maximum"}};
+  std::vector<std::string> warnings;
   for (const auto& p : setup.Parameters()) {
     if (p->GetKind() != ParameterKind::User) continue;
-    const double shown = p->GetShownUnit().GetFactorToBase();
-    auto bound = [&](bool has, double value) { return has ? Number(value / shown) : std::string("-"); };
-    rows.push_back({p->GetName(), Number(p->GetValueInShownUnit()), p->GetShownUnit().GetName(),
-                    bound(p->HasMin(), p->GetMinInBaseUnit()), bound(p->HasMax(), p->GetMaxInBaseUnit())});
+    auto bound = [&](bool has, double value, const char* what) {
+      return has ? ShownValue(*p, value, what, warnings) : std::string("-");
+    };
+    rows.push_back({p->GetName(), ShownValue(*p, p->GetValueInBaseUnit(), "value", warnings),
+                    p->GetShownUnit().GetName(), bound(p->HasMin(), p->GetMinInBaseUnit(), "minimum"),
+                    bound(p->HasMax(), p->GetMaxInBaseUnit(), "maximum")});
   }
-  PrintTable(out, rows, {false, true, false, true, true});
+  PrintTable(io.out, rows, {false, true, false, true, true});
+  for (const std::string& warning : warnings) PrintWarning(io.err, warning);
 }
 
 // The options whose text the computation changed or that it added, in the
@@ -65,7 +67,7 @@ int RunCompute(const PluginModule& module, const std::optional<std::string>& fil
   // The export lets no exception out; the host calls it as it is.
   module.computeAllOptions(setup.get());
 
-  PrintUserParameters(*setup, io.out);
+  PrintUserParameters(*setup, io);
   PrintWrittenOptions(optionsBefore, *setup, io.out);
   PrintMissingNames(io.err);
   if (output) {

@@ -2,9 +2,11 @@
 // them, and what each used slot does to the signal it filters: the response
 // of the quantised registers beside the floating design, so that a user sees
 // at once whether the drive's 32-bit coefficients hold the filter.
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,9 +25,13 @@ double Shown(double value, int decimals) {
   return std::fabs(value) < 0.5 * std::pow(10.0, -decimals) ? 0.0 : value;
 }
 
-// Points of the response: log-spaced from 1 Hz to the speed-loop Nyquist
-// frequency, ten per decade for the usual drives.
+// Points of the response: log-spaced from 1 Hz to just below the speed-loop
+// Nyquist frequency, ten per decade for the usual drives. A low-pass
+// filter's zero lies on the Nyquist frequency itself, where the gain in dB
+// is minus infinity and the phase is undefined; a thousandth below it every
+// figure is a number.
 constexpr int kResponsePoints = 31;
+constexpr double kTopOfNyquist = 0.999;
 
 std::string Format(const char* format, double value) {
   char text[64];
@@ -35,11 +41,22 @@ std::string Format(const char* format, double value) {
 
 std::vector<double> ResponseFrequencies(double nyquist_Hz) {
   std::vector<double> f;
-  const double decades = std::log10(nyquist_Hz);
+  const double top_Hz = kTopOfNyquist * nyquist_Hz;
+  const double decades = std::log10(top_Hz);
   for (int i = 0; i < kResponsePoints; ++i) f.push_back(std::pow(10.0, decades * i / (kResponsePoints - 1)));
-  f.back() = nyquist_Hz;
+  f.back() = top_Hz;
   return f;
 }
+
+// One point of a slot's response: the registers' and the ideal design's.
+struct ResponsePoint {
+  double frequency_Hz;
+  double figures[4];  // magnitude_dB, phase_deg, ideal_magnitude_dB, ideal_phase_deg
+
+  bool Finite() const {
+    return std::all_of(std::begin(figures), std::end(figures), [](double x) { return std::isfinite(x); });
+  }
+};
 
 struct SlotView {
   int slot;
@@ -63,8 +80,27 @@ std::string Describe(const SlotView& v, const CBiquadDesign& design) {
   return text;
 }
 
-void PrintSlot(std::ostream& out, const SlotView& v, const CBiquadDesign& design, const std::vector<double>& freqs,
-               double period_s) {
+// The response of a slot at `freqs`. A pole or an exact null on a grid
+// point has no finite figures: that point is left out, with a warning.
+std::vector<ResponsePoint> Response(const SlotView& v, const std::vector<double>& freqs, double period_s,
+                                    std::vector<std::string>& warnings) {
+  std::vector<ResponsePoint> points;
+  for (double f : freqs) {
+    const std::complex<double> h = BiquadResponse(v.registers, f, period_s);
+    const std::complex<double> ideal = BiquadResponse(v.ideal, f, period_s);
+    const ResponsePoint point{f, {MagnitudeDb(h), PhaseDeg(h), MagnitudeDb(ideal), PhaseDeg(ideal)}};
+    if (point.Finite()) {
+      points.push_back(point);
+    } else {
+      warnings.push_back("filters: slot " + std::to_string(v.slot) + " has a pole or a null at " +
+                         Format("%.9g", f) + " Hz; that point of its response is left out");
+    }
+  }
+  return points;
+}
+
+void PrintSlot(std::ostream& out, const SlotView& v, const CBiquadDesign& design,
+               const std::vector<ResponsePoint>& points) {
   out << Describe(v, design) << '\n';
   const std::string prefix = "BQ" + std::to_string(v.slot);
   const double values[6] = {v.registers.b0, v.registers.b1, v.registers.b2,
@@ -72,25 +108,17 @@ void PrintSlot(std::ostream& out, const SlotView& v, const CBiquadDesign& design
   const char* suffixes[6] = {"B0", "B1", "B2", "A1", "A2", "SF"};
   for (int i = 0; i < 6; ++i) out << "  " << prefix << suffixes[i] << Format(" %12.0f", values[i]) << '\n';
   out << "  frequency_Hz  magnitude_dB  phase_deg  ideal_magnitude_dB  ideal_phase_deg\n";
-  for (double f : freqs) {
-    const std::complex<double> h = BiquadResponse(v.registers, f, period_s);
-    const std::complex<double> ideal = BiquadResponse(v.ideal, f, period_s);
-    out << Format("  %12.3f", f) << Format("  %12.4f", Shown(MagnitudeDb(h), 4)) << Format("  %9.2f", Shown(PhaseDeg(h), 2))
-        << Format("  %18.4f", Shown(MagnitudeDb(ideal), 4)) << Format("  %15.2f", Shown(PhaseDeg(ideal), 2)) << '\n';
-  }
+  for (const ResponsePoint& p : points)
+    out << Format("  %12.3f", p.frequency_Hz) << Format("  %12.4f", Shown(p.figures[0], 4))
+        << Format("  %9.2f", Shown(p.figures[1], 2)) << Format("  %18.4f", Shown(p.figures[2], 4))
+        << Format("  %15.2f", Shown(p.figures[3], 2)) << '\n';
 }
 
-void PrintCsv(std::ostream& out, const std::vector<SlotView>& slots, const std::vector<double>& freqs,
-              double period_s) {
-  out << "slot,filter,frequency_hz,magnitude_db,phase_deg,ideal_magnitude_db,ideal_phase_deg\n";
-  for (const SlotView& v : slots) {
-    for (double f : freqs) {
-      const std::complex<double> h = BiquadResponse(v.registers, f, period_s);
-      const std::complex<double> ideal = BiquadResponse(v.ideal, f, period_s);
-      out << v.slot << ',' << v.filter << ',' << Format("%.9g", f) << ',' << Format("%.9g", MagnitudeDb(h)) << ','
-          << Format("%.9g", PhaseDeg(h)) << ',' << Format("%.9g", MagnitudeDb(ideal)) << ','
-          << Format("%.9g", PhaseDeg(ideal)) << '\n';
-    }
+void PrintCsv(std::ostream& out, const SlotView& v, const std::vector<ResponsePoint>& points) {
+  for (const ResponsePoint& p : points) {
+    out << v.slot << ',' << v.filter << ',' << Format("%.9g", p.frequency_Hz);
+    for (double figure : p.figures) out << ',' << Format("%.9g", figure);
+    out << '\n';
   }
 }
 
@@ -143,21 +171,26 @@ int RunFilters(const PluginModule& module, const std::optional<std::string>& fil
            << " s: the filters are designed for \"Ts_S\" and shown at the period the drive runs\n";
 
   const std::vector<double> freqs = ResponseFrequencies(nyquist_Hz);
+  std::vector<std::string> warnings;
+  std::vector<std::vector<ResponsePoint>> responses;
+  for (const SlotView& v : slots) responses.push_back(Response(v, freqs, period_s, warnings));
   if (csv) {
-    PrintCsv(io.out, slots, freqs, period_s);
+    io.out << "slot,filter,frequency_hz,magnitude_db,phase_deg,ideal_magnitude_db,ideal_phase_deg\n";
+    for (std::size_t i = 0; i < slots.size(); ++i) PrintCsv(io.out, slots[i], responses[i]);
   } else {
     io.out << "Speed-loop period " << Format("%g", period_s * 1e6) << " µs, Nyquist frequency "
            << Format("%g", nyquist_Hz) << " Hz\n";
     io.out << "SPDREF_BQ_INI " << plan.countOfLocation[0] << ", IQREF_BQ_INI " << plan.countOfLocation[1]
            << ", ASPD_BQ_INI " << plan.countOfLocation[2] << '\n';
-    for (const SlotView& v : slots) {
+    for (std::size_t i = 0; i < slots.size(); ++i) {
       io.out << '\n';
-      PrintSlot(io.out, v, design, freqs, period_s);
+      PrintSlot(io.out, slots[i], design, responses[i]);
     }
     for (int s = plan.usedSlots + 1; s <= kBiquadSlotCount; ++s)
       io.out << "\nSlot " << s << ": unused (all six registers 0)\n";
   }
   PrintMissingNames(io.err);
+  for (const std::string& warning : warnings) PrintWarning(io.err, warning);
   return kExitOk;
 }
 

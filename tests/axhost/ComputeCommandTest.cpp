@@ -120,6 +120,30 @@ TEST_F(Compute, FailsWithOneLineAndWritesNothingWhenTheModuleCannotCompute) {
   EXPECT_EQ(Axhost("compute /nonexistent/in.json").status, 2);
 }
 
+TEST_F(Compute, ABoundTooLargeForItsShownUnitIsShownAsStoredWithAWarning) {
+  // 1e300 m per encoder count: the software limit switches' range in mm
+  // exceeds a double, though it is stored in m.
+  auto setup = axcore::ParseSetup(LinearDriveExample(), "example").setup;
+  ASSERT_TRUE(setup);
+  CMC_Parameter* encRes = setup->FindParameter("EncRes");
+  encRes->ClearMin();
+  encRes->ClearMax();
+  encRes->SetValueInBaseUnit(1e300);
+  const fs::path in = dir / "in.json";
+  ASSERT_EQ(axcore::SaveSetupFile(*setup, in.string()), "");
+  HostRun run = Axhost("compute '" + in.string() + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("inf"), std::string::npos) << run.out;
+  for (const char* name : {"Negative_SWLS", "Positive_SWLS"}) {
+    const std::string row = run.out.substr(run.out.find(std::string("\n") + name + " ") + 1);
+    EXPECT_NE(row.substr(0, row.find('\n')).find("e+306 m"), std::string::npos) << row;
+    EXPECT_NE(run.err.find("warning: \"" + std::string(name) +
+                           "\": its minimum cannot be shown in \"mm\" (too large for a double): shown as stored, -"),
+              std::string::npos)
+        << run.err;
+  }
+}
+
 TEST_F(Compute, EncodeWritesTheRegistersOfTheEditedValues) {
   // 10 kHz PWM on the 40 MHz clock: PWMPER = 40e6 * 0.5 / 10e3 = 2000, and
   // back: Ts_S = SLPER 10 * 2 * 2000 / 40e6 = 1 ms.
