@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build binutils nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev)
+# Qt 6 for the desktop view; its tests draw offscreen with the DejaVu fonts.
+packages=(g++ cmake ninja-build binutils nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-svg-dev qt6-charts-dev fonts-dejavu-core)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
