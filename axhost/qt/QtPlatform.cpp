@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 
@@ -272,6 +273,16 @@ void QtPlatform::OpenHelp(const std::string& page, int contextId) {
 }
 
 std::unique_ptr<axcore::Platform> MakeQtPlatform(axcore::ScriptedUser* user, const std::string& screenshotDir) {
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  // Qt would abort when it finds no display; decide before it looks.
+  if (QCoreApplication::instance() == nullptr && !set("QT_QPA_PLATFORM") && !set("DISPLAY") &&
+      !set("WAYLAND_DISPLAY")) {
+    if (user == nullptr) return nullptr;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   return std::make_unique<QtPlatform>(user, screenshotDir);
 }
 

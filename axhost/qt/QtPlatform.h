@@ -75,6 +75,9 @@ class QtPlatform : public axcore::Platform {
 };
 
 // The desktop platform, creating the application object when there is none.
+// Without a display (no QT_QPA_PLATFORM, DISPLAY or WAYLAND_DISPLAY) a
+// scripted run draws offscreen, and a run for a person gives null: there is
+// no screen to show the dialogs on.
 std::unique_ptr<axcore::Platform> MakeQtPlatform(axcore::ScriptedUser* user, const std::string& screenshotDir);
 
 }  // namespace axhost
