@@ -15,6 +15,7 @@
 #include "Commands.h"
 #include "TextTable.h"
 #include "ControllerDesign.h"
+#include "LoopResponse.h"
 #include "axcore/MessageText.h"
 #include "axcore/SetupFile.h"
 
@@ -94,6 +95,24 @@ const char* PeriodName(ControllerModel model) {
 }
 
 
+// The design places continuous poles; the drive samples, computes for one
+// period and holds the voltage. What the held gains give there is what the
+// user will see in the current tuning test.
+void PrintPredictedCurrentStep(const CMC_Setup& setup, std::ostream& out) {
+  constexpr int kDelayPeriods = 1;
+  SampledLoopResponse response;
+  if (!PredictCurrentLoop(setup, kDelayPeriods, 4000, response)) return;
+  out << "\npredicted on the drive (sampled every Ts_C, voltage applied one period after its sample):\n";
+  if (!response.stable) {
+    out << "  unstable: the sampling and the computation delay leave the loop no phase margin; lower the passband\n";
+    return;
+  }
+  PrintTable(out, {{"  step overshoot", Number(response.overshoot * 100.0) + " %"},
+                   {"  rise 10-90 %", Number(response.rise_s * 1e6) + " µs"},
+                   {"  bandwidth -3 dB", response.bandwidth_Hz > 0.0 ? Number(response.bandwidth_Hz) + " Hz"
+                                                                      : "above the Nyquist frequency"}});
+}
+
 void PrintReport(const CMC_Setup& setup, const LoopTuning& tuning, const ControllerDesignResult& design,
                  const std::vector<double>& stored, std::ostream& out) {
   const CMC_Parameter* passband = setup.FindParameter(tuning.passband);
@@ -126,6 +145,7 @@ void PrintReport(const CMC_Setup& setup, const LoopTuning& tuning, const Control
       out << "note: " << gain.gain << " designed as " << Number(design.*gain.designed) << " was limited to "
           << Number(stored[i]) << " by its range\n";
   }
+  if (tuning.loop == "current") PrintPredictedCurrentStep(setup, out);
 }
 
 }  // namespace
