@@ -7,6 +7,8 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "EditCommand.h"
+#include "qt/QtPlatform.h"
 
 namespace {
 
@@ -110,6 +112,26 @@ int main(int argc, char** argv) {
       ->required()
       ->check(kFileName);
 
+  std::vector<std::string> editArgs;
+  axhost::EditOptions editOptions;
+  std::string editOutput, editScript;
+  CLI::App* cmdEdit = app.add_subcommand(
+      "edit", "Open the plug-in's Drive Setup dialog on the setup (EditSetup), with the drive connected; OK writes "
+              "the setup to OUT, or back to FILE, or with neither to standard output; Cancel writes nothing");
+  cmdEdit->add_option("FILE", editArgs, "[FILE]")->expected(0, 1);
+  cmdEdit->add_option("-o,--output", editOutput, "Write the edited setup to this file" + replaceHelp)
+      ->check(kFileName);
+  cmdEdit->add_option("--script", editScript,
+                      "Drive the dialogs with this script ('-': standard input): one action per line, see the README; "
+                      "message boxes and dumps are printed (on standard error when the setup goes to standard "
+                      "output). A line that cannot be carried out stops the run with exit status 2, writing nothing")
+      ->check(kFileName);
+  cmdEdit->add_flag("--headless", editOptions.headless,
+                    "Run the dialogs without a screen, on a virtual clock (needs --script); otherwise the Qt "
+                    "dialogs open on the display (QT_QPA_PLATFORM=offscreen counts as one)");
+  cmdEdit->add_option("--screenshot", editOptions.screenshotDir,
+                      "Save a PNG of every dialog as DIR/<resource id>.png when it first shows (Qt view)");
+
   CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
   cmdDrive->require_subcommand(1);
   std::vector<std::string> runArgs;
@@ -175,6 +197,17 @@ int main(int argc, char** argv) {
     const std::optional<std::string> output =
         designOutput.empty() ? std::nullopt : std::optional<std::string>(designOutput);
     return axhost::RunDesign(module, file, designArgs[0], output, io);
+  }
+  if (cmdEdit->parsed()) {
+    axhost::SetDesktopPlatformFactory(
+        [](axcore::ScriptedUser* user, const std::string& screenshotDir, std::string&) {
+          return axhost::MakeQtPlatform(user, screenshotDir);
+        });
+    editOptions.driveSpec = driveSpec;
+    if (!editOutput.empty()) editOptions.output = editOutput;
+    if (!editScript.empty()) editOptions.script = editScript;
+    auto file = TakeFile(editArgs, 0);
+    return axhost::RunEdit(module, file, editOptions, io);
   }
   if (cmdFilters->parsed()) {
     auto file = TakeFile(filtersArgs, 0);

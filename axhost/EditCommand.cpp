@@ -1,0 +1,155 @@
+#include "EditCommand.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include "axcore/Comm.h"
+#include "axcore/Diagnostics.h"
+#include "axcore/JsonInput.h"
+#include "axcore/MessageText.h"
+#include "axcore/SetupFile.h"
+#include "virtualdrive/VirtualDrive.h"
+
+namespace axhost {
+namespace {
+
+DesktopPlatformFactory g_desktop = nullptr;
+
+// A display the Qt view can use: an X or Wayland session, or a Qt platform
+// plugin named outright (offscreen counts).
+bool HasDisplay() {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+bool ReadScript(const std::string& path, std::string& text, std::string& error) {
+  if (path == "-") {
+    std::ostringstream in;
+    in << std::cin.rdbuf();
+    text = in.str();
+    if (text.size() > axcore::kMaxInputFileBytes) {
+      error = "standard input: the script is larger than 64 MiB";
+      return false;
+    }
+    return true;
+  }
+  if (std::string reason = axcore::ReadInputFile(path, text); !reason.empty()) {
+    error = axcore::OneLine(path) + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void SetDesktopPlatformFactory(DesktopPlatformFactory factory) { g_desktop = factory; }
+
+int RunEdit(const PluginModule& module, const std::optional<std::string>& file, const EditOptions& options, Io io) {
+  if (module.editSetup == nullptr) {
+    PrintError(io.err, axcore::OneLine(module.GetPath()) + ": the plug-in has no EditSetup");
+    return kExitFailed;
+  }
+  // --- arguments and inputs first: nothing opens on a bad one.
+  if (options.headless && !options.script) {
+    PrintError(io.err, "edit: --headless needs --script: without a screen the dialogs need a scripted user");
+    return kExitBadInput;
+  }
+  if (options.headless && !options.screenshotDir.empty()) {
+    PrintError(io.err, "edit: --screenshot needs the Qt view; it cannot be used with --headless");
+    return kExitBadInput;
+  }
+  std::optional<std::string> plantFile;
+  if (options.driveSpec.rfind("virtual:", 0) == 0 && options.driveSpec.size() > 8) {
+    plantFile = options.driveSpec.substr(8);
+  } else if (options.driveSpec != "virtual") {
+    PrintError(io.err, "--drive " + axcore::QuoteForMessage(options.driveSpec) +
+                           ": unknown drive (use virtual or virtual:PLANT)");
+    return kExitBadInput;
+  }
+  std::optional<std::vector<axcore::ScriptLine>> lines;
+  const std::string scriptName = options.script ? (*options.script == "-" ? "standard input" : *options.script) : "";
+  if (options.script) {
+    std::string text, error;
+    if (!ReadScript(*options.script, text, error)) {
+      PrintError(io.err, error);
+      return kExitBadInput;
+    }
+    lines = axcore::ParseScript(text, error);
+    if (!lines) {
+      PrintError(io.err, axcore::OneLine(scriptName) + ": " + error);
+      return kExitBadInput;
+    }
+  }
+  virtualdrive::PlantParameters plant = virtualdrive::ExamplePlant();
+  if (plantFile) {
+    virtualdrive::PlantLoad load = virtualdrive::LoadPlantFile(*plantFile);
+    if (!load.plant) {
+      PrintError(io.err, load.error);
+      return kExitBadInput;
+    }
+    plant = *load.plant;
+  }
+  auto setup = LoadInput(file, module, io);
+  if (!setup) return kExitBadInput;
+  const std::optional<std::string> target = options.output ? options.output : file;
+
+  // The transcript of a scripted run (message boxes, dumps) goes to standard
+  // output, unless the setup itself goes there.
+  std::ostream& transcript = target ? io.out : io.err;
+  std::unique_ptr<axcore::ScriptedUser> user;
+  if (lines) user = std::make_unique<axcore::ScriptedUser>(std::move(*lines), transcript);
+  std::unique_ptr<axcore::Platform> platform;
+  if (options.headless) {
+    platform = std::make_unique<axcore::HeadlessPlatform>(user.get());
+  } else {
+    if (!HasDisplay()) {
+      PrintError(io.err, "edit: no display for the dialogs: run it in a desktop session, set QT_QPA_PLATFORM=offscreen, "
+                         "or give --headless with --script");
+      return kExitBadInput;
+    }
+    std::string error = "this axhost was built without the Qt view";
+    if (g_desktop != nullptr) platform = g_desktop(user.get(), options.screenshotDir, error);
+    if (!platform) {
+      PrintError(io.err, "edit: " + error);
+      return kExitFailed;
+    }
+  }
+
+  // --- the drive on the platform's clock, then the dialog.
+  virtualdrive::VirtualDrive drive(plant, platform.get());
+  std::string error;
+  if (!drive.LoadSetup(*setup, &error)) {
+    PrintError(io.err, "loading the setup into the drive: " + error);
+    return kExitFailed;
+  }
+  ScopedDriveLink connected(&drive);
+  axcore::InstallPlatform(platform.get());
+  const int confirmed = module.editSetup(setup.get());
+  axcore::InstallPlatform(nullptr);
+  PrintMissingNames(io.err);
+
+  if (user && user->Failed()) {
+    PrintError(io.err, axcore::OneLine(scriptName) + ": " + user->Failure() + "; nothing was saved");
+    return kExitBadInput;
+  }
+  if (confirmed != 1) {
+    transcript << "cancelled: nothing was saved\n";
+    return kExitOk;
+  }
+  if (!target) {
+    io.out << axcore::SerializeSetup(*setup);
+    return kExitOk;
+  }
+  if (std::string failure = axcore::SaveSetupFile(*setup, *target); !failure.empty()) {
+    PrintError(io.err, failure);
+    return kExitFailed;
+  }
+  io.out << "setup written to " << axcore::OneLine(*target) << '\n';
+  return kExitOk;
+}
+
+}  // namespace axhost
