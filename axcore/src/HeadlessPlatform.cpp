@@ -49,11 +49,11 @@ std::optional<int> AnswerOf(std::string_view word) {
 
 std::string Line(const ScriptLine& line) { return "line " + std::to_string(line.number); }
 
+}  // namespace
+
 std::string DialogName(const CMC_EditSetupDlg& dialog) {
   return "dialog " + std::to_string(dialog.GetResourceId()) + " " + QuoteForMessage(dialog.GetCaption());
 }
-
-}  // namespace
 
 std::optional<std::vector<ScriptLine>> ParseScript(std::string_view text, std::string& error) {
   std::vector<ScriptLine> lines;
@@ -182,6 +182,62 @@ void PrintMessageBox(std::ostream& out, const std::string& text, int answer, boo
       << (defaulted ? ", by default: no answer was queued" : "") << "]\n";
 }
 
+void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const ScriptLine& line,
+                       ScriptPlatform& platform) {
+  const std::string where = Line(line);
+  if (line.action == "answer") {
+    const auto answer = AnswerOf(line.words[0]);
+    if (!answer) {
+      user.Fail(where + ": answer takes yes, no, cancel or ok, not " + QuoteForMessage(line.words[0]));
+      return;
+    }
+    user.QueueAnswer(*answer, line.number);
+  } else if (line.action == "wait" || line.action == "until-idle") {
+    const auto ms = line.words.empty() ? std::optional<long long>(60000) : ParseInteger(line.words[0]);
+    if (!ms || *ms < 0 || *ms > 86400000LL * 365) {
+      user.Fail(where + ": " + line.action + " takes milliseconds, not " + QuoteForMessage(line.words[0]));
+      return;
+    }
+    auto over = [&] { return dialog.HasEnded() || user.Failed(); };
+    if (line.action == "wait") {
+      platform.Wait(*ms, over);
+      return;
+    }
+    platform.Wait(*ms, [&] { return over() || !platform.Busy(); });
+    if (platform.Busy() && !dialog.HasEnded())
+      user.Fail(where + ": a test still runs after " + std::to_string(*ms) + " ms");
+  } else if (line.action == "dump") {
+    std::vector<int> ids;
+    for (const std::string& word : line.words) {
+      const auto id = ParseInteger(word);
+      if (!id || *id < 1 || *id > 65535) {
+        user.Fail(where + ": " + QuoteForMessage(word) + " is no control id");
+        return;
+      }
+      ids.push_back(static_cast<int>(*id));
+    }
+    DumpDialog(dialog, ids, user.Out());
+  } else if (line.action == "save-plot") {
+    user.Fail(where + ": " + DialogName(dialog) + " has no plot " + QuoteForMessage(line.words[0]));
+  } else {
+    std::string why;
+    if (!platform.Act(dialog, line, why)) user.Fail(where + ": " + why);
+  }
+}
+
+int AnswerScriptedMessage(ScriptedUser& user, const std::string& text, unsigned style) {
+  const int fallback = DefaultAnswer(style);
+  const auto [answer, line] = user.TakeAnswer();
+  if (answer != 0 && !StyleOffers(style, answer)) {
+    user.Fail("line " + std::to_string(line) + ": answer " + AnswerName(answer) + " does not fit the message " +
+              QuoteForMessage(text));
+    PrintMessageBox(user.Out(), text, fallback, true);
+    return fallback;
+  }
+  PrintMessageBox(user.Out(), text, answer != 0 ? answer : fallback, answer == 0);
+  return answer != 0 ? answer : fallback;
+}
+
 // ---------------------------------------------------------------- platform
 
 int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
@@ -207,7 +263,7 @@ int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
       m_user->Fail("the script ended while " + DialogName(dialog) + " is open");
       continue;
     }
-    Execute(dialog, m_user->Take());
+    ExecuteScriptLine(*m_user, dialog, m_user->Take(), *this);
   }
   for (auto it = m_timers.begin(); it != m_timers.end();)
     it = it->dialog == &dialog ? m_timers.erase(it) : std::next(it);
@@ -217,49 +273,12 @@ int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
   return result;
 }
 
-void HeadlessPlatform::Execute(CMC_EditSetupDlg& dialog, const ScriptLine& line) {
-  std::ostream& out = m_user->Out();
-  const std::string where = Line(line);
-  if (line.action == "answer") {
-    const auto answer = AnswerOf(line.words[0]);
-    if (!answer) {
-      m_user->Fail(where + ": answer takes yes, no, cancel or ok, not " + QuoteForMessage(line.words[0]));
-      return;
-    }
-    m_user->QueueAnswer(*answer, line.number);
-  } else if (line.action == "wait" || line.action == "until-idle") {
-    const auto ms = line.words.empty() ? std::optional<long long>(60000) : ParseInteger(line.words[0]);
-    if (!ms || *ms < 0 || *ms > 86400000LL * 365) {
-      m_user->Fail(where + ": " + line.action + " takes milliseconds, not " + QuoteForMessage(line.words[0]));
-      return;
-    }
-    const double until = m_clock.Now() + static_cast<double>(*ms) / 1000.0;
-    if (line.action == "wait") {
-      RunTimersUntil(until, dialog);
-      return;
-    }
-    // Until no test runs: in steps of the tests' 20 ms polling.
-    while (m_busy && m_busy() && m_clock.Now() < until && !dialog.HasEnded() && !m_user->Failed())
-      RunTimersUntil(std::min(until, m_clock.Now() + 0.02), dialog);
-    if (m_busy && m_busy() && !dialog.HasEnded())
-      m_user->Fail(where + ": a test still runs after " + std::to_string(*ms) + " ms");
-  } else if (line.action == "dump") {
-    std::vector<int> ids;
-    for (const std::string& word : line.words) {
-      const auto id = ParseInteger(word);
-      if (!id || *id < 1 || *id > 65535) {
-        m_user->Fail(where + ": " + QuoteForMessage(word) + " is no control id");
-        return;
-      }
-      ids.push_back(static_cast<int>(*id));
-    }
-    DumpDialog(dialog, ids, out);
-  } else if (line.action == "save-plot") {
-    m_user->Fail(where + ": " + DialogName(dialog) + " has no plot " + QuoteForMessage(line.words[0]));
-  } else {
-    std::string why;
-    if (!ApplyControlAction(dialog, line, why)) m_user->Fail(where + ": " + why);
-  }
+void HeadlessPlatform::Wait(long long ms, const std::function<bool()>& stop) {
+  if (m_stack.empty()) return;
+  CMC_EditSetupDlg& dialog = *m_stack.back();
+  const double until = m_clock.Now() + static_cast<double>(ms) / 1000.0;
+  // In steps of the tests' 20 ms polling, so that `stop` is seen in time.
+  while (m_clock.Now() < until && !stop()) RunTimersUntil(std::min(until, m_clock.Now() + 0.02), dialog);
 }
 
 bool HeadlessPlatform::SetTimer(CMC_EditSetupDlg& dialog, int id, int ms) {
@@ -297,17 +316,7 @@ void HeadlessPlatform::RunTimersUntil(double until, CMC_EditSetupDlg& dialog) {
 }
 
 int HeadlessPlatform::MessageBox(const std::string& text, unsigned style, CMC_EditSetupDlg*) {
-  const int fallback = DefaultAnswer(style);
-  if (m_user == nullptr) return fallback;
-  const auto [answer, line] = m_user->TakeAnswer();
-  if (answer != 0 && !StyleOffers(style, answer)) {
-    m_user->Fail("line " + std::to_string(line) + ": answer " + AnswerName(answer) + " does not fit the message " +
-                 QuoteForMessage(text));
-    PrintMessageBox(m_user->Out(), text, fallback, true);
-    return fallback;
-  }
-  PrintMessageBox(m_user->Out(), text, answer != 0 ? answer : fallback, answer == 0);
-  return answer != 0 ? answer : fallback;
+  return m_user == nullptr ? DefaultAnswer(style) : AnswerScriptedMessage(*m_user, text, style);
 }
 
 void HeadlessPlatform::PumpMessages() {

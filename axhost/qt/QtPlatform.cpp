@@ -21,26 +21,6 @@
 namespace axhost {
 namespace {
 
-std::optional<long long> ParseInteger(const std::string& text) {
-  long long value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
-
-std::optional<int> AnswerOf(const std::string& word) {
-  if (word == "yes") return IDYES;
-  if (word == "no") return IDNO;
-  if (word == "cancel") return IDCANCEL;
-  if (word == "ok") return IDOK;
-  return std::nullopt;
-}
-
-std::string DialogName(const CMC_EditSetupDlg& dialog) {
-  return "dialog " + std::to_string(dialog.GetResourceId()) + " " + axcore::QuoteForMessage(dialog.GetCaption());
-}
-
 std::string ContextText(int contextId) {
   char context[16];
   std::snprintf(context, sizeof context, "0x%X", static_cast<unsigned>(contextId));
@@ -79,7 +59,7 @@ int QtPlatform::RunModal(CMC_EditSetupDlg& dialog) {
   dialog.OnShowWindow(true);
   Screenshot(dialog, *view);
   if (m_user != nullptr) {
-    RunScript(dialog, *view);
+    RunScript(dialog);
   } else {
     while (!dialog.HasEnded()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
@@ -90,7 +70,7 @@ int QtPlatform::RunModal(CMC_EditSetupDlg& dialog) {
   return result;
 }
 
-void QtPlatform::RunScript(CMC_EditSetupDlg& dialog, QtDialogView& view) {
+void QtPlatform::RunScript(CMC_EditSetupDlg& dialog) {
   while (!dialog.HasEnded()) {
     if (m_user->Failed()) {
       // A failed script closes every open dialog as if cancelled, without
@@ -102,53 +82,21 @@ void QtPlatform::RunScript(CMC_EditSetupDlg& dialog, QtDialogView& view) {
     QCoreApplication::processEvents();
     if (dialog.HasEnded()) break;
     if (!m_user->HasNext()) {
-      m_user->Fail("the script ended while " + DialogName(dialog) + " is open");
+      m_user->Fail("the script ended while " + axcore::DialogName(dialog) + " is open");
       continue;
     }
-    Execute(dialog, view, m_user->Take());
+    axcore::ExecuteScriptLine(*m_user, dialog, m_user->Take(), *this);
   }
 }
 
-void QtPlatform::Execute(CMC_EditSetupDlg& dialog, QtDialogView& view, const axcore::ScriptLine& line) {
-  const std::string where = "line " + std::to_string(line.number);
-  if (line.action == "answer") {
-    const auto answer = AnswerOf(line.words[0]);
-    if (!answer) {
-      m_user->Fail(where + ": answer takes yes, no, cancel or ok, not " + axcore::QuoteForMessage(line.words[0]));
-      return;
-    }
-    m_user->QueueAnswer(*answer, line.number);
-  } else if (line.action == "wait" || line.action == "until-idle") {
-    const auto ms = line.words.empty() ? std::optional<long long>(60000) : ParseInteger(line.words[0]);
-    if (!ms || *ms < 0 || *ms > 86400000LL * 365) {
-      m_user->Fail(where + ": " + line.action + " takes milliseconds, not " + axcore::QuoteForMessage(line.words[0]));
-      return;
-    }
-    auto over = [&] { return dialog.HasEnded() || m_user->Failed(); };
-    if (line.action == "wait") {
-      RunFor(static_cast<int>(std::min<long long>(*ms, INT32_MAX)), over);
-      return;
-    }
-    auto busy = [&] { return m_busy && m_busy(); };
-    RunFor(static_cast<int>(std::min<long long>(*ms, INT32_MAX)), [&] { return over() || !busy(); });
-    if (busy() && !dialog.HasEnded()) m_user->Fail(where + ": a test still runs after " + std::to_string(*ms) + " ms");
-  } else if (line.action == "dump") {
-    std::vector<int> ids;
-    for (const std::string& word : line.words) {
-      const auto id = ParseInteger(word);
-      if (!id || *id < 1 || *id > 65535) {
-        m_user->Fail(where + ": " + axcore::QuoteForMessage(word) + " is no control id");
-        return;
-      }
-      ids.push_back(static_cast<int>(*id));
-    }
-    axcore::DumpDialog(dialog, ids, m_user->Out());
-  } else if (line.action == "save-plot") {
-    m_user->Fail(where + ": " + DialogName(dialog) + " has no plot " + axcore::QuoteForMessage(line.words[0]));
-  } else {
-    std::string why;
-    if (!view.Perform(line, why)) m_user->Fail(where + ": " + why);
-  }
+void QtPlatform::Wait(long long ms, const std::function<bool()>& stop) {
+  RunFor(static_cast<int>(std::min<long long>(ms, INT32_MAX)), stop);
+}
+
+bool QtPlatform::Act(CMC_EditSetupDlg& dialog, const axcore::ScriptLine& line, std::string& why) {
+  for (const Frame& frame : m_stack)
+    if (frame.dialog == &dialog) return frame.view->Perform(line, why);
+  return axcore::ApplyControlAction(dialog, line, why);
 }
 
 void QtPlatform::RunFor(int ms, const std::function<bool()>& done) {
@@ -210,18 +158,8 @@ void QtPlatform::KillTimers(CMC_EditSetupDlg& dialog) {
 
 int QtPlatform::MessageBox(const std::string& text, unsigned style, CMC_EditSetupDlg* owner) {
   const int fallback = axcore::DefaultAnswer(style);
-  if (m_user != nullptr) {
-    // A script's message boxes are answered from the script and printed.
-    const auto [answer, line] = m_user->TakeAnswer();
-    if (answer != 0 && !axcore::StyleOffers(style, answer)) {
-      m_user->Fail("line " + std::to_string(line) + ": answer " + axcore::AnswerName(answer) +
-                   " does not fit the message " + axcore::QuoteForMessage(text));
-      axcore::PrintMessageBox(m_user->Out(), text, fallback, true);
-      return fallback;
-    }
-    axcore::PrintMessageBox(m_user->Out(), text, answer != 0 ? answer : fallback, answer == 0);
-    return answer != 0 ? answer : fallback;
-  }
+  // A script's message boxes are answered from the script and printed.
+  if (m_user != nullptr) return axcore::AnswerScriptedMessage(*m_user, text, style);
 
   QWidget* parent = nullptr;
   for (const Frame& frame : m_stack)

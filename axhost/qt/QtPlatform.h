@@ -25,7 +25,7 @@ namespace axhost {
 
 class QtDialogView;
 
-class QtPlatform : public axcore::Platform {
+class QtPlatform : public axcore::Platform, private axcore::ScriptPlatform {
  public:
   // `user`: the script to run, or null for a person at the screen.
   // `screenshotDir`: where each dialog's picture is saved as
@@ -54,8 +54,11 @@ class QtPlatform : public axcore::Platform {
     CMC_EditSetupDlg* dialog;
     QtDialogView* view;
   };
-  void RunScript(CMC_EditSetupDlg& dialog, QtDialogView& view);
-  void Execute(CMC_EditSetupDlg& dialog, QtDialogView& view, const axcore::ScriptLine& line);
+  void RunScript(CMC_EditSetupDlg& dialog);
+  void Wait(long long ms, const std::function<bool()>& stop) override;
+  bool Busy() override { return m_busy && m_busy(); }
+  // Through the widgets of the dialog's view.
+  bool Act(CMC_EditSetupDlg& dialog, const axcore::ScriptLine& line, std::string& why) override;
   // Runs the event loop until `done` says so or `ms` milliseconds passed.
   void RunFor(int ms, const std::function<bool()>& done);
   void Screenshot(CMC_EditSetupDlg& dialog, QtDialogView& view);

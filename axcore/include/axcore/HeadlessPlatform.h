@@ -84,6 +84,28 @@ class ScriptedUser {
 // slide, click, key) to `dialog`; false with the reason. Shared by the
 // headless and the Qt platform so that one script means the same on both.
 bool ApplyControlAction(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why);
+
+// What a platform supplies to carry out a script: time passing, whether a
+// test runs, and the control actions as its own user performs them.
+class ScriptPlatform {
+ public:
+  virtual ~ScriptPlatform() = default;
+  // Lets up to `ms` milliseconds pass (timers fire), returning early as
+  // soon as `stop` says so.
+  virtual void Wait(long long ms, const std::function<bool()>& stop) = 0;
+  virtual bool Busy() = 0;
+  virtual bool Act(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why) = 0;
+};
+
+// Carries out one script line on the topmost dialog; a line that cannot be
+// carried out fails the script with "line N: reason".
+void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const ScriptLine& line, ScriptPlatform& platform);
+// The answer a scripted run gives a message box: the queued one (a queued
+// answer the box does not offer fails the script) or the box's default;
+// the box is printed with it.
+int AnswerScriptedMessage(ScriptedUser& user, const std::string& text, unsigned style);
+// "dialog 106 "Drive Setup"", for messages.
+std::string DialogName(const CMC_EditSetupDlg& dialog);
 // The dump lines of a dialog (all controls, or those of `ids`).
 void DumpDialog(const CMC_EditSetupDlg& dialog, const std::vector<int>& ids, std::ostream& out);
 // A message box as a script run prints it, with its answer.
@@ -104,7 +126,7 @@ class HeadlessView : public DialogView {
   std::string m_status;
 };
 
-class HeadlessPlatform : public Platform {
+class HeadlessPlatform : public Platform, private ScriptPlatform {
  public:
   // Without a user every dialog ends at once with Cancel (2).
   explicit HeadlessPlatform(ScriptedUser* user = nullptr) : m_user(user) {}
@@ -138,7 +160,11 @@ class HeadlessPlatform : public Platform {
   // clock to each; stops early when `dialog` ends or the script failed.
   void RunTimersUntil(double until, CMC_EditSetupDlg& dialog);
   bool FireNextDue(double until);
-  void Execute(CMC_EditSetupDlg& dialog, const ScriptLine& line);
+  void Wait(long long ms, const std::function<bool()>& stop) override;
+  bool Busy() override { return m_busy && m_busy(); }
+  bool Act(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why) override {
+    return ApplyControlAction(dialog, line, why);
+  }
 
   VirtualClock m_clock;
   ScriptedUser* m_user;
