@@ -12,6 +12,7 @@
 
 #include "axcore/PluginModule.h"
 #include "axcore/Setup.h"
+#include "virtualdrive/Plant.h"
 
 namespace axhost {
 
@@ -49,6 +50,11 @@ std::string ShownValue(const CMC_Parameter& p, double baseValue, const char* wha
 // A test program's name or a user variable's name: letters, digits and
 // underscores. Any other text is refused before a file is looked at.
 bool IsPlainName(std::string_view name);
+
+// The plant behind "--drive virtual[:PLANT]": the example plant, or the
+// plant file named. Nothing (after an error line) for another drive or a
+// plant file that is refused.
+std::optional<virtualdrive::PlantParameters> DrivePlant(const std::string& driveSpec, Io io);
 
 int RunNew(bool basic, Io io);
 int RunShow(const PluginModule& module, const std::optional<std::string>& file, const std::vector<std::string>& names,

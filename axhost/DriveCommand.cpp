@@ -55,6 +55,17 @@ std::string MerFailure(double mer) {
 
 }  // namespace
 
+std::optional<virtualdrive::PlantParameters> DrivePlant(const std::string& driveSpec, Io io) {
+  if (driveSpec == "virtual") return virtualdrive::ExamplePlant();
+  if (driveSpec.rfind("virtual:", 0) != 0 || driveSpec.size() == 8) {
+    PrintError(io.err, "--drive " + axcore::QuoteForMessage(driveSpec) + ": unknown drive (use virtual or virtual:PLANT)");
+    return std::nullopt;
+  }
+  virtualdrive::PlantLoad load = virtualdrive::LoadPlantFile(driveSpec.substr(8));
+  if (!load.plant) PrintError(io.err, load.error);
+  return load.plant;
+}
+
 int RunDrive(const PluginModule& module, const std::string& driveSpec, const std::optional<std::string>& file,
              const std::string& program, const std::vector<std::string>& assignments, Io io) {
   // --- arguments first: nothing runs on a bad one, and no file is looked
@@ -64,13 +75,8 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
                            ": not a test program name (letters, digits and underscores only)");
     return kExitBadInput;
   }
-  std::optional<std::string> plantFile;
-  if (driveSpec.rfind("virtual:", 0) == 0 && driveSpec.size() > 8) {
-    plantFile = driveSpec.substr(8);
-  } else if (driveSpec != "virtual") {
-    PrintError(io.err, "--drive " + axcore::QuoteForMessage(driveSpec) + ": unknown drive (use virtual or virtual:PLANT)");
-    return kExitBadInput;
-  }
+  const auto plant = DrivePlant(driveSpec, io);
+  if (!plant) return kExitBadInput;
   std::vector<Assignment> values;
   for (const std::string& argument : assignments) {
     const std::size_t equals = argument.find('=');
@@ -88,15 +94,6 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
     }
     values.push_back({argument, argument.substr(0, equals), value});
   }
-  virtualdrive::PlantParameters plant = virtualdrive::ExamplePlant();
-  if (plantFile) {
-    virtualdrive::PlantLoad load = virtualdrive::LoadPlantFile(*plantFile);
-    if (!load.plant) {
-      PrintError(io.err, load.error);
-      return kExitBadInput;
-    }
-    plant = *load.plant;
-  }
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
 
@@ -111,7 +108,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
 
   // --- a fresh drive with the setup's registers, connected to the host.
   VirtualClock clock;
-  virtualdrive::VirtualDrive drive(plant, &clock);
+  virtualdrive::VirtualDrive drive(*plant, &clock);
   std::string error;
   if (!drive.LoadSetup(*setup, &error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);

@@ -62,14 +62,8 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
     PrintError(io.err, "edit: --screenshot needs the Qt view; it cannot be used with --headless");
     return kExitBadInput;
   }
-  std::optional<std::string> plantFile;
-  if (options.driveSpec.rfind("virtual:", 0) == 0 && options.driveSpec.size() > 8) {
-    plantFile = options.driveSpec.substr(8);
-  } else if (options.driveSpec != "virtual") {
-    PrintError(io.err, "--drive " + axcore::QuoteForMessage(options.driveSpec) +
-                           ": unknown drive (use virtual or virtual:PLANT)");
-    return kExitBadInput;
-  }
+  const auto plant = DrivePlant(options.driveSpec, io);
+  if (!plant) return kExitBadInput;
   std::optional<std::vector<axcore::ScriptLine>> lines;
   const std::string scriptName = options.script ? (*options.script == "-" ? "standard input" : *options.script) : "";
   if (options.script) {
@@ -83,15 +77,6 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
       PrintError(io.err, axcore::OneLine(scriptName) + ": " + error);
       return kExitBadInput;
     }
-  }
-  virtualdrive::PlantParameters plant = virtualdrive::ExamplePlant();
-  if (plantFile) {
-    virtualdrive::PlantLoad load = virtualdrive::LoadPlantFile(*plantFile);
-    if (!load.plant) {
-      PrintError(io.err, load.error);
-      return kExitBadInput;
-    }
-    plant = *load.plant;
   }
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
@@ -120,7 +105,7 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
   }
 
   // --- the drive on the platform's clock, then the dialog.
-  virtualdrive::VirtualDrive drive(plant, platform.get());
+  virtualdrive::VirtualDrive drive(*plant, platform.get());
   std::string error;
   if (!drive.LoadSetup(*setup, &error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);
