@@ -505,6 +505,13 @@ void CMC_EditSetupDlg::SetChildImage(int id, std::string_view image) {
   }
 }
 
+void CMC_EditSetupDlg::SetChildAlert(int id, bool alert) {
+  if (ControlState* state = MutableControl(id); state != nullptr && state->alert != alert) {
+    state->alert = alert;
+    Changed(id);
+  }
+}
+
 void CMC_EditSetupDlg::SetSliderRange(int id, int minimum, int maximum) {
   if (ControlState* state = MutableControl(id); state != nullptr) {
     state->minimum = minimum;

@@ -520,6 +520,9 @@ void QtDialogView::Update(const ControlState& state) {
   }
   if (widget->isEnabled() != state.enabled) widget->setEnabled(state.enabled);
   if (widget->isHidden() == state.shown) widget->setHidden(!state.shown);
+  // The warning colour: a label or field whose value is out of bounds.
+  const QString sheet = state.alert ? QStringLiteral("color: #c00000;") : QString();
+  if (widget->styleSheet() != sheet) widget->setStyleSheet(sheet);
 }
 
 void QtDialogView::ShowStatus(const std::string& text) {

@@ -61,6 +61,7 @@ struct ControlState {
   int selection = -1;            // combos, unit boxes, tab controls
   int minimum = 0, maximum = 100, position = 0;  // sliders
   std::string image;             // image resource name
+  bool alert = false;            // text in the warning colour (red)
 };
 
 // A drop-down list of a dialog, addressed by its control id (the
@@ -154,6 +155,8 @@ class CMC_EditSetupDlg {
   void CheckDlgButton(int id, bool checked);
   bool IsDlgButtonChecked(int id) const;
   void SetChildImage(int id, std::string_view image);
+  // Shows the control's text in the warning colour, or in the normal one.
+  void SetChildAlert(int id, bool alert);
   void SetSliderRange(int id, int minimum, int maximum);
   void SetSliderPosition(int id, int position);
   void SetTabSelection(int id, int page);
