@@ -160,6 +160,7 @@ bool CMC_EditSetupDlg::CreateDialog(axcore::DialogView* view) {
   if (m_template == nullptr) return false;
   m_controls.clear();
   m_order.clear();
+  m_plots.clear();
   for (const axcore::ControlTemplate& control : m_template->controls) {
     ControlState state;
     state.id = control.id;
@@ -168,6 +169,7 @@ bool CMC_EditSetupDlg::CreateDialog(axcore::DialogView* view) {
     state.enabled = control.enabled;
     state.shown = control.shown;
     state.image = control.image;
+    if (control.kind == ControlKind::Plot) m_plots[control.id] = std::make_unique<axcore::PlotDocument>();
     if (control.kind == ControlKind::Tab) {
       for (const auto& [tab, titles] : m_template->pages)
         if (tab == control.id)
@@ -460,7 +462,7 @@ void CMC_EditSetupDlg::Changed(int id) {
   if (const ControlState* state = GetControl(id); state != nullptr) m_view->Update(*state);
 }
 
-void CMC_EditSetupDlg::EnableChild(int id, bool enable) {
+void CMC_EditSetupDlg::EnableChild(int id, bool enable, int) {
   if (ControlState* state = MutableControl(id); state != nullptr && state->enabled != enable) {
     state->enabled = enable;
     Changed(id);
@@ -533,6 +535,20 @@ void CMC_EditSetupDlg::SetTabSelection(int id, int page) {
     state->selection = page >= 0 && page < static_cast<int>(state->items.size()) ? page : state->selection;
     Changed(id);
   }
+}
+
+axcore::PlotDocument* CMC_EditSetupDlg::GetPlot(int id) {
+  const auto found = m_plots.find(id);
+  return found == m_plots.end() ? nullptr : found->second.get();
+}
+
+const axcore::PlotDocument* CMC_EditSetupDlg::GetPlot(int id) const {
+  const auto found = m_plots.find(id);
+  return found == m_plots.end() ? nullptr : found->second.get();
+}
+
+void CMC_EditSetupDlg::RefreshPlot(int id) {
+  if (m_view != nullptr && GetPlot(id) != nullptr) m_view->RefreshPlot(id);
 }
 
 void CMC_EditSetupDlg::EnableCANSettings() {

@@ -218,7 +218,13 @@ void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const Scrip
     }
     DumpDialog(dialog, ids, user.Out());
   } else if (line.action == "save-plot") {
-    user.Fail(where + ": " + DialogName(dialog) + " has no plot " + QuoteForMessage(line.words[0]));
+    const auto id = ParseInteger(line.words[0]);
+    const PlotDocument* plot = id && *id >= 1 && *id <= 65535 ? dialog.GetPlot(static_cast<int>(*id)) : nullptr;
+    if (plot == nullptr) {
+      user.Fail(where + ": " + DialogName(dialog) + " has no plot " + QuoteForMessage(line.words[0]));
+      return;
+    }
+    if (const std::string error = plot->Save(line.words[1]); !error.empty()) user.Fail(where + ": " + error);
   } else {
     std::string why;
     if (!platform.Act(dialog, line, why)) user.Fail(where + ": " + why);

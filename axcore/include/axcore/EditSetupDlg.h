@@ -31,12 +31,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "axcore/DialogTemplate.h"
 #include "axcore/Platform.h"
+#include "axcore/PlotDocument.h"
 
 class CMC_Setup;
 class CMC_Parameter;
@@ -148,7 +150,9 @@ class CMC_EditSetupDlg {
   void RefreshAllParameters(int flag = 0);
 
   // --- controls by id
-  void EnableChild(int id, bool enable);
+  // `flag` is kept for the modules that pass it (1 for a field whose value
+  // does not apply while it is disabled); the field is greyed either way.
+  void EnableChild(int id, bool enable, int flag = 0);
   void ShowChild(int id, bool show);
   void SetChildText(int id, std::string_view text);
   std::string GetChildText(int id) const;
@@ -168,6 +172,14 @@ class CMC_EditSetupDlg {
   ControlState* MutableControl(int id);  // the view is told by Changed(id)
   void Changed(int id);
   const std::vector<int>& ControlOrder() const { return m_order; }
+
+  // The document of plot control `id`, null when the dialog has no such
+  // plot. Every plot control of the template gets an empty one when the
+  // dialog is created; the dialog fills it and calls RefreshPlot, which
+  // redraws it on the view.
+  axcore::PlotDocument* GetPlot(int id);
+  const axcore::PlotDocument* GetPlot(int id) const;
+  void RefreshPlot(int id);
   const axcore::DialogTemplate* GetTemplate() const { return m_template; }
   int GetResourceId() const { return m_resourceId; }
   std::string GetCaption() const;
@@ -229,6 +241,7 @@ class CMC_EditSetupDlg {
   const axcore::DialogTemplate* m_template = nullptr;
   std::string m_createError;
   std::map<int, ControlState> m_controls;
+  std::map<int, std::unique_ptr<axcore::PlotDocument>> m_plots;
   std::vector<int> m_order;
   std::vector<Binding> m_bindings;
   axcore::DialogView* m_view = nullptr;

@@ -1,0 +1,127 @@
+// A plot as data: what a dialog's Plot control shows, kept by the dialog
+// base whatever draws it. The Qt view draws it with Qt Charts; a script
+// saves it as CSV or SVG ("save-plot ID FILE").
+//
+// A plot has a title, a horizontal axis, a left and an optional right
+// vertical axis, curves and vertical marker lines. Each curve is a list of
+// points on the horizontal axis and one vertical axis; a NaN value breaks
+// the line there (a pole, an exact null, a sample that was not delivered).
+// An axis without a fixed range takes one from the data, widened to round
+// numbers (whole decades on a logarithmic axis).
+//
+// CSV (SaveCsv): UTF-8, comma-separated, one header row, then one row per
+// abscissa.
+//   - header: the horizontal axis's title with its unit in parentheses, then
+//     each curve's name with the unit of its vertical axis in parentheses
+//     ("Frequency (Hz),Filter 1 (dB),...");
+//   - rows: when all curves share one grid (the same abscissas in the same
+//     order) one row per point in that order; otherwise one row per distinct
+//     abscissa of any curve, ascending, and a curve without a point there
+//     leaves its cell empty;
+//   - numbers with ten significant digits ("%.10g"); a NaN value is an empty
+//     cell; a field holding a comma, a quote or a line break is quoted with
+//     its quotes doubled.
+// The title, colours, line styles and markers are not part of the CSV.
+//
+// SVG (SaveSvg): one self-contained SVG 1.1 picture: title, frame, grid
+// lines at the ticks, tick labels, axis titles with units, the curves
+// clipped to the frame, the markers with their labels and a legend below.
+#pragma once
+
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace axcore {
+
+enum class AxisScale { Linear, Logarithmic };
+enum class LineStyle { Solid, Dashed, Dotted };
+enum class PlotAxisId { Horizontal, Left, Right };
+
+struct PlotAxis {
+  std::string title;  // "Frequency"
+  std::string unit;   // "Hz"; empty: a quantity without a unit
+  AxisScale scale = AxisScale::Linear;
+  // A fixed range; NaN (the default) at either end: that end from the data.
+  double fixedMin = std::numeric_limits<double>::quiet_NaN();
+  double fixedMax = std::numeric_limits<double>::quiet_NaN();
+
+  // "Frequency (Hz)", or the title alone without a unit.
+  std::string Label() const;
+};
+
+struct PlotCurve {
+  std::string name;  // the legend's and the CSV header's text
+  std::vector<double> x, y;  // the same length; a NaN y breaks the line
+  PlotAxisId axis = PlotAxisId::Left;  // Left or Right
+  int colour = 0;  // index into the plot palette (PlotColour)
+  LineStyle style = LineStyle::Solid;
+};
+
+// A vertical line across the frame at `x`, labelled at its top.
+struct PlotMarker {
+  double x = 0.0;
+  std::string label;
+};
+
+struct PlotRange {
+  double min = 0.0;
+  double max = 1.0;
+};
+
+// The colour of a colour index as "#rrggbb"; indices wrap round the
+// palette (eight colours that stay apart in print and for most colour-blind
+// readers), a negative index is the first colour.
+const char* PlotColour(int index);
+
+// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about
+// `parts` intervals; 1 for a span that is not positive and finite.
+double NiceStep(double span, int parts);
+
+class PlotDocument {
+ public:
+  void SetTitle(std::string title) { m_title = std::move(title); }
+  const std::string& Title() const { return m_title; }
+  PlotAxis& Axis(PlotAxisId id);
+  const PlotAxis& Axis(PlotAxisId id) const;
+  // Whether the legend is drawn; the CSV always names every curve.
+  void SetLegendShown(bool shown) { m_legend = shown; }
+  bool LegendShown() const { return m_legend; }
+
+  // Curves and markers go; title and axes stay.
+  void ClearData();
+  // A new empty curve; fill its x and y.
+  PlotCurve& AddCurve(std::string name, PlotAxisId axis = PlotAxisId::Left, int colour = 0,
+                      LineStyle style = LineStyle::Solid);
+  void AddMarker(double x, std::string label);
+  const std::vector<PlotCurve>& Curves() const { return m_curves; }
+  const std::vector<PlotMarker>& Markers() const { return m_markers; }
+  // A curve draws on the right axis.
+  bool HasRightAxis() const;
+
+  // The range an axis shows: its fixed ends, the others from the finite
+  // data of the curves on it (and, for the horizontal axis, the markers),
+  // widened to a multiple of the tick step or to whole decades. A
+  // logarithmic axis looks only at positive values. Without data: 0 to 1,
+  // or 1 to 10 on a logarithmic axis.
+  PlotRange Range(PlotAxisId id) const;
+  // The tick values inside Range(id): multiples of NiceStep on a linear
+  // axis; on a logarithmic one the decades, with 2 and 5 between them when
+  // the range spans three decades or fewer.
+  std::vector<double> Ticks(PlotAxisId id) const;
+
+  std::string ToCsv() const;
+  std::string ToSvg(int width = 800, int height = 500) const;
+  // Writes ToCsv or ToSvg to `path` by its extension (".csv" or ".svg", in
+  // any letter case); "" when written, else why not.
+  std::string Save(const std::string& path) const;
+
+ private:
+  std::string m_title;
+  PlotAxis m_axes[3];
+  bool m_legend = true;
+  std::vector<PlotCurve> m_curves;
+  std::vector<PlotMarker> m_markers;
+};
+
+}  // namespace axcore

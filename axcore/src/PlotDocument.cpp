@@ -1,0 +1,242 @@
+#include "axcore/PlotDocument.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "axcore/MessageText.h"
+
+namespace axcore {
+namespace {
+
+// Tolerance of the snapping of data ends to tick multiples and decades: an
+// end a rounding error off a round number stays on it.
+constexpr double kSnap = 1e-9;
+
+// About this many intervals between the ticks of a linear axis.
+constexpr int kLinearTickParts = 6;
+// A logarithmic axis over at most this many decades gets ticks at 2 and 5.
+constexpr double kDenseLogDecades = 3.0;
+
+bool IsLog(const PlotAxis& axis) { return axis.scale == AxisScale::Logarithmic; }
+
+// The finite data of an axis (positive only on a logarithmic one).
+bool DataExtent(const PlotDocument& plot, PlotAxisId id, double& lo, double& hi) {
+  const bool log = IsLog(plot.Axis(id));
+  lo = INFINITY;
+  hi = -INFINITY;
+  auto take = [&](double v) {
+    if (!std::isfinite(v) || (log && v <= 0.0)) return;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  };
+  for (const PlotCurve& curve : plot.Curves()) {
+    if (id == PlotAxisId::Horizontal) {
+      for (double v : curve.x) take(v);
+    } else if (curve.axis == id) {
+      // Only points that are drawn count: both coordinates usable.
+      const bool logX = IsLog(plot.Axis(PlotAxisId::Horizontal));
+      for (std::size_t i = 0; i < curve.y.size() && i < curve.x.size(); ++i)
+        if (std::isfinite(curve.x[i]) && (!logX || curve.x[i] > 0.0)) take(curve.y[i]);
+    }
+  }
+  if (id == PlotAxisId::Horizontal)
+    for (const PlotMarker& marker : plot.Markers()) take(marker.x);
+  return lo <= hi;
+}
+
+std::string Number(double value) {
+  if (!std::isfinite(value)) return {};
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+const char* PlotColour(int index) {
+  static constexpr const char* kPalette[] = {"#1f5fbf", "#c8362b", "#2f8f3a", "#d9822b",
+                                             "#7b4fb0", "#1c8c8c", "#8c5a2b", "#555555"};
+  constexpr int count = static_cast<int>(std::size(kPalette));
+  return kPalette[index < 0 ? 0 : index % count];
+}
+
+double NiceStep(double span, int parts) {
+  if (!(span > 0.0) || !std::isfinite(span) || parts < 1) return 1.0;
+  const double raw = span / parts;
+  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+  const double fraction = raw / decade;
+  const double nice = fraction <= 1.0 ? 1.0 : fraction <= 2.0 ? 2.0 : fraction <= 5.0 ? 5.0 : 10.0;
+  return nice * decade;
+}
+
+std::string PlotAxis::Label() const { return unit.empty() ? title : title + " (" + unit + ")"; }
+
+PlotAxis& PlotDocument::Axis(PlotAxisId id) { return m_axes[static_cast<int>(id)]; }
+const PlotAxis& PlotDocument::Axis(PlotAxisId id) const { return m_axes[static_cast<int>(id)]; }
+
+void PlotDocument::ClearData() {
+  m_curves.clear();
+  m_markers.clear();
+}
+
+PlotCurve& PlotDocument::AddCurve(std::string name, PlotAxisId axis, int colour, LineStyle style) {
+  PlotCurve curve;
+  curve.name = std::move(name);
+  curve.axis = axis == PlotAxisId::Right ? PlotAxisId::Right : PlotAxisId::Left;
+  curve.colour = colour;
+  curve.style = style;
+  m_curves.push_back(std::move(curve));
+  return m_curves.back();
+}
+
+void PlotDocument::AddMarker(double x, std::string label) { m_markers.push_back({x, std::move(label)}); }
+
+bool PlotDocument::HasRightAxis() const {
+  return std::any_of(m_curves.begin(), m_curves.end(), [](const PlotCurve& c) { return c.axis == PlotAxisId::Right; });
+}
+
+PlotRange PlotDocument::Range(PlotAxisId id) const {
+  const PlotAxis& axis = Axis(id);
+  const bool log = IsLog(axis);
+  auto usable = [&](double v) { return std::isfinite(v) && (!log || v > 0.0); };
+  const bool fixedLo = usable(axis.fixedMin), fixedHi = usable(axis.fixedMax);
+  double lo = 0.0, hi = 0.0;
+  if (!DataExtent(*this, id, lo, hi)) {
+    lo = log ? 1.0 : 0.0;
+    hi = log ? 10.0 : 1.0;
+  }
+  if (fixedLo) lo = axis.fixedMin;
+  if (fixedHi) hi = axis.fixedMax;
+  if (fixedLo && fixedHi && lo < hi) return {lo, hi};
+  if (log) {
+    double a = std::log10(lo), b = std::log10(hi);
+    if (!fixedLo) a = std::floor(a + kSnap);
+    if (!fixedHi) b = std::ceil(b - kSnap);
+    if (!(b > a)) {
+      if (fixedHi) a = b - 1.0;
+      else b = a + 1.0;
+    }
+    return {fixedLo ? lo : std::pow(10.0, a), fixedHi ? hi : std::pow(10.0, b)};
+  }
+  if (!(hi > lo)) {
+    // One value: a span around it of a tenth of its size, or 1 about zero.
+    const double half = lo != 0.0 ? 0.1 * std::fabs(lo) : 1.0;
+    if (fixedHi) lo = hi - 2.0 * half;
+    else if (fixedLo) hi = lo + 2.0 * half;
+    else lo -= half, hi += half;
+  }
+  const double step = NiceStep(hi - lo, kLinearTickParts);
+  if (!fixedLo) lo = std::floor(lo / step + kSnap) * step;
+  if (!fixedHi) hi = std::ceil(hi / step - kSnap) * step;
+  return {lo, hi};
+}
+
+std::vector<double> PlotDocument::Ticks(PlotAxisId id) const {
+  const PlotRange range = Range(id);
+  std::vector<double> ticks;
+  if (IsLog(Axis(id))) {
+    const double a = std::log10(range.min), b = std::log10(range.max);
+    const bool dense = b - a <= kDenseLogDecades + kSnap;
+    for (double k = std::floor(a); k <= std::ceil(b); k += 1.0) {
+      const double decade = std::pow(10.0, k);
+      for (double m : {1.0, 2.0, 5.0}) {
+        if (m != 1.0 && !dense) continue;
+        const double v = m * decade;
+        if (v >= range.min * (1 - kSnap) && v <= range.max * (1 + kSnap)) ticks.push_back(v);
+      }
+    }
+    return ticks;
+  }
+  const double step = NiceStep(range.max - range.min, kLinearTickParts);
+  for (double k = std::ceil(range.min / step - kSnap); k * step <= range.max + step * kSnap; k += 1.0) {
+    const double v = k * step;
+    ticks.push_back(std::fabs(v) < step * kSnap ? 0.0 : v);
+  }
+  return ticks;
+}
+
+std::string PlotDocument::ToCsv() const {
+  const std::string horizontal = Axis(PlotAxisId::Horizontal).Label();
+  std::string csv = CsvField(horizontal.empty() ? "x" : horizontal);
+  for (const PlotCurve& curve : m_curves) {
+    const std::string& unit = Axis(curve.axis).unit;
+    csv += ',' + CsvField(unit.empty() ? curve.name : curve.name + " (" + unit + ")");
+  }
+  csv += '\n';
+  if (m_curves.empty()) return csv;
+
+  const bool shared = std::all_of(m_curves.begin(), m_curves.end(),
+                                  [&](const PlotCurve& c) { return c.x == m_curves.front().x; });
+  std::vector<double> grid;
+  if (shared) {
+    grid = m_curves.front().x;
+  } else {
+    for (const PlotCurve& curve : m_curves)
+      for (double x : curve.x)
+        if (!std::isnan(x)) grid.push_back(x);
+    std::sort(grid.begin(), grid.end());
+    grid.erase(std::unique(grid.begin(), grid.end()), grid.end());
+  }
+  for (std::size_t row = 0; row < grid.size(); ++row) {
+    csv += Number(grid[row]);
+    for (std::size_t c = 0; c < m_curves.size(); ++c) {
+      const PlotCurve& curve = m_curves[c];
+      double y = NAN;
+      if (shared) {
+        if (row < curve.y.size()) y = curve.y[row];
+      } else {
+        for (std::size_t i = 0; i < curve.x.size(); ++i)
+          if (curve.x[i] == grid[row] && i < curve.y.size()) {
+            y = curve.y[i];
+            break;
+          }
+      }
+      csv += ',' + Number(y);
+    }
+    csv += '\n';
+  }
+  return csv;
+}
+
+std::string PlotDocument::Save(const std::string& path) const {
+  const std::string lower = Lower(path);
+  std::string text;
+  if (EndsWith(lower, ".csv")) {
+    text = ToCsv();
+  } else if (EndsWith(lower, ".svg")) {
+    text = ToSvg();
+  } else {
+    return "a plot is saved as .csv or .svg, not as " + QuoteForMessage(path);
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return "cannot write " + QuoteForMessage(path) + ": " + std::strerror(errno);
+  out << text;
+  out.close();
+  if (!out) return "cannot write " + QuoteForMessage(path) + ": " + std::strerror(errno);
+  return {};
+}
+
+}  // namespace axcore
