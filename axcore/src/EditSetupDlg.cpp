@@ -11,6 +11,7 @@
 #include "axcore/Resources.h"
 #include "axcore/Setup.h"
 #include "axcore/Units.h"
+#include "MotorEditor.h"
 
 using axcore::ControlKind;
 
@@ -180,7 +181,8 @@ bool CMC_EditSetupDlg::CreateDialog(axcore::DialogView* view) {
     m_order.push_back(control.id);
   }
   // A bound name the setup lacks is reported once, here.
-  for (const Binding& binding : m_bindings) m_setup->FindParameter(binding.name);
+  for (const Binding& binding : m_bindings)
+    if (binding.own == nullptr) m_setup->FindParameter(binding.name);
   m_view = view;
   m_view->Create();
   OnInitDialog();
@@ -214,6 +216,7 @@ bool CMC_EditSetupDlg::OnInitDialog() {
       if (rate == chosen) rates.SetCurSel(index);
     }
   }
+  if (m_motorEditor) m_motorEditor->Start();
   RefreshAllParameters(0);
   UpdateData(false);
   return true;
@@ -253,6 +256,9 @@ bool CMC_EditSetupDlg::OnCommand(int id) {
     case kHelp:
       OnHelp();
       return true;
+    case axcore::MotorEditor::kSave:
+    case axcore::MotorEditor::kDelete:
+      return m_motorEditor && m_motorEditor->OnCommand(id);
     case kCanSettings:
       if (!m_canSettings) return false;
       MessageBox("The CANopen settings of the drive are made through the CANopen master of the network; this "
@@ -265,6 +271,7 @@ bool CMC_EditSetupDlg::OnCommand(int id) {
 }
 
 void CMC_EditSetupDlg::OnSelChange(int id) {
+  if (m_motorEditor && m_motorEditor->OnSelChange(id)) return;
   if (id == kCanBaudRate && m_canSettings) {
     CComboBox rates;
     rates.Attach(this, kCanBaudRate);
@@ -275,7 +282,10 @@ void CMC_EditSetupDlg::OnSelChange(int id) {
 
 void CMC_EditSetupDlg::OnTabChange(int) {}
 void CMC_EditSetupDlg::OnTimer(int) {}
-void CMC_EditSetupDlg::OnShowWindow(bool) {}
+void CMC_EditSetupDlg::OnShowWindow(bool show) {
+  // Damaged database files are told once the dialog is on the screen.
+  if (show && m_motorEditor) m_motorEditor->ReportSkipped();
+}
 void CMC_EditSetupDlg::OnKeyChord(std::string_view) {}
 
 bool CMC_EditSetupDlg::UpdateData(bool save) {
@@ -317,6 +327,25 @@ void CMC_EditSetupDlg::AddCheckParameterControls(const char* name, int id) {
   m_bindings.push_back(binding);
 }
 
+void CMC_EditSetupDlg::AddComboParameterControls(const char* name, int comboId) {
+  Binding binding{Binding::Kind::Combo, name};
+  binding.first = comboId;
+  m_bindings.push_back(binding);
+}
+
+void CMC_EditSetupDlg::AddUserParameterControls(CMC_Parameter* parameter, int editId, int unitId) {
+  if (parameter == nullptr) return;
+  Binding binding{Binding::Kind::Value, parameter->GetName()};
+  binding.own = parameter;
+  binding.first = binding.edit = editId;
+  binding.unit = unitId;
+  m_bindings.push_back(binding);
+}
+
+CMC_Parameter* CMC_EditSetupDlg::ParameterOf(const Binding& binding) const {
+  return binding.own != nullptr ? binding.own : m_setup->FindParameter(binding.name);
+}
+
 const CMC_EditSetupDlg::Binding* CMC_EditSetupDlg::BindingOf(int id) const {
   for (const Binding& b : m_bindings) {
     switch (b.kind) {
@@ -332,6 +361,7 @@ const CMC_EditSetupDlg::Binding* CMC_EditSetupDlg::BindingOf(int id) const {
         if (id >= b.first && id <= b.last) return &b;
         break;
       case Binding::Kind::Check:
+      case Binding::Kind::Combo:
         if (b.first == id) return &b;
         break;
     }
@@ -346,7 +376,7 @@ void CMC_EditSetupDlg::FillUnitCombo(const Binding& binding) {
   combo->items.clear();
   combo->selection = -1;
   axcore::QuietLookup quiet;
-  const CMC_Parameter* p = m_setup->FindParameter(binding.name);
+  const CMC_Parameter* p = ParameterOf(binding);
   if (p != nullptr) {
     for (const CMC_Unit& unit : CMC_Units::All())
       if (unit.GetType() == p->GetBaseUnit().GetType()) combo->items.push_back({unit.GetName(), 0});
@@ -366,7 +396,7 @@ static std::pair<double, double> SliderSpan(const CMC_Parameter& p) {
 
 void CMC_EditSetupDlg::RefreshBinding(const Binding& binding) {
   axcore::QuietLookup quiet;
-  const CMC_Parameter* p = m_setup->FindParameter(binding.name);
+  const CMC_Parameter* p = ParameterOf(binding);
   if (p == nullptr) return;
   const double value = p->GetValueInBaseUnit();
   auto setText = [&](int id) {
@@ -412,6 +442,14 @@ void CMC_EditSetupDlg::RefreshBinding(const Binding& binding) {
         Changed(binding.first);
       }
       break;
+    case Binding::Kind::Combo:
+      if (ControlState* combo = MutableControl(binding.first); combo != nullptr) {
+        combo->selection = -1;
+        for (std::size_t i = 0; i < combo->items.size(); ++i)
+          if (static_cast<double>(combo->items[i].data) == value) combo->selection = static_cast<int>(i);
+        Changed(binding.first);
+      }
+      break;
   }
 }
 
@@ -425,9 +463,25 @@ void CMC_EditSetupDlg::RefreshAllParameters(int) {
 }
 
 void CMC_EditSetupDlg::CommitValue(const Binding& binding, double base) {
-  CMC_Parameter* p = m_setup->FindParameter(binding.name);
+  CMC_Parameter* p = ParameterOf(binding);
   if (p == nullptr) return;
-  const std::string name = binding.name;  // the hooks may rebuild the bindings' view
+  CommitValue(*p, binding.name, base);
+}
+
+bool CMC_EditSetupDlg::SetParameterAsUser(const char* name, double base) {
+  CMC_Parameter* p = nullptr;
+  {
+    axcore::QuietLookup quiet;
+    p = name != nullptr ? m_setup->FindParameter(name) : nullptr;
+  }
+  if (p == nullptr) return false;
+  if (p->GetValueInBaseUnit() != base) CommitValue(*p, p->GetName(), base);
+  return true;
+}
+
+void CMC_EditSetupDlg::CommitValue(CMC_Parameter& parameter, const std::string& committed, double base) {
+  CMC_Parameter* p = &parameter;
+  const std::string name = committed;  // the hooks may rebuild the bindings
   if (p->SetValueInBaseUnit(base) == 0) {
     ShowStatus(axcore::QuoteForMessage(name) + ": the value was not taken; it stays " + p->PrintValue());
     RefreshParameterControls(name.c_str());
@@ -556,6 +610,13 @@ void CMC_EditSetupDlg::EnableCANSettings() {
   if (m_view != nullptr) OnInitDialog();
 }
 
+void CMC_EditSetupDlg::InitializeMotorEditor(const char* const* parameters) {
+  std::vector<std::string> names;
+  for (const char* const* name = parameters; name != nullptr && *name != nullptr; ++name) names.emplace_back(*name);
+  m_motorEditor = std::make_unique<axcore::MotorEditor>(*this, std::move(names));
+  if (m_view != nullptr) m_motorEditor->Start();
+}
+
 void CMC_EditSetupDlg::ShowGuideline() {
   if (m_guidelines.empty()) return;
   m_guideline = std::min(m_guideline, m_guidelines.size() - 1);
@@ -619,7 +680,7 @@ bool CMC_EditSetupDlg::UserTypes(int id, std::string_view text, std::string& why
   }
   if (text == state->text) return true;  // left unchanged
   axcore::QuietLookup quiet;
-  const CMC_Parameter* p = m_setup->FindParameter(binding->name);
+  const CMC_Parameter* p = ParameterOf(*binding);
   if (p == nullptr) return true;
   const auto number = ParseNumber(text);
   if (!number) {
@@ -650,7 +711,8 @@ bool CMC_EditSetupDlg::UserPicksUnit(int id, std::string_view unit, std::string&
     return false;
   }
   const std::string name = binding->name;
-  if (m_setup->ChangeParameterUnit(name, unit) == 0) {
+  CMC_Parameter* p = ParameterOf(*binding);
+  if (p == nullptr || p->SetShownUnit(unit) == 0) {
     why = "the document refuses the unit " + axcore::QuoteForMessage(unit) + " for " + axcore::QuoteForMessage(name);
     return false;
   }
@@ -712,8 +774,11 @@ bool CMC_EditSetupDlg::UserSelects(int id, std::string_view itemText, std::strin
   }
   const int index = static_cast<int>(item - state->items.begin());
   if (index == state->selection) return true;
+  const std::intptr_t data = item->data;
   MutableControl(id)->selection = index;
   Changed(id);
+  if (const Binding* binding = BindingOf(id); binding != nullptr && binding->kind == Binding::Kind::Combo)
+    CommitValue(*binding, static_cast<double>(data));
   OnSelChange(id);
   return true;
 }

@@ -17,15 +17,17 @@
 // - A unit box shows the parameter in the unit picked, then runs
 //   OnChangedParameterUnit(name).
 // - A radio button of a bound range stores its index (0 for the range's
-//   first id), a bound check box 1 or 0; both hooks run as for a value field
-//   and only then the dialog's command handler for the button.
+//   first id), a bound check box 1 or 0, a bound combo the item data of the
+//   item chosen; the hooks run as for a value field and only then the
+//   dialog's command (or selection) handler for the control.
 // - RefreshAllParameters and RefreshParameterControls only show values;
 //   they call no hook.
 //
 // Command ids the base handles itself: 1 OK (OnOK), 2 Cancel (OnCancel),
 // 10005 / 10006 the guideline assistant's Previous / Next (text 10007),
 // 10024 Help (OnHelp), 10021 / 10022 the CAN baud rate and settings (after
-// EnableCANSettings).
+// EnableCANSettings), 10010 to 10014 the motor database editor (after
+// InitializeMotorEditor).
 #pragma once
 
 #include <cstdint>
@@ -42,6 +44,9 @@
 
 class CMC_Setup;
 class CMC_Parameter;
+namespace axcore {
+class MotorEditor;
+}
 
 // The text a value field shows for a value in its shown unit: six
 // significant digits, no exponent between 1e-4 and 1e12, no trailing zeros.
@@ -123,7 +128,8 @@ class CMC_EditSetupDlg {
   // A button, check box or radio button was pressed (after any bound value
   // was stored); true when handled. The base handles its own ids.
   virtual bool OnCommand(int id);
-  // The user chose another item of combo `id` (unbound combos).
+  // The user chose another item of combo `id` (after a bound combo's value
+  // was stored).
   virtual void OnSelChange(int id);
   virtual void OnTabChange(int id);
   virtual void OnTimer(int id);
@@ -145,9 +151,27 @@ class CMC_EditSetupDlg {
   void AddSwitchParameterControls(const char* name, int firstId, int lastId);
   // A check box holding 1 or 0.
   void AddCheckParameterControls(const char* name, int id);
+  // A combo whose items carry values: the item whose data equals the value
+  // is selected; choosing an item stores its data.
+  void AddComboParameterControls(const char* name, int comboId);
+  // A value field for a parameter of the dialog's own that is not in the
+  // setup document (a value derived for display); the dialog keeps it alive.
+  void AddUserParameterControls(CMC_Parameter* parameter, int editId, int unitId = 0);
 
   void RefreshParameterControls(const char* name);
   void RefreshAllParameters(int flag = 0);
+
+  // Stores `base` into the setup's parameter as a value the user typed: the
+  // document's write rules, then, when the value changed, the change hooks
+  // and the refresh of its controls. False when the setup has no such name.
+  bool SetParameterAsUser(const char* name, double base);
+
+  // The motor database editor: combos 10010 (database) and 10011 (motor),
+  // the motor's name 10014 and buttons 10012 (save to the user database)
+  // and 10013 (delete). Choosing a motor sets `parameters` (a list ended by
+  // a null entry, in the order they are to be set) as the user would;
+  // saving stores those of them the setup has.
+  void InitializeMotorEditor(const char* const* parameters);
 
   // --- controls by id
   // `flag` is kept for the modules that pass it (1 for a field whose value
@@ -219,16 +243,23 @@ class CMC_EditSetupDlg {
   void OpenHelpAt(int contextId);
 
  private:
+  friend class axcore::MotorEditor;
+
   struct Binding {
-    enum class Kind { Value, Slider, Switch, Check } kind;
+    enum class Kind { Value, Slider, Switch, Check, Combo } kind;
     std::string name;
+    CMC_Parameter* own = nullptr;  // a parameter of the dialog's own, not the setup's
     int first = 0, last = 0;  // value field, slider or check: first; radios: first..last
     int edit = 0, unit = 0, spinUp = 0, spinDown = 0, steps = 100;
   };
   const Binding* BindingOf(int id) const;
+  // The parameter a binding shows; null when the setup lacks it (reported
+  // unless the caller looks quietly).
+  CMC_Parameter* ParameterOf(const Binding& binding) const;
   const ControlState* Usable(int id, std::string& why) const;
   void RefreshBinding(const Binding& binding);
   void CommitValue(const Binding& binding, double base);
+  void CommitValue(CMC_Parameter& parameter, const std::string& name, double base);
   void ShowGuideline();
   void FillUnitCombo(const Binding& binding);
 
@@ -248,4 +279,5 @@ class CMC_EditSetupDlg {
   bool m_ended = false;
   int m_result = 2;
   bool m_canSettings = false;
+  std::unique_ptr<axcore::MotorEditor> m_motorEditor;
 };
