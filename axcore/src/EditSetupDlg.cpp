@@ -408,9 +408,18 @@ void CMC_EditSetupDlg::RefreshBinding(const Binding& binding) {
   auto setUnit = [&](int id) {
     ControlState* combo = id != 0 ? MutableControl(id) : nullptr;
     if (combo == nullptr) return;
-    combo->selection = -1;
-    for (std::size_t i = 0; i < combo->items.size(); ++i)
-      if (combo->items[i].text == p->GetShownUnit().GetName()) combo->selection = static_cast<int>(i);
+    auto select = [&] {
+      combo->selection = -1;
+      for (std::size_t i = 0; i < combo->items.size(); ++i)
+        if (combo->items[i].text == p->GetShownUnit().GetName()) combo->selection = static_cast<int>(i);
+    };
+    select();
+    // A parameter switched to another unit type (a load that now turns)
+    // gets the units of its new type.
+    if (combo->selection < 0 && !combo->items.empty()) {
+      FillUnitCombo(binding);
+      select();
+    }
     Changed(id);
   };
   switch (binding.kind) {
