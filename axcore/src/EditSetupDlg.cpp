@@ -43,6 +43,14 @@ std::optional<double> ParseNumber(std::string_view text) {
   return value;
 }
 
+// The first `count` characters of a UTF-8 text (all of it when shorter).
+std::string_view FirstCharacters(std::string_view text, std::size_t count) {
+  std::size_t i = 0;
+  for (; i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && count-- == 0) break;
+  return text.substr(0, i);
+}
+
 std::string Describe(int id, const ControlState& state) {
   return std::string(axcore::ControlKindName(state.kind)) + " " + std::to_string(id);
 }
@@ -577,6 +585,13 @@ void CMC_EditSetupDlg::SetChildAlert(int id, bool alert) {
   }
 }
 
+void CMC_EditSetupDlg::SetChildTextLimit(int id, int chars) {
+  if (ControlState* state = MutableControl(id); state != nullptr && state->limit != std::max(chars, 0)) {
+    state->limit = std::max(chars, 0);
+    Changed(id);
+  }
+}
+
 void CMC_EditSetupDlg::SetSliderRange(int id, int minimum, int maximum) {
   if (ControlState* state = MutableControl(id); state != nullptr) {
     state->minimum = minimum;
@@ -682,6 +697,7 @@ static bool IsKind(const ControlState& state, std::initializer_list<ControlKind>
 bool CMC_EditSetupDlg::UserTypes(int id, std::string_view text, std::string& why) {
   const ControlState* state = Usable(id, why);
   if (state == nullptr || !IsKind(*state, {ControlKind::Edit}, "typed into", why)) return false;
+  if (state->limit > 0) text = FirstCharacters(text, static_cast<std::size_t>(state->limit));
   const Binding* binding = BindingOf(id);
   if (binding == nullptr) {
     SetChildText(id, text);

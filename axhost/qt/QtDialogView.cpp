@@ -461,6 +461,7 @@ void QtDialogView::Update(const ControlState& state) {
     }
     case ControlKind::Edit: {
       auto* edit = static_cast<QLineEdit*>(widget);
+      edit->setMaxLength(state.limit > 0 ? state.limit : 32767);  // 32767: Qt's own default
       if (edit->text() != text) {
         edit->setText(text);
         edit->setCursorPosition(0);

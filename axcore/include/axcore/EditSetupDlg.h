@@ -69,6 +69,7 @@ struct ControlState {
   int minimum = 0, maximum = 100, position = 0;  // sliders
   std::string image;             // image resource name
   bool alert = false;            // text in the warning colour (red)
+  int limit = 0;                 // edits: the most characters the user can type; 0: no limit
 };
 
 // A drop-down list of a dialog, addressed by its control id (the
@@ -185,6 +186,9 @@ class CMC_EditSetupDlg {
   void SetChildImage(int id, std::string_view image);
   // Shows the control's text in the warning colour, or in the normal one.
   void SetChildAlert(int id, bool alert);
+  // The most characters the user can type into edit `id` (0: no limit);
+  // text typed beyond it is cut off, as a field that takes no more keys.
+  void SetChildTextLimit(int id, int chars);
   void SetSliderRange(int id, int minimum, int maximum);
   void SetSliderPosition(int id, int position);
   void SetTabSelection(int id, int page);
