@@ -4,9 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "AdvancedDialog.h"
 #include "CodecDrivers.h"
 #include "CodecSteps.h"
 #include "DialogValues.h"
+#include "DriveInfoDlg.h"
 #include "DriveSetupAxisId.h"
 #include "DriveSetupControlStates.h"
 #include "DriveSetupGuidelines.h"
@@ -229,11 +231,20 @@ bool CDriveSetupDlg::OnCommand(int id) {
       ShowNotAvailable("The External Reference Setup dialog");
       return true;
     case 3158:
-      ShowNotAvailable("The Advanced dialog");
+      OpenAdvanced();
       return true;
-    case 3159:
-      ShowNotAvailable("The Drive info dialog");
+    case 3159: {
+      // Identity and ratings change no enable rule of this dialog: only the
+      // values are brought up to date.
+      PrepareChild();
+      CDriveInfo child(GetSetup());
+      if (child.DoModal() == 1) {
+        EncodeRegisters(Setup());
+        DecodeRegisters(Setup());
+        RefreshAllParameters(0);
+      }
       return true;
+    }
     case 10019:
       OpenMotorSetup(false);
       return true;
@@ -245,6 +256,23 @@ bool CDriveSetupDlg::OnCommand(int id) {
     default:
       return CMySetupDlg::OnCommand(id);
   }
+}
+
+void CDriveSetupDlg::OpenAdvanced() {
+  PrepareChild();
+  CAdvancedDialog child(GetSetup());
+  if (child.DoModal() != 1) return;
+  // A position loop without a speed loop has no speed reference to feed
+  // forward; run in the fast loop it has no acceleration feedforward either.
+  CMC_Setup& setup = Setup();
+  const DriveControlModes modes = ReadDriveControlModes(setup);
+  if (modes.PositionMode() && modes.positionControlType == 0) {
+    setup.SetParameterValueInBaseUnit("KFFS_scl", 0.0);
+    if (modes.fastLoop == 1) setup.SetParameterValueInBaseUnit("KFFA_scl", 0.0);
+  }
+  EncodeRegisters(setup);
+  DecodeRegisters(setup);
+  UpdateData(false);
 }
 
 void CDriveSetupDlg::OpenMotorSetup(bool automatic) {

@@ -33,6 +33,9 @@ class CDriveSetupDlg : public CMySetupDlg {
   // The Motor Setup dialog, opened by its button or once after the window
   // is first shown.
   void OpenMotorSetup(bool automatic);
+  // The Advanced dialog; on OK the feedforward the new structure cannot use
+  // is cleared.
+  void OpenAdvanced();
   void WarnAboutStartCurrent();
 
   // Axis IDs 1 to 255 and "H/W"; not bound, this dialog fills and reads it.
