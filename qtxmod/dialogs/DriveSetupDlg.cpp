@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "AdvancedDialog.h"
+#include "AnalogReferenceDlg.h"
 #include "CodecDrivers.h"
 #include "CodecSteps.h"
 #include "DialogValues.h"
@@ -227,9 +228,15 @@ bool CDriveSetupDlg::OnCommand(int id) {
     case 3263:
       ShowNotAvailable("The Electric Angle Controller Tuning Test");
       return true;
-    case 3208:
-      ShowNotAvailable("The External Reference Setup dialog");
+    case 3208: {
+      // The reference's scale is bounded by limits that follow the speed
+      // limit and the scales of this dialog: brought up to date first.
+      PrepareChild();
+      SetParameterLimits(Setup());
+      CAnalogReferenceDlg child(GetSetup());
+      if (child.DoModal() == 1) ReloadAfterChild();
       return true;
+    }
     case 3158:
       OpenAdvanced();
       return true;

@@ -81,7 +81,6 @@ TEST(DriveSetupButtons, AMissingDialogIsNamedAndChangesNothing) {
       {"", 3178, "The Speed Controller Tuning Test"},
       {"", 3198, "The Position Controller Tuning Test"},
       {"radio 1097\n", 3263, "The Electric Angle Controller Tuning Test"},
-      {"radio 1064\n", 3208, "The External Reference Setup dialog"},
       {"", 10019, "The Motor Setup dialog"},
   };
   for (const auto& c : cases) {
