@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Qt 6 for the desktop view; its tests draw offscreen with the DejaVu fonts.
+# Qt Charts' CMake package needs Qt OpenGL's, which Debian ships apart.
 packages=(g++ cmake ninja-build binutils nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-svg-dev qt6-charts-dev fonts-dejavu-core)
+  qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

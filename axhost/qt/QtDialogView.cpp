@@ -29,6 +29,7 @@
 #include <set>
 #include <tuple>
 
+#include "QtPlotView.h"
 #include "axcore/Resources.h"
 
 namespace axhost {
@@ -196,8 +197,10 @@ void QtDialogView::Create() {
   outer->addSpacing(4);
   outer->addWidget(m_status);
 
-  for (int id : m_dialog.ControlOrder())
+  for (int id : m_dialog.ControlOrder()) {
     if (const ControlState* state = m_dialog.GetControl(id)) Update(*state);
+    if (m_dialog.GetPlot(id) != nullptr) RefreshPlot(id);
+  }
 
   m_keys = std::make_unique<KeyFilter>(*this);
   qApp->installEventFilter(m_keys.get());
@@ -217,6 +220,11 @@ QWidget* QtDialogView::Build(const ControlTemplate& control, QWidget* parent) {
       auto* label = new QLabel(LabelText(control.text), parent);
       label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
       if (control.width > 0) label->setMinimumWidth(CharsWide(label, control.width));
+      // A label of several lines wraps its text within its width.
+      if (control.lines > 1) {
+        label->setWordWrap(true);
+        label->setMinimumHeight(label->fontMetrics().lineSpacing() * control.lines);
+      }
       return label;
     }
     case ControlKind::Text: {
@@ -288,10 +296,7 @@ QWidget* QtDialogView::Build(const ControlTemplate& control, QWidget* parent) {
       return picture;
     }
     case ControlKind::Plot: {
-      auto* plot = new QFrame(parent);
-      plot->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-      plot->setAutoFillBackground(true);
-      plot->setBackgroundRole(QPalette::Base);
+      auto* plot = new QtPlotView(parent);
       const int lines = control.lines > 0 ? control.lines : 12;
       plot->setMinimumSize(CharsWide(plot, control.width > 0 ? control.width : 48),
                            plot->fontMetrics().lineSpacing() * lines);
@@ -519,11 +524,27 @@ void QtDialogView::Update(const ControlState& state) {
     case ControlKind::Plot:
       break;
   }
-  if (widget->isEnabled() != state.enabled) widget->setEnabled(state.enabled);
+  // A group box is a frame with a title, as on a native dialog: disabling it
+  // greys the title and leaves the controls inside to their own state.
+  const bool greyTitle = control.kind == ControlKind::Group && !state.enabled;
+  if (control.kind != ControlKind::Group && widget->isEnabled() != state.enabled) widget->setEnabled(state.enabled);
   if (widget->isHidden() == state.shown) widget->setHidden(!state.shown);
   // The warning colour: a label or field whose value is out of bounds.
-  const QString sheet = state.alert ? QStringLiteral("color: #c00000;") : QString();
+  QString sheet = state.alert ? QStringLiteral("color: #c00000;") : QString();
+  if (greyTitle) {
+    widget->setObjectName(QStringLiteral("group%1").arg(state.id));
+    sheet = QStringLiteral("QGroupBox#group%1 { color: %2; }")
+                .arg(state.id)
+                .arg(widget->palette().color(QPalette::Disabled, QPalette::WindowText).name());
+  }
   if (widget->styleSheet() != sheet) widget->setStyleSheet(sheet);
+}
+
+void QtDialogView::RefreshPlot(int id) {
+  const auto found = m_controls.find(id);
+  const axcore::PlotDocument* plot = m_dialog.GetPlot(id);
+  if (found == m_controls.end() || found->second.kind != ControlKind::Plot || plot == nullptr) return;
+  static_cast<QtPlotView*>(found->second.widget)->Draw(*plot);
 }
 
 void QtDialogView::ShowStatus(const std::string& text) {

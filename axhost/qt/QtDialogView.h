@@ -38,6 +38,7 @@ class QtDialogView : public axcore::DialogView {
   void ShowStatus(const std::string& text) override;
   void Show() override;
   void Close() override;
+  void RefreshPlot(int id) override;
 
   QDialog* Window() const;
   QWidget* Widget(int id) const;

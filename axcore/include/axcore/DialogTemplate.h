@@ -17,7 +17,8 @@
 // container "in" (a group box or tab page; absent: the dialog itself).
 // Optional keys: "disabled": true, "hidden": true, "image": a name of the
 // module's images, "width": a minimum width in characters (edits, combos),
-// "lines": a height in text lines (texts, lists, plots), "page": the page
+// "lines": a height in text lines (texts, lists, plots; a label of more than
+// one line wraps its text within its width), "page": the page
 // index of a control that sits on a tab control's page (then "in" names the
 // tab control).
 #pragma once

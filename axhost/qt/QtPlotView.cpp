@@ -1,0 +1,232 @@
+#include "QtPlotView.h"
+
+#include <QChart>
+#include <QGraphicsSimpleTextItem>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QLogValueAxis>
+#include <QMouseEvent>
+#include <QValueAxis>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+namespace axhost {
+namespace {
+
+using axcore::AxisScale;
+using axcore::PlotAxisId;
+
+// About as many intervals between the ticks of a linear axis as the
+// document's SVG has.
+constexpr int kTickParts = 6;
+const QColor kGridColour(0xdc, 0xdc, 0xdc);
+const QColor kMinorGridColour(0xee, 0xee, 0xee);
+const QColor kMarkerColour(0x60, 0x60, 0x60);
+
+Qt::PenStyle PenStyle(axcore::LineStyle style) {
+  switch (style) {
+    case axcore::LineStyle::Dashed: return Qt::DashLine;
+    case axcore::LineStyle::Dotted: return Qt::DotLine;
+    case axcore::LineStyle::Solid: break;
+  }
+  return Qt::SolidLine;
+}
+
+bool Drawable(double x, double y, bool logX, bool logY) {
+  return std::isfinite(x) && std::isfinite(y) && (!logX || x > 0.0) && (!logY || y > 0.0);
+}
+
+}  // namespace
+
+QtPlotView::QtPlotView(QWidget* parent) : QChartView(parent) {
+  setRenderHint(QPainter::Antialiasing);
+  setRubberBand(QChartView::RectangleRubberBand);
+  setToolTip(QStringLiteral("Drag to zoom in, right-click to zoom out, double-click to see the whole plot"));
+  auto* chart = new QChart;
+  chart->setMargins(QMargins(4, 4, 4, 4));
+  chart->setBackgroundRoundness(0);
+  chart->legend()->setAlignment(Qt::AlignBottom);
+  QFont title = chart->titleFont();
+  title.setBold(true);
+  chart->setTitleFont(title);
+  setChart(chart);
+  connect(chart, &QChart::plotAreaChanged, this, [this] { PlaceMarkerLabels(); });
+}
+
+QtPlotView::Axis QtPlotView::MakeAxis(const axcore::PlotDocument& document, PlotAxisId id, Qt::Alignment side) {
+  const axcore::PlotAxis& source = document.Axis(id);
+  Axis made;
+  made.whole = document.Range(id);
+  made.log = source.scale == AxisScale::Logarithmic;
+  if (made.log) {
+    auto* axis = new QLogValueAxis;
+    axis->setBase(10.0);
+    axis->setLabelFormat(QStringLiteral("%g"));
+    axis->setMinorTickCount(-1);  // 2 to 9 times each decade
+    axis->setMinorGridLineColor(kMinorGridColour);
+    made.axis = axis;
+  } else {
+    auto* axis = new QValueAxis;
+    axis->setLabelFormat(QStringLiteral("%g"));
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0.0);
+    made.axis = axis;
+  }
+  made.axis->setTitleText(QString::fromStdString(source.Label()));
+  made.axis->setGridLineColor(kGridColour);
+  chart()->addAxis(made.axis, side);
+  return made;
+}
+
+void QtPlotView::SetRange(Axis& axis, double min, double max) {
+  if (axis.axis == nullptr || !(max > min)) return;
+  axis.axis->setRange(min, max);
+  if (!axis.log) static_cast<QValueAxis*>(axis.axis)->setTickInterval(axcore::NiceStep(max - min, kTickParts));
+}
+
+void QtPlotView::Draw(const axcore::PlotDocument& document) {
+  // A zoom the user made outlives new data.
+  std::optional<std::pair<double, double>> kept[3];
+  if (m_zoomed)
+    for (int i = 0; i < 3; ++i)
+      if (m_axes[i].axis != nullptr) {
+        if (m_axes[i].log) {
+          auto* axis = static_cast<QLogValueAxis*>(m_axes[i].axis);
+          kept[i] = std::make_pair(axis->min(), axis->max());
+        } else {
+          auto* axis = static_cast<QValueAxis*>(m_axes[i].axis);
+          kept[i] = std::make_pair(axis->min(), axis->max());
+        }
+      }
+
+  m_drawing = true;
+  QChart* plot = chart();
+  plot->removeAllSeries();
+  for (QAbstractAxis* axis : plot->axes()) {
+    plot->removeAxis(axis);
+    delete axis;
+  }
+  for (Marker& marker : m_markers) delete marker.label;
+  m_markers.clear();
+  for (Axis& axis : m_axes) axis = Axis{};
+
+  plot->setTitle(QString::fromStdString(document.Title()));
+  m_axes[0] = MakeAxis(document, PlotAxisId::Horizontal, Qt::AlignBottom);
+  m_axes[1] = MakeAxis(document, PlotAxisId::Left, Qt::AlignLeft);
+  if (document.HasRightAxis()) m_axes[2] = MakeAxis(document, PlotAxisId::Right, Qt::AlignRight);
+  for (Axis& axis : m_axes) SetRange(axis, axis.whole.min, axis.whole.max);
+
+  const bool logX = m_axes[0].log;
+  for (const axcore::PlotCurve& curve : document.Curves()) {
+    const Axis& vertical = m_axes[curve.axis == PlotAxisId::Right ? 2 : 1];
+    QPen pen(QColor(axcore::PlotColour(curve.colour)), 1.6, PenStyle(curve.style));
+    pen.setCosmetic(true);
+    // One series per stretch of drawable points; the first names the curve
+    // in the legend.
+    bool first = true;
+    QLineSeries* series = nullptr;
+    auto start = [&] {
+      series = new QLineSeries;
+      series->setName(QString::fromStdString(curve.name));
+      series->setPen(pen);
+      plot->addSeries(series);
+      series->attachAxis(m_axes[0].axis);
+      series->attachAxis(vertical.axis);
+      if (!first)
+        for (QLegendMarker* marker : plot->legend()->markers(series)) marker->setVisible(false);
+      first = false;
+    };
+    start();
+    bool open = true;  // the current series has no point yet or takes the next
+    for (std::size_t i = 0; i < curve.x.size() && i < curve.y.size(); ++i) {
+      if (!Drawable(curve.x[i], curve.y[i], logX, vertical.log)) {
+        open = false;
+        continue;
+      }
+      if (!open) start();
+      open = true;
+      series->append(curve.x[i], curve.y[i]);
+    }
+  }
+
+  // A marker is a line far beyond the left axis's range, clipped to the plot.
+  const Axis& left = m_axes[1];
+  const double span = left.whole.max - left.whole.min;
+  const double bottom = left.log ? left.whole.min / 1e6 : left.whole.min - 1e3 * span;
+  const double top = left.log ? left.whole.max * 1e6 : left.whole.max + 1e3 * span;
+  for (const axcore::PlotMarker& source : document.Markers()) {
+    auto* line = new QLineSeries;
+    QPen pen(kMarkerColour, 1.2, Qt::DashLine);
+    pen.setCosmetic(true);
+    line->setPen(pen);
+    line->append(source.x, bottom);
+    line->append(source.x, top);
+    plot->addSeries(line);
+    line->attachAxis(m_axes[0].axis);
+    line->attachAxis(left.axis);
+    for (QLegendMarker* marker : plot->legend()->markers(line)) marker->setVisible(false);
+    auto* label = new QGraphicsSimpleTextItem(QString::fromStdString(source.label), plot);
+    label->setBrush(kMarkerColour);
+    label->setZValue(10);
+    m_markers.push_back({source.x, line, label});
+  }
+  plot->legend()->setVisible(document.LegendShown() && !document.Curves().empty());
+
+  for (int i = 0; i < 3; ++i)
+    if (kept[i]) SetRange(m_axes[i], kept[i]->first, kept[i]->second);
+  for (Axis& axis : m_axes) {
+    if (axis.axis == nullptr) continue;
+    if (axis.log)
+      connect(static_cast<QLogValueAxis*>(axis.axis), &QLogValueAxis::rangeChanged, this, [this] { RangeChanged(); });
+    else
+      connect(static_cast<QValueAxis*>(axis.axis), &QValueAxis::rangeChanged, this, [this] { RangeChanged(); });
+  }
+  m_drawing = false;
+  PlaceMarkerLabels();
+}
+
+void QtPlotView::RangeChanged() {
+  if (m_drawing) return;
+  m_zoomed = true;
+  // The tick step follows the zoom, so that a zoomed axis keeps round labels.
+  for (Axis& axis : m_axes)
+    if (axis.axis != nullptr && !axis.log) {
+      auto* value = static_cast<QValueAxis*>(axis.axis);
+      value->setTickInterval(axcore::NiceStep(value->max() - value->min(), kTickParts));
+    }
+  PlaceMarkerLabels();
+}
+
+void QtPlotView::ShowWhole() {
+  m_drawing = true;
+  for (Axis& axis : m_axes) SetRange(axis, axis.whole.min, axis.whole.max);
+  m_drawing = false;
+  m_zoomed = false;
+  PlaceMarkerLabels();
+}
+
+void QtPlotView::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    ShowWhole();
+    event->accept();
+    return;
+  }
+  QChartView::mouseDoubleClickEvent(event);
+}
+
+void QtPlotView::PlaceMarkerLabels() {
+  const QRectF area = chart()->plotArea();
+  for (Marker& marker : m_markers) {
+    const QPointF at = chart()->mapToPosition(QPointF(marker.x, m_axes[1].whole.max), marker.line);
+    const bool inside = at.x() >= area.left() - 0.5 && at.x() <= area.right() + 0.5;
+    marker.label->setVisible(inside);
+    if (!inside) continue;
+    // Inside the frame, on the side of the line with more room.
+    const double width = marker.label->boundingRect().width();
+    const bool leftOfLine = at.x() > area.left() + 0.6 * area.width();
+    marker.label->setPos(leftOfLine ? at.x() - width - 4 : at.x() + 4, area.top() + 2);
+  }
+}
+
+}  // namespace axhost

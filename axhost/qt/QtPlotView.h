@@ -1,0 +1,60 @@
+// A dialog's plot on the desktop: a plot document drawn with Qt Charts.
+//
+// Axes as the document gives them (titles with units, linear or
+// logarithmic, the same ranges and tick steps as its SVG), the curves in
+// the plot palette's colours and line styles, a NaN breaking a line, the
+// marker lines with their labels, and the legend below. The user zooms in
+// by dragging a rectangle, zooms out a step with the right button and sees
+// the whole plot again with a double click; a zoom stays while the dialog
+// redraws the plot with new data.
+#pragma once
+
+#include <QChartView>
+#include <vector>
+
+#include "axcore/PlotDocument.h"
+
+class QAbstractAxis;
+class QGraphicsSimpleTextItem;
+class QLineSeries;
+
+namespace axhost {
+
+class QtPlotView : public QChartView {
+ public:
+  explicit QtPlotView(QWidget* parent = nullptr);
+
+  void Draw(const axcore::PlotDocument& document);
+
+  // Whether the user has zoomed since the plot was last shown whole.
+  bool IsZoomed() const { return m_zoomed; }
+  // Shows the whole plot again.
+  void ShowWhole();
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  struct Marker {
+    double x;
+    QLineSeries* line;
+    QGraphicsSimpleTextItem* label;
+  };
+  struct Axis {
+    QAbstractAxis* axis = nullptr;
+    axcore::PlotRange whole;  // the document's range
+    bool log = false;
+  };
+
+  Axis MakeAxis(const axcore::PlotDocument& document, axcore::PlotAxisId id, Qt::Alignment side);
+  void SetRange(Axis& axis, double min, double max);
+  void RangeChanged();
+  void PlaceMarkerLabels();
+
+  Axis m_axes[3];
+  std::vector<Marker> m_markers;
+  bool m_zoomed = false;
+  bool m_drawing = false;  // ranges set by Draw or ShowWhole are no zoom
+};
+
+}  // namespace axhost
