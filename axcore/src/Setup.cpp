@@ -1,5 +1,6 @@
 #include "axcore/Setup.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
+#include "axcore/EditSetupDlg.h"
 
 // ---------------------------------------------------------------- quantity
 
@@ -372,4 +374,68 @@ int CMC_Setup::GetIOPinFromPort(int port) const {
 int CMC_Setup::GetIOPortFromPin(int pin) const {
   const int port = FindOutputPort(*this, [&](int, int entryPin) { return entryPin >= 0 && entryPin == pin; });
   return port < 0 ? 0 : port;
+}
+
+namespace {
+
+// Entry `index` of a comma-separated option, blanks around it dropped; empty
+// when the list is shorter.
+std::string ListEntry(const std::string& list, int index) {
+  std::string_view rest = list;
+  for (int i = 0; i < index; ++i) {
+    const std::size_t comma = rest.find(',');
+    if (comma == std::string_view::npos) return {};
+    rest.remove_prefix(comma + 1);
+  }
+  std::string_view entry = rest.substr(0, rest.find(','));
+  while (!entry.empty() && (entry.front() == ' ' || entry.front() == '\t')) entry.remove_prefix(1);
+  while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t')) entry.remove_suffix(1);
+  return std::string(entry);
+}
+
+// The pin of a port that can drive the brake, -1 for any other port.
+int BrakePin(const CMC_Setup& setup, int port) {
+  int found = -1;
+  FindOutputPort(setup, [&](int p, int pin) {
+    if (p != port) return false;
+    found = pin;
+    return true;
+  });
+  return found;
+}
+
+}  // namespace
+
+int CMC_Setup::GetNumberOfBrakeOutputs() const {
+  int count = 0;
+  FindOutputPort(*this, [&](int, int pin) {
+    if (pin >= 0) ++count;
+    return false;
+  });
+  return count;
+}
+
+int CMC_Setup::IsBrakePortEnable(int port) const {
+  if (port < 0 || BrakePin(*this, port) < 0) return 0;
+  const bool source = axcore::EqualsIgnoreCase(ListEntry(GetOptionNoError("OutputPortTypes"), port), "PNP");
+  return 0x01 | (source ? 0x10 : 0x20);
+}
+
+bool CMC_Setup::IsIOMC3PortInverted(int port) const {
+  const std::string list = GetOptionNoError("InvertedOutputPorts");
+  const int entries = 1 + static_cast<int>(std::count(list.begin(), list.end(), ','));
+  for (int i = 0; i < entries; ++i)
+    if (ListEntry(list, i) == std::to_string(port)) return true;
+  return false;
+}
+
+void CMC_Setup::FillIOBrakeCombo(CComboBox& combo, int current) const {
+  combo.ResetContent();
+  FindOutputPort(*this, [&](int port, int pin) {
+    if (pin < 0) return false;
+    const int index = combo.AddString("OUT" + std::to_string(port) + " (pin " + std::to_string(pin) + ")");
+    combo.SetItemData(index, port);
+    if (port == current) combo.SetCurSel(index);
+    return false;
+  });
 }

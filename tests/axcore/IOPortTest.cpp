@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,38 @@ TEST(OutputPortPins, MapPortsAndPinsBothWays) {
   CMC_Setup none;
   EXPECT_EQ(none.GetIOPinFromPort(0), 0) << "no option: no ports";
   EXPECT_EQ(none.GetIOPortFromPin(25), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Every output port with a pin can drive the motor brake; its stage and
+// whether the drive inverts it come from the drive's options.
+TEST(BrakeOutputs, PortsTheirStageAndInversion) {
+  const struct {
+    const char* pins;
+    const char* types;
+    const char* inverted;
+    int count;
+    std::vector<std::pair<int, int>> enable;    // port -> IsBrakePortEnable
+    std::vector<std::pair<int, bool>> invert;   // port -> IsIOMC3PortInverted
+  } cases[] = {
+      {"25,26,27,28", "", "", 4, {{0, 0x21}, {3, 0x21}, {4, 0}, {-1, 0}}, {{0, false}, {1, false}}},
+      {"25,26", "npn, PNP", "1", 2, {{0, 0x21}, {1, 0x11}}, {{0, false}, {1, true}}},
+      {"25,,27", "PNP,PNP,PNP", " 2 ,10", 2, {{0, 0x11}, {1, 0}, {2, 0x11}}, {{2, true}, {10, true}, {1, false}}},
+      {"", "PNP", "0", 0, {{0, 0}}, {{0, true}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pins) + " / " + c.types + " / " + c.inverted);
+    CMC_Setup setup;
+    setup.SetOption("OutputPortPins", c.pins);
+    setup.SetOption("OutputPortTypes", c.types);
+    setup.SetOption("InvertedOutputPorts", c.inverted);
+    EXPECT_EQ(setup.GetNumberOfBrakeOutputs(), c.count);
+    for (const auto& [port, flags] : c.enable) EXPECT_EQ(setup.IsBrakePortEnable(port), flags) << port;
+    for (const auto& [port, inverted] : c.invert) EXPECT_EQ(setup.IsIOMC3PortInverted(port), inverted) << port;
+  }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "axcore/Units.h"
 
 class CMC_Setup;
+class CComboBox;
 
 // The plug-in's conversion between internal (drive) units and base units:
 // base = (internal + offset) * factor.
@@ -216,6 +217,20 @@ class CMC_Setup {
   int GetIOPinFromPort(int port) const;
   // The first output port wired to drive pin `pin`; 0 when none is.
   int GetIOPortFromPin(int pin) const;
+
+  // --- the motor brake on an output port. Every output port with a pin can
+  // drive the brake. The option "OutputPortTypes" gives, comma-separated in
+  // port order, each port's output stage: "PNP" (source, switches +Vlog) or
+  // "NPN" (sink, switches to GND, the default). "InvertedOutputPorts" lists
+  // the ports whose level the drive inverts.
+  int GetNumberOfBrakeOutputs() const;
+  // 0 when `port` cannot drive the brake; else 0x01 with 0x10 for a source
+  // (PNP) output or 0x20 for a sink (NPN) output.
+  int IsBrakePortEnable(int port) const;
+  bool IsIOMC3PortInverted(int port) const;
+  // Fills `combo` with the brake outputs ("OUT1 (pin 26)"), item data the
+  // port, and selects port `current` when it is one of them.
+  void FillIOBrakeCombo(CComboBox& combo, int current) const;
 
   // --- identity
   const std::string& GetDescription() const { return m_description; }
