@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,16 +25,36 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kFormat = "axmotor-1";
-constexpr std::size_t kMaxNameBytes = 80;
+constexpr std::size_t kMaxNameBytes = 256;  // 64 characters of any script
 
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                       [](char x, char y) { return AsciiLower(x) < AsciiLower(y); });
 }
 
+// Whether `text` is well-formed UTF-8 (shortest forms, no surrogates).
+bool IsUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    std::uint32_t code = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
 // Why a motor name cannot be one; empty when it can.
 std::string BadName(std::string_view name) {
   if (name.empty()) return "the motor has no name";
+  if (!IsUtf8(name)) return "the name is not UTF-8 text";
   if (name.size() > kMaxNameBytes) return "the name is longer than " + std::to_string(kMaxNameBytes) + " bytes";
   for (unsigned char c : name)
     if (c < 0x20 || c == 0x7F) return "the name holds a control character";
@@ -155,19 +176,20 @@ std::optional<MotorRecord> ParseMotorRecord(std::string_view text, std::string_v
 }
 
 std::string SerializeMotorRecord(const MotorRecord& record) {
-  Json doc = Json::object();
-  doc["format"] = kFormat;
-  doc["name"] = record.name;
-  if (!record.description.empty()) doc["description"] = record.description;
-  Json parameters = Json::object();
+  // One line per parameter, as the data sheet lists them.
+  std::string text = "{\n  \"format\": " + Json(kFormat).dump() + ",\n  \"name\": " + Json(record.name).dump() + ",\n";
+  if (!record.description.empty()) text += "  \"description\": " + Json(record.description).dump() + ",\n";
+  text += "  \"parameters\": {";
+  const char* separator = "\n";
   for (const MotorValue& v : record.values) {
-    Json entry = Json::object();
-    entry["value"] = NumberNode(v.value);
-    if (!v.unit.empty()) entry["unit"] = v.unit;
-    parameters[v.parameter] = entry;
+    text += separator;
+    text += "    " + Json(v.parameter).dump() + ": {\"value\": " + NumberNode(v.value).dump();
+    if (!v.unit.empty()) text += ", \"unit\": " + Json(v.unit).dump();
+    text += "}";
+    separator = ",\n";
   }
-  doc["parameters"] = parameters;
-  return doc.dump(2) + "\n";
+  text += record.values.empty() ? "}\n}\n" : "\n  }\n}\n";
+  return text;
 }
 
 MotorDatabase MotorDatabase::Load(const std::string& folder) {

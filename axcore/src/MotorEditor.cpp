@@ -13,6 +13,8 @@ namespace {
 // The databases as combo 10010 lists them: the module's catalogue first.
 constexpr const char* kCatalogueName = "CATALOGUE";
 constexpr const char* kUserName = "USER";
+// A name fits the motor combo and a file name.
+constexpr int kNameCharacters = 64;
 
 std::string Trimmed(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
@@ -40,6 +42,7 @@ void MotorEditor::Start() {
   databases.SetItemData(databases.AddString(kUserName), 1);
   databases.SetCurSel(0);
   m_dialog.SetChildText(kName, "");
+  m_dialog.SetChildTextLimit(kName, kNameCharacters);
   FillMotors("");
 }
 
