@@ -16,6 +16,7 @@
 #include "DriveSetupInputs.h"
 #include "FeatureProbes.h"
 #include "Limits.h"
+#include "MotorSetupDlg.h"
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
 
@@ -283,10 +284,12 @@ void CDriveSetupDlg::OpenAdvanced() {
 }
 
 void CDriveSetupDlg::OpenMotorSetup(bool automatic) {
-  // The automatic opening must not stop every showing of this dialog with
-  // a message; only the button says that the dialog is missing.
-  if (automatic) return;
-  ShowNotAvailable("The Motor Setup dialog");
+  // The opening over a freshly shown dialog starts from the setup as the
+  // dialog brought it up; the button brings the user's changes into step
+  // first, as for every child.
+  if (!automatic) PrepareChild();
+  CMotorSetupDialog motor(&Setup());
+  if (motor.DoModal() == 1) ReloadAfterChild();
 }
 
 void CDriveSetupDlg::OnSelChange(int id) {

@@ -19,6 +19,8 @@ using testing_support::ReadFile;
 
 class Edit : public ::testing::Test {
  protected:
+  // The user's motor database is the test's own, and empty.
+  void SetUp() override { ::setenv("XDG_CONFIG_HOME", files.path().c_str(), 1); }
   HostRun Axhost(const std::string& arguments) { return testing_support::RunAxhost(arguments, scratch.path()); }
   fs::path Write(const std::string& name, const std::string& text) {
     const fs::path path = files.path() / name;
@@ -34,6 +36,8 @@ class Edit : public ::testing::Test {
 // Typing, a unit, a radio that greys a group, a check box, a combo with a
 // warning, and the dump of what changed.
 constexpr const char* kScript =
+    "wait 150\n"
+    "click 2               # the Motor Setup opens over the Drive Setup\n"
     "type 3173 1.5\n"
     "unit 3166 mV\n"
     "radio 1060            # speed mode\n"
