@@ -26,9 +26,9 @@ void KeepPeriods(CMC_Setup& setup, double fastPeriod_s, double slowPeriod_s);
 // Raises a divider the user set below 1 to 1; true when it did.
 bool KeepDividerUsable(CMC_Setup& setup, const char* divider);
 
-// True when the PWM frequency gives a PWM period of at least one processor
-// clock pair (PWMPER of 1 or more): a frequency of 0, below 0 or above half
-// the processor clock has no PWMPER.
+// True when the PWM frequency gives a PWMPER of 1 or more once the register
+// has rounded it: a frequency of 0 or below, or one above the processor
+// clock (PWMPER rounds to 0), has no PWM period.
 bool IsUsablePwmFrequency(const CMC_Setup& setup);
 
 // Keeps every time-based user value physically unchanged after Ts_S
