@@ -25,27 +25,10 @@ double Shown(double value, int decimals) {
   return std::fabs(value) < 0.5 * std::pow(10.0, -decimals) ? 0.0 : value;
 }
 
-// Points of the response: log-spaced from 1 Hz to just below the speed-loop
-// Nyquist frequency, ten per decade for the usual drives. A low-pass
-// filter's zero lies on the Nyquist frequency itself, where the gain in dB
-// is minus infinity and the phase is undefined; a thousandth below it every
-// figure is a number.
-constexpr int kResponsePoints = 31;
-constexpr double kTopOfNyquist = 0.999;
-
 std::string Format(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
-}
-
-std::vector<double> ResponseFrequencies(double nyquist_Hz) {
-  std::vector<double> f;
-  const double top_Hz = kTopOfNyquist * nyquist_Hz;
-  const double decades = std::log10(top_Hz);
-  for (int i = 0; i < kResponsePoints; ++i) f.push_back(std::pow(10.0, decades * i / (kResponsePoints - 1)));
-  f.back() = top_Hz;
-  return f;
 }
 
 // One point of a slot's response: the registers' and the ideal design's.
@@ -170,7 +153,7 @@ int RunFilters(const PluginModule& module, const std::optional<std::string>& fil
            << Format("%g", period_s)
            << " s: the filters are designed for \"Ts_S\" and shown at the period the drive runs\n";
 
-  const std::vector<double> freqs = ResponseFrequencies(nyquist_Hz);
+  const std::vector<double> freqs = FilterResponseFrequencies(nyquist_Hz);
   std::vector<std::string> warnings;
   std::vector<std::vector<ResponsePoint>> responses;
   for (const SlotView& v : slots) responses.push_back(Response(v, freqs, period_s, warnings));

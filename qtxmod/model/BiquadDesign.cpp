@@ -346,6 +346,11 @@ bool CBiquadDesign::DesignRegisters(const CMC_Setup& setup, int filter, BiquadRe
   return true;
 }
 
+int CBiquadDesign::DesignFilterRegisters(const CMC_Setup& setup, int filter, BiquadRegisters& registers) {
+  m_lastError.clear();
+  return DesignRegisters(setup, filter, registers) ? 1 : 0;
+}
+
 int CBiquadDesign::DesignFilter(CMC_Setup& setup, int filter, int slot) {
   m_lastError.clear();
   if (slot < 1 || slot > kBiquadSlotCount) {

@@ -109,6 +109,11 @@ class CBiquadDesign {
   // when n is not 1..3 or the type is not one of 0..9.
   int ComputeFilter(const CMC_Setup& setup, int filter);
 
+  // The six registers DesignFilter would write for filter n, written
+  // nowhere: what the drive would run while the user is still editing.
+  // 0 when the filter cannot be designed (GetLastError says why).
+  int DesignFilterRegisters(const CMC_Setup& setup, int filter, BiquadRegisters& registers);
+
   // Designs filter n (1..3), quantises it and writes it into slot s (1..3).
   // Except for "High Pass" and "Band Pass", B0 is corrected so that the
   // quantised filter has gain 1 at zero frequency exactly. 1 when the six

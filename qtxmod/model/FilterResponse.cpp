@@ -1,5 +1,6 @@
 #include "FilterResponse.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -29,4 +30,21 @@ double PhaseDeg(std::complex<double> h) {
   if (!(magnitude > 0.0 && std::isfinite(magnitude))) return std::nan("");
   const double degrees = std::arg(h) * 180.0 / std::numbers::pi;
   return degrees == -180.0 ? 180.0 : degrees;
+}
+
+std::vector<double> FilterResponseFrequencies(double nyquist_Hz, int between) {
+  std::vector<double> f;
+  const double top_Hz = kFilterResponseTopOfNyquist * nyquist_Hz;
+  if (!(nyquist_Hz > 1.0) || !std::isfinite(nyquist_Hz)) return f;
+  const double decades = std::log10(top_Hz);
+  const int steps = kFilterResponsePoints - 1;
+  between = std::max(between, 0);
+  for (int i = 0; i <= steps; ++i) {
+    // The 31 points come out the same whatever `between` is.
+    f.push_back(i == steps ? top_Hz : std::pow(10.0, decades * i / steps));
+    if (i == steps) break;
+    for (int k = 1; k <= between; ++k)
+      f.push_back(std::pow(10.0, decades * (i + static_cast<double>(k) / (between + 1)) / steps));
+  }
+  return f;
 }

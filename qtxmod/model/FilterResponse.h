@@ -10,6 +10,7 @@
 #pragma once
 
 #include <complex>
+#include <vector>
 
 // One filter's coefficients in floating point (a0 is 1). The default is the
 // pass-through filter.
@@ -46,3 +47,14 @@ double MagnitudeDb(std::complex<double> h);
 // arg h in degrees, in (-180, 180]; NaN where there is no phase to speak
 // of: at an exact null or a non-finite value.
 double PhaseDeg(std::complex<double> h);
+
+// The frequencies a filter response is shown at: log-spaced from 1 Hz to
+// just below the speed-loop Nyquist frequency, 31 points (ten a decade for
+// the usual drives). A low-pass filter's zero lies on the Nyquist frequency
+// itself, where the gain in dB is minus infinity and the phase undefined; a
+// thousandth below it every figure is a number. `between` adds that many
+// log-spaced points inside each interval, for a smooth curve through the
+// same 31 points. Empty when the Nyquist frequency is not above 1 Hz.
+inline constexpr int kFilterResponsePoints = 31;
+inline constexpr double kFilterResponseTopOfNyquist = 0.999;
+std::vector<double> FilterResponseFrequencies(double nyquist_Hz, int between = 0);
