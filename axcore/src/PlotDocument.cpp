@@ -88,7 +88,9 @@ double NiceStep(double span, int parts) {
   const double raw = span / parts;
   const double decade = std::pow(10.0, std::floor(std::log10(raw)));
   const double fraction = raw / decade;
-  const double nice = fraction <= 1.0 ? 1.0 : fraction <= 2.0 ? 2.0 : fraction <= 5.0 ? 5.0 : 10.0;
+  // A fraction a rounding error above 1, 2 or 5 still takes that step.
+  constexpr double slack = 1.0 + 1e-9;
+  const double nice = fraction <= slack ? 1.0 : fraction <= 2.0 * slack ? 2.0 : fraction <= 5.0 * slack ? 5.0 : 10.0;
   return nice * decade;
 }
 
@@ -118,41 +120,63 @@ bool PlotDocument::HasRightAxis() const {
   return std::any_of(m_curves.begin(), m_curves.end(), [](const PlotCurve& c) { return c.axis == PlotAxisId::Right; });
 }
 
-PlotRange PlotDocument::Range(PlotAxisId id) const {
-  const PlotAxis& axis = Axis(id);
+namespace {
+
+// The ends of an axis before they are widened to round numbers: fixed ends
+// as given, the others from the data; a single value opened to a span.
+struct Ends {
+  double lo, hi;
+  bool fixedLo, fixedHi;
+};
+
+Ends EndsOf(const PlotDocument& plot, PlotAxisId id) {
+  const PlotAxis& axis = plot.Axis(id);
   const bool log = IsLog(axis);
   auto usable = [&](double v) { return std::isfinite(v) && (!log || v > 0.0); };
-  const bool fixedLo = usable(axis.fixedMin), fixedHi = usable(axis.fixedMax);
-  double lo = 0.0, hi = 0.0;
-  if (!DataExtent(*this, id, lo, hi)) {
-    lo = log ? 1.0 : 0.0;
-    hi = log ? 10.0 : 1.0;
+  Ends ends{0.0, 0.0, usable(axis.fixedMin), usable(axis.fixedMax)};
+  if (!DataExtent(plot, id, ends.lo, ends.hi)) {
+    ends.lo = log ? 1.0 : 0.0;
+    ends.hi = log ? 10.0 : 1.0;
   }
-  if (fixedLo) lo = axis.fixedMin;
-  if (fixedHi) hi = axis.fixedMax;
-  if (fixedLo && fixedHi && lo < hi) return {lo, hi};
+  if (ends.fixedLo) ends.lo = axis.fixedMin;
+  if (ends.fixedHi) ends.hi = axis.fixedMax;
+  if (ends.hi > ends.lo) return ends;
   if (log) {
-    double a = std::log10(lo), b = std::log10(hi);
-    if (!fixedLo) a = std::floor(a + kSnap);
-    if (!fixedHi) b = std::ceil(b - kSnap);
-    if (!(b > a)) {
-      if (fixedHi) a = b - 1.0;
-      else b = a + 1.0;
-    }
-    return {fixedLo ? lo : std::pow(10.0, a), fixedHi ? hi : std::pow(10.0, b)};
+    // One decade up from a single value (or down from a fixed top).
+    if (ends.fixedHi) ends.lo = ends.hi / 10.0;
+    else ends.hi = ends.lo * 10.0;
+    return ends;
   }
-  if (!(hi > lo)) {
-    // One value: a span around it of a tenth of its size, or 1 about zero.
-    const double half = lo != 0.0 ? 0.1 * std::fabs(lo) : 1.0;
-    if (fixedHi) lo = hi - 2.0 * half;
-    else if (fixedLo) hi = lo + 2.0 * half;
-    else lo -= half, hi += half;
+  // One value: a span around it of a tenth of its size, or 1 about zero.
+  const double half = ends.lo != 0.0 ? 0.1 * std::fabs(ends.lo) : 1.0;
+  if (ends.fixedHi) ends.lo = ends.hi - 2.0 * half;
+  else if (ends.fixedLo) ends.hi = ends.lo + 2.0 * half;
+  else ends.lo -= half, ends.hi += half;
+  return ends;
+}
+
+double LinearStep(const PlotAxis& axis, const Ends& ends) {
+  const double own = axis.tickStep;
+  return std::isfinite(own) && own > 0.0 ? own : NiceStep(ends.hi - ends.lo, kLinearTickParts);
+}
+
+}  // namespace
+
+PlotRange PlotDocument::Range(PlotAxisId id) const {
+  const Ends ends = EndsOf(*this, id);
+  double lo = ends.lo, hi = ends.hi;
+  if (IsLog(Axis(id))) {
+    if (!ends.fixedLo) lo = std::pow(10.0, std::floor(std::log10(lo) + kSnap));
+    if (!ends.fixedHi) hi = std::pow(10.0, std::ceil(std::log10(hi) - kSnap));
+    return {lo, hi};
   }
-  const double step = NiceStep(hi - lo, kLinearTickParts);
-  if (!fixedLo) lo = std::floor(lo / step + kSnap) * step;
-  if (!fixedHi) hi = std::ceil(hi / step - kSnap) * step;
+  const double step = LinearStep(Axis(id), ends);
+  if (!ends.fixedLo) lo = std::floor(lo / step + kSnap) * step;
+  if (!ends.fixedHi) hi = std::ceil(hi / step - kSnap) * step;
   return {lo, hi};
 }
+
+double PlotDocument::TickStep(PlotAxisId id) const { return LinearStep(Axis(id), EndsOf(*this, id)); }
 
 std::vector<double> PlotDocument::Ticks(PlotAxisId id) const {
   const PlotRange range = Range(id);
@@ -170,7 +194,10 @@ std::vector<double> PlotDocument::Ticks(PlotAxisId id) const {
     }
     return ticks;
   }
-  const double step = NiceStep(range.max - range.min, kLinearTickParts);
+  const double step = TickStep(id);
+  // A step so small against the range that the ticks could not be drawn
+  // apart gives none.
+  if (!((range.max - range.min) / step <= 1000.0)) return ticks;
   for (double k = std::ceil(range.min / step - kSnap); k * step <= range.max + step * kSnap; k += 1.0) {
     const double v = k * step;
     ticks.push_back(std::fabs(v) < step * kSnap ? 0.0 : v);

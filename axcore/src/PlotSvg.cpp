@@ -26,6 +26,7 @@ constexpr double kLegendSample = 26.0;  // the length of a line sample
 constexpr double kLegendGap = 18.0;
 
 const char* kGridColour = "#dcdcdc";
+const char* kMinorGridColour = "#efefef";
 const char* kFrameColour = "#404040";
 const char* kTextColour = "#202020";
 const char* kMarkerColour = "#606060";
@@ -91,6 +92,34 @@ class Scale {
   double m_from, m_to, m_lo = 0.0, m_hi = 1.0;
 };
 
+struct Point {
+  double x, y;
+};
+
+// The part of the segment a-b inside the rectangle (Liang-Barsky); false
+// when none of it is. The picture clips its curves itself: not every viewer
+// honours a clip path (SVG Tiny has none).
+bool ClipSegment(Point& a, Point& b, double left, double top, double right, double bottom) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  double t0 = 0.0, t1 = 1.0;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {a.x - left, right - a.x, a.y - top, bottom - a.y};
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] == 0.0) {
+      if (q[i] < 0.0) return false;
+      continue;
+    }
+    const double t = q[i] / p[i];
+    if (p[i] < 0.0) t0 = std::max(t0, t);
+    else t1 = std::min(t1, t);
+  }
+  if (t0 > t1) return false;
+  const Point start{a.x + t0 * dx, a.y + t0 * dy}, end{a.x + t1 * dx, a.y + t1 * dy};
+  a = start;
+  b = end;
+  return true;
+}
+
 struct LegendEntry {
   const PlotCurve* curve;
   double width;
@@ -102,6 +131,7 @@ std::vector<std::vector<LegendEntry>> LegendRows(const PlotDocument& plot, doubl
   if (!plot.LegendShown()) return rows;
   double used = 0.0;
   for (const PlotCurve& curve : plot.Curves()) {
+    if (!curve.inLegend) continue;
     const double entry = kLegendSample + 6.0 + kCharWidth * static_cast<double>(curve.name.size()) + kLegendGap;
     if (rows.empty() || (used + entry > width && !rows.back().empty())) {
       rows.emplace_back();
@@ -162,6 +192,16 @@ std::string PlotDocument::ToSvg(int width, int height) const {
   svg += "<rect x=\"0\" y=\"0\" width=\"" + Px(w) + "\" height=\"" + Px(h) + "\" fill=\"#ffffff\"/>\n";
   if (!m_title.empty()) Text(svg, (x0 + x1) / 2, 20, m_title, "middle", " font-size=\"14\" font-weight=\"bold\"");
 
+  // Light lines at 2 to 9 times each decade of a logarithmic axis.
+  const PlotAxis& horizontal = Axis(PlotAxisId::Horizontal);
+  if (horizontal.scale == AxisScale::Logarithmic) {
+    const PlotRange range = Range(PlotAxisId::Horizontal);
+    for (double k = std::floor(std::log10(range.min)); k < std::log10(range.max); k += 1.0)
+      for (int m = 2; m <= 9; ++m) {
+        const double v = m * std::pow(10.0, k);
+        if (v > range.min && v < range.max) Line(svg, sx(v), y0, sx(v), y1, kMinorGridColour, 1);
+      }
+  }
   // Grid and ticks: vertical lines at the horizontal ticks, horizontal lines
   // at the left axis's ticks; the right axis has its labels only.
   for (double t : Ticks(PlotAxisId::Horizontal)) {
@@ -190,12 +230,13 @@ std::string PlotDocument::ToSvg(int width, int height) const {
     Text(svg, w - 12, midY, Axis(PlotAxisId::Right).Label(), "middle",
          " transform=\"rotate(90 " + Px(w - 12) + " " + Px(midY) + ")\"");
 
-  // Curves, each a polyline per stretch of drawable points.
+  // Curves, each a polyline per stretch of drawable points inside the frame.
   svg += "<g clip-path=\"url(#frame)\">\n";
   for (const PlotCurve& curve : m_curves) {
     const Scale& sy = curve.axis == PlotAxisId::Right ? sr : sl;
     std::string points;
     int count = 0;
+    Point last{NAN, NAN};  // the end of the polyline being built
     auto flush = [&] {
       if (count >= 2) {
         svg += "<polyline points=\"" + points + "\"";
@@ -204,15 +245,32 @@ std::string PlotDocument::ToSvg(int width, int height) const {
       }
       points.clear();
       count = 0;
+      last = {NAN, NAN};
     };
+    auto add = [&](const Point& p) {
+      points += (count > 0 ? " " : "") + Px(p.x) + "," + Px(p.y);
+      ++count;
+      last = p;
+    };
+    Point previous{NAN, NAN};
     for (std::size_t i = 0; i < curve.x.size() && i < curve.y.size(); ++i) {
-      const double x = sx(curve.x[i]), y = sy(curve.y[i]);
-      if (std::isnan(x) || std::isnan(y)) {
+      const Point point{sx(curve.x[i]), sy(curve.y[i])};
+      if (std::isnan(point.x) || std::isnan(point.y)) {
         flush();
+        previous = {NAN, NAN};
         continue;
       }
-      points += (count > 0 ? " " : "") + Px(x) + "," + Px(y);
-      ++count;
+      Point a = previous, b = point;
+      previous = point;
+      if (std::isnan(a.x) || !ClipSegment(a, b, x0, y0, x1, y1)) {
+        if (!std::isnan(a.x)) flush();
+        continue;
+      }
+      // A segment that enters the frame elsewhere than where the line left
+      // it starts a new polyline.
+      if (count > 0 && (a.x != last.x || a.y != last.y)) flush();
+      if (count == 0) add(a);
+      add(b);
     }
     flush();
   }

@@ -2,11 +2,13 @@
 
 #include <QChart>
 #include <QGraphicsSimpleTextItem>
+#include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QLogValueAxis>
 #include <QMouseEvent>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -47,6 +49,8 @@ QtPlotView::QtPlotView(QWidget* parent) : QChartView(parent) {
   chart->setMargins(QMargins(4, 4, 4, 4));
   chart->setBackgroundRoundness(0);
   chart->legend()->setAlignment(Qt::AlignBottom);
+  // A short line in the curve's pen: a dashed curve shows dashed.
+  chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
   QFont title = chart->titleFont();
   title.setBold(true);
   chart->setTitleFont(title);
@@ -59,6 +63,7 @@ QtPlotView::Axis QtPlotView::MakeAxis(const axcore::PlotDocument& document, Plot
   Axis made;
   made.whole = document.Range(id);
   made.log = source.scale == AxisScale::Logarithmic;
+  made.step = document.TickStep(id);
   if (made.log) {
     auto* axis = new QLogValueAxis;
     axis->setBase(10.0);
@@ -82,7 +87,14 @@ QtPlotView::Axis QtPlotView::MakeAxis(const axcore::PlotDocument& document, Plot
 void QtPlotView::SetRange(Axis& axis, double min, double max) {
   if (axis.axis == nullptr || !(max > min)) return;
   axis.axis->setRange(min, max);
-  if (!axis.log) static_cast<QValueAxis*>(axis.axis)->setTickInterval(axcore::NiceStep(max - min, kTickParts));
+  if (!axis.log) static_cast<QValueAxis*>(axis.axis)->setTickInterval(TickInterval(axis, min, max));
+}
+
+double QtPlotView::TickInterval(const Axis& axis, double min, double max) const {
+  // The document's own step while the axis shows its whole range; a round
+  // step for the span shown once it is zoomed.
+  if (axis.whole.min == min && axis.whole.max == max) return axis.step;
+  return axcore::NiceStep(max - min, kTickParts);
 }
 
 void QtPlotView::Draw(const axcore::PlotDocument& document) {
@@ -133,7 +145,7 @@ void QtPlotView::Draw(const axcore::PlotDocument& document) {
       plot->addSeries(series);
       series->attachAxis(m_axes[0].axis);
       series->attachAxis(vertical.axis);
-      if (!first)
+      if (!first || !curve.inLegend)
         for (QLegendMarker* marker : plot->legend()->markers(series)) marker->setVisible(false);
       first = false;
     };
@@ -171,7 +183,9 @@ void QtPlotView::Draw(const axcore::PlotDocument& document) {
     label->setZValue(10);
     m_markers.push_back({source.x, line, label});
   }
-  plot->legend()->setVisible(document.LegendShown() && !document.Curves().empty());
+  plot->legend()->setVisible(document.LegendShown() &&
+                             std::any_of(document.Curves().begin(), document.Curves().end(),
+                                         [](const axcore::PlotCurve& c) { return c.inLegend; }));
 
   for (int i = 0; i < 3; ++i)
     if (kept[i]) SetRange(m_axes[i], kept[i]->first, kept[i]->second);
@@ -193,7 +207,7 @@ void QtPlotView::RangeChanged() {
   for (Axis& axis : m_axes)
     if (axis.axis != nullptr && !axis.log) {
       auto* value = static_cast<QValueAxis*>(axis.axis);
-      value->setTickInterval(axcore::NiceStep(value->max() - value->min(), kTickParts));
+      value->setTickInterval(TickInterval(axis, value->min(), value->max()));
     }
   PlaceMarkerLabels();
 }

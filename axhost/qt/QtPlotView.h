@@ -44,10 +44,12 @@ class QtPlotView : public QChartView {
     QAbstractAxis* axis = nullptr;
     axcore::PlotRange whole;  // the document's range
     bool log = false;
+    double step = 1.0;  // the document's tick step
   };
 
   Axis MakeAxis(const axcore::PlotDocument& document, axcore::PlotAxisId id, Qt::Alignment side);
   void SetRange(Axis& axis, double min, double max);
+  double TickInterval(const Axis& axis, double min, double max) const;
   void RangeChanged();
   void PlaceMarkerLabels();
 

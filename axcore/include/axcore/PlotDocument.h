@@ -45,6 +45,9 @@ struct PlotAxis {
   // A fixed range; NaN (the default) at either end: that end from the data.
   double fixedMin = std::numeric_limits<double>::quiet_NaN();
   double fixedMax = std::numeric_limits<double>::quiet_NaN();
+  // The step between the ticks of a linear axis (45 for a phase in
+  // degrees); NaN or not positive: a round step (NiceStep).
+  double tickStep = std::numeric_limits<double>::quiet_NaN();
 
   // "Frequency (Hz)", or the title alone without a unit.
   std::string Label() const;
@@ -56,6 +59,9 @@ struct PlotCurve {
   PlotAxisId axis = PlotAxisId::Left;  // Left or Right
   int colour = 0;  // index into the plot palette (PlotColour)
   LineStyle style = LineStyle::Solid;
+  // Named in the legend; a curve that only restates another (the same
+  // quantity as designed beside as measured) may stay out of it.
+  bool inLegend = true;
 };
 
 // A vertical line across the frame at `x`, labelled at its top.
@@ -101,11 +107,15 @@ class PlotDocument {
 
   // The range an axis shows: its fixed ends, the others from the finite
   // data of the curves on it (and, for the horizontal axis, the markers),
-  // widened to a multiple of the tick step or to whole decades. A
+  // widened to a multiple of its tick step (its own, or a round step for
+  // the data's span) or to whole decades. A
   // logarithmic axis looks only at positive values. Without data: 0 to 1,
   // or 1 to 10 on a logarithmic axis.
   PlotRange Range(PlotAxisId id) const;
-  // The tick values inside Range(id): multiples of NiceStep on a linear
+  // The step between the ticks of a linear axis: its own, or a round step
+  // for the span of its data (or its fixed range); Range widens to it.
+  double TickStep(PlotAxisId id) const;
+  // The tick values inside Range(id): multiples of TickStep on a linear
   // axis; on a logarithmic one the decades, with 2 and 5 between them when
   // the range spans three decades or fewer.
   std::vector<double> Ticks(PlotAxisId id) const;
