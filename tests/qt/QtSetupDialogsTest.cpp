@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QChart>
+#include <QLogValueAxis>
+#include <QValueAxis>
 #include <QSvgRenderer>
 #include <QXmlStreamReader>
 #include <cstdlib>
@@ -20,6 +23,7 @@
 #include "AnalogReferenceDlg.h"
 #include "FiltersDialog.h"
 #include "QtPlatform.h"
+#include "QtPlotView.h"
 #include "ScaleFactor.h"
 #include "axcore/HeadlessPlatform.h"
 #include "axcore/PlotDocument.h"
@@ -155,6 +159,55 @@ TEST(PlotSvg, IsWellFormedAndDrawable) {
     EXPECT_TRUE(renderer.isValid());
     EXPECT_EQ(renderer.defaultSize(), QSize(800, 500));
   }
+}
+
+// The user zooms in on a notch and retunes it: the plot redraws with the
+// new data and stays where the user looks, until a double click (or the
+// view's ShowWhole) brings back the whole plot.
+TEST(QtPlotViewZoom, AZoomOutlivesNewDataUntilTheWholePlotIsAskedFor) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  auto platform = axhost::MakeQtPlatform(nullptr, {});  // the application object
+  auto plotOf = [](double notch_Hz) {
+    axcore::PlotDocument plot;
+    plot.Axis(axcore::PlotAxisId::Horizontal) = {"Frequency", "Hz", axcore::AxisScale::Logarithmic};
+    plot.Axis(axcore::PlotAxisId::Left) = {"Magnitude", "dB"};
+    axcore::PlotCurve& curve = plot.AddCurve("Filter 1");
+    for (double f = 1; f < 1000; f *= 1.1) {
+      curve.x.push_back(f);
+      curve.y.push_back(f > 0.9 * notch_Hz && f < 1.1 * notch_Hz ? -30 : 0);
+    }
+    plot.AddMarker(1000, "Nyquist 1000 Hz");
+    return plot;
+  };
+  axhost::QtPlotView view;
+  view.resize(600, 400);
+  view.Draw(plotOf(300));
+  auto* frequency = static_cast<QLogValueAxis*>(view.chart()->axes(Qt::Horizontal).at(0));
+  EXPECT_DOUBLE_EQ(frequency->min(), 1);
+  EXPECT_DOUBLE_EQ(frequency->max(), 1000);
+  EXPECT_FALSE(view.IsZoomed());
+
+  const QRectF area = view.chart()->plotArea();
+  view.chart()->zoomIn(QRectF(area.center().x(), area.top(), area.width() / 4, area.height() / 2));
+  ASSERT_TRUE(view.IsZoomed());
+  frequency = static_cast<QLogValueAxis*>(view.chart()->axes(Qt::Horizontal).at(0));
+  const double zoomedMin = frequency->min(), zoomedMax = frequency->max();
+  EXPECT_GT(zoomedMin, 1);
+  EXPECT_LT(zoomedMax, 1000);
+
+  view.Draw(plotOf(250));
+  frequency = static_cast<QLogValueAxis*>(view.chart()->axes(Qt::Horizontal).at(0));
+  EXPECT_DOUBLE_EQ(frequency->min(), zoomedMin);
+  EXPECT_DOUBLE_EQ(frequency->max(), zoomedMax);
+  EXPECT_TRUE(view.IsZoomed());
+
+  view.ShowWhole();
+  EXPECT_FALSE(view.IsZoomed());
+  EXPECT_DOUBLE_EQ(frequency->min(), 1);
+  EXPECT_DOUBLE_EQ(frequency->max(), 1000);
+  auto* magnitude = static_cast<QValueAxis*>(view.chart()->axes(Qt::Vertical).at(0));
+  EXPECT_DOUBLE_EQ(magnitude->min(), -30);
+  EXPECT_DOUBLE_EQ(magnitude->max(), 0);
 }
 
 }  // namespace
