@@ -1,7 +1,5 @@
-// The Motor Setup dialog, the motor mass question or the Drive Setup dialog
-// run on the headless platform with a scripted user, with the user's motor
-// database in a folder of the test's own (XDG_CONFIG_HOME points there for
-// the test's life).
+// A plug-in dialog run on the headless platform with a scripted user, with
+// the user's motor database in a folder of the test's own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,23 +16,16 @@
 
 namespace motor_testing {
 
-using dialog_testing::MessageBoxShown;
-
 template <typename Dialog>
 struct MotorRun {
   int result = 0;
   std::string failure;  // the script's first failure, empty when it ran through
   std::string output;   // dumps and message boxes as the script printed them
-  std::vector<MessageBoxShown> boxes;
+  std::vector<dialog_testing::MessageBoxShown> boxes;
   std::vector<std::string> help;
   std::unique_ptr<Dialog> dialog;  // ended; its controls as the user left them
 
-  const ControlState& Control(int id) const {
-    static const ControlState none;
-    const ControlState* state = dialog->GetControl(id);
-    EXPECT_NE(state, nullptr) << "control " << id;
-    return state != nullptr ? *state : none;
-  }
+  const ControlState& Control(int id) const { return *dialog->GetControl(id); }
   std::string Selected(int id) const {
     const ControlState& combo = Control(id);
     return combo.selection >= 0 ? combo.items.at(static_cast<std::size_t>(combo.selection)).text : std::string();
@@ -72,19 +62,11 @@ MotorRun<Dialog> RunMotorDialog(CMC_Setup& setup, const std::string& script) {
   return run;
 }
 
-// A test whose user motor database starts empty in a folder of its own.
+// XDG_CONFIG_HOME points to a folder of the test's own while it runs.
 class MotorDatabaseFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("XDG_CONFIG_HOME"); old != nullptr) m_saved = old;
-    ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (m_saved)
-      ::setenv("XDG_CONFIG_HOME", m_saved->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
-  }
+  void SetUp() override { ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1); }
+  void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
   std::filesystem::path UserMotors() const { return m_config.path() / "axsetup" / "motors"; }
   void WriteUserMotor(const std::string& file, const std::string& text) const {
     std::filesystem::create_directories(UserMotors());
@@ -93,7 +75,6 @@ class MotorDatabaseFolder : public ::testing::Test {
 
  private:
   testing_support::TempDir m_config{"axmotors"};
-  std::optional<std::string> m_saved;
 };
 
 }  // namespace motor_testing
