@@ -3,7 +3,6 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "CodecDrivers.h"
 #include "DialogValues.h"
 #include "FeatureProbes.h"
 #include "Limits.h"

@@ -20,7 +20,7 @@ using testing_support::ReadFile;
 // OK in both dialogs.
 constexpr const char* kScript =
     "wait 150              # the Motor Setup opens by itself\n"
-    "select 10011 LMF-32-3\n"
+    "select 10011 AXL-F32-3\n"
     "type 1159 2.5\n"
     "select 1197 64\n"
     "radio 1194\n"
@@ -52,7 +52,7 @@ TEST(MotorSetupEdit, OneScriptGivesTheSameDialogsAndSetupOnBothViews) {
   for (const char* line : {"1166 edit shown=1 enabled=1 checked=0 \"28\"",  // the catalogue's force constant
                            "3353 edit shown=1 enabled=0 checked=0 \"0.3125\"",  // 20 µm / 64
                            "1192 unit shown=1 enabled=1 checked=0 \"rot\"",
-                           "message: A motor named \"LMF-32-3\" is already in the CATALOGUE database."})
+                           "message: A motor named \"AXL-F32-3\" is already in the CATALOGUE database."})
     EXPECT_NE(a.out.find(line), std::string::npos) << line << "\n" << a.out;
   // OK of the Motor Setup: no over-temperature protection without a sensor.
   EXPECT_NE(ReadFile(headless).find("\"isMotorOverTemp\": {\n      \"value\": 0"), std::string::npos);

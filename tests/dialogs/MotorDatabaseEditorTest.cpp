@@ -24,7 +24,7 @@ class MotorDatabaseEditor : public motor_testing::MotorDatabaseFolder {};
 // the encoder period, the period sets the levels offered and the step.
 TEST_F(MotorDatabaseEditor, ACatalogueMotorSetsItsDataAsTyped) {
   auto setup = ExampleSetup();
-  const auto run = RunMotorDialog<CMotorSetupDialog>(*setup, "select 10011 LMT-25-1\nclick 1");
+  const auto run = RunMotorDialog<CMotorSetupDialog>(*setup, "select 10011 AXL-T25-1\nclick 1");
   ASSERT_EQ(run.failure, "");
   const std::pair<const char*, double> expected[] = {{"In", 1.4},  {"PolePitch", 0.0256}, {"L", 0.0022},
                                                      {"EncRes", 1e-3}, {"MotorPhaseConnectionType", 1}};
@@ -39,7 +39,7 @@ TEST_F(MotorDatabaseEditor, ACatalogueMotorSetsItsDataAsTyped) {
 TEST_F(MotorDatabaseEditor, AMotorSavedIsTheSameMotorInTheNextSession) {
   auto first = ExampleSetup();
   const auto save = RunMotorDialog<CMotorSetupDialog>(
-      *first, "select 10011 LMF-48-6\ntype 1168 2.345\ntype 1170 9.87\ntype 10014 Axis X / left\nclick 10012\nclick 1");
+      *first, "select 10011 AXL-F48-6\ntype 1168 2.345\ntype 1170 9.87\ntype 10014 Axis X / left\nclick 10012\nclick 1");
   ASSERT_EQ(save.failure, "");
   EXPECT_TRUE(save.boxes.empty()) << save.output;
   EXPECT_EQ(save.Selected(10011), "Axis X / left");
@@ -76,8 +76,8 @@ TEST_F(MotorDatabaseEditor, SavingRefusesAMissingOrTakenName) {
   WriteUserMotor("mine.json", R"({"format": "axmotor-1", "name": "Mine", "parameters": {}})");
   const std::pair<const char*, const char*> cases[] = {
       {"click 10012", "Type a name for the motor into the Name field, then save it again."},
-      {"select 10011 LMU-30-2\nclick 10012",  // its own name comes with a chosen motor
-       "A motor named \"LMU-30-2\" is already in the CATALOGUE database. Give this motor another name."},
+      {"select 10011 AXL-U30-2\nclick 10012",  // its own name comes with a chosen motor
+       "A motor named \"AXL-U30-2\" is already in the CATALOGUE database. Give this motor another name."},
       {"type 10014 MINE\nclick 10012",
        "A motor named \"MINE\" is already in the USER database. Give this motor another name."},
   };
@@ -99,7 +99,7 @@ TEST_F(MotorDatabaseEditor, OnlyAUserMotorCanBeDeletedAndOnlyWhenConfirmed) {
   } cases[] = {
       {"select 10010 USER\nselect 10011 Mine\nanswer no\nclick 10013\nclick 2", true, ""},
       {"select 10010 USER\nselect 10011 Mine\nanswer yes\nclick 10013\nclick 2", false, ""},
-      {"select 10011 LMF-32-3\nclick 10013", true, "line 2: button 10013 is disabled"},
+      {"select 10011 AXL-F32-3\nclick 10013", true, "line 2: button 10013 is disabled"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);

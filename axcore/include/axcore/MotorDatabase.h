@@ -7,7 +7,7 @@
 // file:
 //
 //   { "format": "axmotor-1",
-//     "name": "LMF-32-3",
+//     "name": "AXL-F32-3",
 //     "description": "iron-core flat motor, 32 mm pole pitch",
 //     "parameters": {
 //       "In":        { "value": 3, "unit": "A" },
