@@ -39,12 +39,7 @@ bool Drawable(double x, double y, bool logX, bool logY) {
   return std::isfinite(x) && std::isfinite(y) && (!logX || x > 0.0) && (!logY || y > 0.0);
 }
 
-}  // namespace
-
-QtPlotView::QtPlotView(QWidget* parent) : QChartView(parent) {
-  setRenderHint(QPainter::Antialiasing);
-  setRubberBand(QChartView::RectangleRubberBand);
-  setToolTip(QStringLiteral("Drag to zoom in, right-click to zoom out, double-click to see the whole plot"));
+QChart* MakeChart() {
   auto* chart = new QChart;
   chart->setMargins(QMargins(4, 4, 4, 4));
   chart->setBackgroundRoundness(0);
@@ -54,8 +49,18 @@ QtPlotView::QtPlotView(QWidget* parent) : QChartView(parent) {
   QFont title = chart->titleFont();
   title.setBold(true);
   chart->setTitleFont(title);
-  setChart(chart);
-  connect(chart, &QChart::plotAreaChanged, this, [this] { PlaceMarkerLabels(); });
+  return chart;
+}
+
+}  // namespace
+
+// The view owns the chart it is built with; a chart given later by setChart
+// would leave the default one to nobody.
+QtPlotView::QtPlotView(QWidget* parent) : QChartView(MakeChart(), parent) {
+  setRenderHint(QPainter::Antialiasing);
+  setRubberBand(QChartView::RectangleRubberBand);
+  setToolTip(QStringLiteral("Drag to zoom in, right-click to zoom out, double-click to see the whole plot"));
+  connect(chart(), &QChart::plotAreaChanged, this, [this] { PlaceMarkerLabels(); });
 }
 
 QtPlotView::Axis QtPlotView::MakeAxis(const axcore::PlotDocument& document, PlotAxisId id, Qt::Alignment side) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QChart>
 #include <QLogValueAxis>
 #include <QValueAxis>
@@ -182,6 +183,8 @@ TEST(QtPlotViewZoom, AZoomOutlivesNewDataUntilTheWholePlotIsAskedFor) {
   axhost::QtPlotView view;
   view.resize(600, 400);
   view.Draw(plotOf(300));
+  view.show();
+  QCoreApplication::processEvents();  // laid out: the plot area has its size
   auto* frequency = static_cast<QLogValueAxis*>(view.chart()->axes(Qt::Horizontal).at(0));
   EXPECT_DOUBLE_EQ(frequency->min(), 1);
   EXPECT_DOUBLE_EQ(frequency->max(), 1000);
