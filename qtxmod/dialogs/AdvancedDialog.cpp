@@ -15,6 +15,8 @@
 
 using dialogs::IntegerValue;
 
+using dialogs::Is;
+
 namespace {
 
 constexpr int kResourceId = 110;
@@ -42,10 +44,6 @@ constexpr const char* kPositionWithSpeedPicture = "3016";
 constexpr const char* kPositionOnlyPicture = "3017";
 constexpr const char* kSpeedPicture = "3060";
 constexpr const char* kTorquePicture = "3061";
-
-bool Is(const char* name, std::string_view candidate) {
-  return name != nullptr && axcore::EqualsIgnoreCase(name, candidate);
-}
 
 void EnableRange(CMC_EditSetupDlg& dialog, int first, int last, bool enable) {
   for (int id = first; id <= last; ++id) dialog.EnableChild(id, enable);

@@ -11,6 +11,8 @@
 
 using dialogs::IntegerValue;
 
+using dialogs::Is;
+
 namespace {
 
 constexpr int kResourceId = 111;
@@ -59,10 +61,6 @@ const ModeScale* ScaleOfMode(int mode) { return mode >= 0 && mode <= 2 ? &kModeS
 // field beside them.
 constexpr std::pair<const char*, const char*> kUnitPartners[] = {
     {"POS_max", "POS_min"}, {"SPD_max", "SPD_min"}, {"CRT_max", "CRT_min"}, {"DeadBand_Point", "DeadBand_Range"}};
-
-bool Is(const char* name, std::string_view candidate) {
-  return name != nullptr && axcore::EqualsIgnoreCase(name, candidate);
-}
 
 int ControlMode(const CMC_Setup& setup) { return IntegerValue(setup, "ControlMode"); }
 bool IsAnalogue(const CMC_Setup& setup) { return IntegerValue(setup, "isAnalogueReference") == 1; }

@@ -5,9 +5,24 @@
 #include <limits>
 #include <string_view>
 
+#include <initializer_list>
+
+#include "axcore/Names.h"
 #include "axcore/Setup.h"
 
 namespace dialogs {
+
+// A parameter name the framework handed to a hook, against the name of a
+// rule (ASCII case ignored, as every name of the setup).
+inline bool Is(const char* name, std::string_view candidate) {
+  return name != nullptr && axcore::EqualsIgnoreCase(name, candidate);
+}
+
+inline bool IsOneOf(const char* name, std::initializer_list<std::string_view> candidates) {
+  for (std::string_view candidate : candidates)
+    if (Is(name, candidate)) return true;
+  return false;
+}
 
 // Marks a value that is no integer at all (not finite or beyond int): it
 // matches none of the modes and flags a rule compares with.

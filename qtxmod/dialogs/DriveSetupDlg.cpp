@@ -20,6 +20,9 @@
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
 
+using dialogs::Is;
+using dialogs::IsOneOf;
+
 namespace {
 
 constexpr int kResourceId = 106;
@@ -28,16 +31,6 @@ constexpr int kAxisIdList = 3136;
 constexpr int kMotorSetupTimer = 2;
 constexpr int kMotorSetupDelay_ms = 100;
 constexpr int kHelpContext = 0x40106;
-
-bool Is(const char* name, std::string_view candidate) {
-  return name != nullptr && axcore::EqualsIgnoreCase(name, candidate);
-}
-
-bool IsOneOf(const char* name, std::initializer_list<std::string_view> candidates) {
-  for (std::string_view candidate : candidates)
-    if (Is(name, candidate)) return true;
-  return false;
-}
 
 }  // namespace
 

@@ -12,6 +12,9 @@
 
 using dialogs::IntegerValue;
 
+using dialogs::Is;
+using dialogs::IsOneOf;
+
 namespace {
 
 constexpr int kResourceId = 108;
@@ -27,16 +30,6 @@ constexpr const char* kMotorParameters[] = {
     "In", "ImaxM", "PolePitch", "Kf", "R", "L", "M", "isMotorMassUnknown", "MotorPhaseConnectionType",
     "EncRes", "isMotorTemperatureSensor", "Motor_TempSensor_Type", nullptr,
 };
-
-bool Is(const char* name, std::string_view candidate) {
-  return name != nullptr && axcore::EqualsIgnoreCase(name, candidate);
-}
-
-bool IsOneOf(const char* name, std::initializer_list<std::string_view> candidates) {
-  for (std::string_view candidate : candidates)
-    if (Is(name, candidate)) return true;
-  return false;
-}
 
 }  // namespace
 
