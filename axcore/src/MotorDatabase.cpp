@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "axcore/SetupFile.h"
 #include "axcore/JsonInput.h"
 #include "axcore/MessageText.h"
 #include "axcore/Names.h"
@@ -130,32 +131,6 @@ std::optional<MotorRecord> FromInput(JsonInput input, std::string_view source, s
   return record;
 }
 
-// Writes `text` to a temporary file beside `path` and renames it there, so
-// that a failed write leaves no half file. Empty on success, else the reason.
-std::string WriteNewFile(const std::string& path, const std::string& text) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return std::strerror(errno);
-  int error = 0;
-  if (::fchmod(fd, 0666 & ~mask) != 0) error = errno;
-  std::size_t done = 0;
-  while (done < text.size() && error == 0) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno != EINTR) error = errno;
-    if (n > 0) done += static_cast<std::size_t>(n);
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    return std::strerror(error);
-  }
-  return {};
-}
-
 Json NumberNode(double value) {
   // Whole numbers are written without a fraction; they read back exactly.
   if (std::floor(value) == value && std::fabs(value) < 9007199254740992.0)
@@ -242,8 +217,8 @@ std::string MotorDatabase::Add(MotorRecord record) {
   fs::path path = fs::path(m_folder) / file;
   for (int n = 2; fs::exists(fs::symlink_status(path, ec)); ++n)
     path = fs::path(m_folder) / (stem + "-" + std::to_string(n) + ".json");
-  if (std::string reason = WriteNewFile(path.string(), SerializeMotorRecord(record)); !reason.empty())
-    return "cannot write " + OneLine(path.string()) + ": " + reason;
+  if (std::string failure = ReplaceFile(path.string(), SerializeMotorRecord(record)); !failure.empty())
+    return failure;
   record.file = path.string();
   m_motors.push_back(std::move(record));
   Sort();

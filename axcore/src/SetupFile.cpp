@@ -279,6 +279,10 @@ std::string SerializeSetup(const CMC_Setup& setup) {
 }
 
 std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path) {
+  return ReplaceFile(path, SerializeSetup(setup));
+}
+
+std::string ReplaceFile(const std::string& path, const std::string& text) {
   if (path.empty()) return Quoted(path) + ": cannot write: no file name";
   const std::string shown = OneLine(path);
   auto fail = [&](int error) { return shown + ": cannot write: " + std::strerror(error); };
@@ -328,7 +332,6 @@ std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path) {
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
   constexpr std::size_t kSuffix = 7;  // ".XXXXXX"
   std::string temp = target.substr(0, nameStart) + target.substr(nameStart, NAME_MAX - kSuffix) + ".XXXXXX";
-  const std::string text = SerializeSetup(setup);
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return fail(errno);
   int error = 0;

@@ -36,4 +36,11 @@ std::string SerializeSetup(const CMC_Setup& setup);
 // Empty on success, else one line naming the file and the reason.
 std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path);
 
+// Replaces the file at `path` with `text` whole or not at all: written to a
+// temporary file beside it, then renamed. A symbolic link is followed; the
+// file keeps its permissions (a new one gets the umask's); a read-only
+// file, a folder or a special file is refused. Empty on success, else one
+// line naming the file and the reason.
+std::string ReplaceFile(const std::string& path, const std::string& text);
+
 }  // namespace axcore
