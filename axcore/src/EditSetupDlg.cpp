@@ -212,18 +212,7 @@ bool CMC_EditSetupDlg::OnInitDialog() {
     SetSliderRange(binding.first, 0, binding.steps);
   }
   if (!m_guidelines.empty()) ShowGuideline();
-  if (m_canSettings) {
-    CComboBox rates;
-    rates.Attach(this, kCanBaudRate);
-    rates.ResetContent();
-    int chosen = m_setup->HasOption(kCanBitRateOption) ? m_setup->GetIntOption(kCanBitRateOption)
-                                                       : kDefaultCanBitRate_kbit;
-    for (int rate : kCanBitRates_kbit) {
-      const int index = rates.AddString(std::to_string(rate) + " kbit/s");
-      rates.SetItemData(index, rate);
-      if (rate == chosen) rates.SetCurSel(index);
-    }
-  }
+  if (m_canSettings) FillCanBitRates();
   if (m_motorEditor) m_motorEditor->Start();
   RefreshAllParameters(0);
   UpdateData(false);
@@ -631,7 +620,20 @@ void CMC_EditSetupDlg::RefreshPlot(int id) {
 
 void CMC_EditSetupDlg::EnableCANSettings() {
   m_canSettings = true;
-  if (m_view != nullptr) OnInitDialog();
+  if (m_view != nullptr) FillCanBitRates();
+}
+
+void CMC_EditSetupDlg::FillCanBitRates() {
+  CComboBox rates;
+  rates.Attach(this, kCanBaudRate);
+  rates.ResetContent();
+  const int chosen =
+      m_setup->HasOption(kCanBitRateOption) ? m_setup->GetIntOption(kCanBitRateOption) : kDefaultCanBitRate_kbit;
+  for (int rate : kCanBitRates_kbit) {
+    const int index = rates.AddString(std::to_string(rate) + " kbit/s");
+    rates.SetItemData(index, rate);
+    if (rate == chosen) rates.SetCurSel(index);
+  }
 }
 
 void CMC_EditSetupDlg::InitializeMotorEditor(const char* const* parameters) {

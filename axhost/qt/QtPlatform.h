@@ -41,8 +41,7 @@ class QtPlatform : public axcore::Platform, private axcore::ScriptPlatform {
   void PumpMessages() override;
   void OpenHelp(const std::string& page, int contextId) override;
 
-  // Tells whether a test still runs ("until-idle"); none: never busy.
-  void SetBusyProbe(std::function<bool()> probe) { m_busy = std::move(probe); }
+  using ScriptPlatform::SetBusyProbe;
   // Help pages a scripted run asked for, as "PAGE (context 0xID)"; a
   // script opens no browser.
   const std::vector<std::string>& HelpRequests() const { return m_help; }
@@ -56,7 +55,6 @@ class QtPlatform : public axcore::Platform, private axcore::ScriptPlatform {
   };
   void RunScript(CMC_EditSetupDlg& dialog);
   void Wait(long long ms, const std::function<bool()>& stop) override;
-  bool Busy() override { return m_busy && m_busy(); }
   // Through the widgets of the dialog's view.
   bool Act(CMC_EditSetupDlg& dialog, const axcore::ScriptLine& line, std::string& why) override;
   // Runs the event loop until `done` says so or `ms` milliseconds passed.
@@ -73,7 +71,6 @@ class QtPlatform : public axcore::Platform, private axcore::ScriptPlatform {
   std::set<int> m_shot;
   std::vector<std::string> m_screenshots;
   std::vector<std::string> m_help;
-  std::function<bool()> m_busy;
   std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 

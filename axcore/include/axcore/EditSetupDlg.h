@@ -265,6 +265,7 @@ class CMC_EditSetupDlg {
   void CommitValue(const Binding& binding, double base);
   void CommitValue(CMC_Parameter& parameter, const std::string& name, double base);
   void ShowGuideline();
+  void FillCanBitRates();
   void FillUnitCombo(const Binding& binding);
 
   CMC_Setup* m_setup;

@@ -93,8 +93,14 @@ class ScriptPlatform {
   // Lets up to `ms` milliseconds pass (timers fire), returning early as
   // soon as `stop` says so.
   virtual void Wait(long long ms, const std::function<bool()>& stop) = 0;
-  virtual bool Busy() = 0;
   virtual bool Act(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why) = 0;
+  // Called whenever a test may be running, to tell whether one still runs
+  // ("until-idle"); none: never busy.
+  void SetBusyProbe(std::function<bool()> probe) { m_busy = std::move(probe); }
+  bool Busy() const { return m_busy && m_busy(); }
+
+ private:
+  std::function<bool()> m_busy;
 };
 
 // Carries out one script line on the topmost dialog; a line that cannot be
@@ -144,9 +150,7 @@ class HeadlessPlatform : public Platform, private ScriptPlatform {
   const std::vector<std::string>& HelpRequests() const { return m_help; }
   // The dialogs running now, innermost last.
   const std::vector<CMC_EditSetupDlg*>& Stack() const { return m_stack; }
-  // Called whenever a test may be running, to tell whether one still runs
-  // ("until-idle"); none: never busy.
-  void SetBusyProbe(std::function<bool()> probe) { m_busy = std::move(probe); }
+  using ScriptPlatform::SetBusyProbe;
 
  private:
   struct Timer {
@@ -161,7 +165,6 @@ class HeadlessPlatform : public Platform, private ScriptPlatform {
   void RunTimersUntil(double until, CMC_EditSetupDlg& dialog);
   bool FireNextDue(double until);
   void Wait(long long ms, const std::function<bool()>& stop) override;
-  bool Busy() override { return m_busy && m_busy(); }
   bool Act(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why) override {
     return ApplyControlAction(dialog, line, why);
   }
@@ -172,7 +175,6 @@ class HeadlessPlatform : public Platform, private ScriptPlatform {
   std::uint64_t m_timerOrder = 0;
   std::vector<CMC_EditSetupDlg*> m_stack;
   std::vector<std::string> m_help;
-  std::function<bool()> m_busy;
 };
 
 }  // namespace axcore
