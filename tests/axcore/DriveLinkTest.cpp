@@ -64,6 +64,7 @@ class ScriptedLink : public DriveLink {
     startedLogger = logger ? *logger : LoggerSettings{};
     return true;
   }
+  bool StopProgram(std::string& error) override { return failAll ? Refuse(error) : true; }
   bool GetAxisOn(bool& on, std::string& error) override {
     if (failAll) return Refuse(error);
     on = axisOn;

@@ -343,6 +343,7 @@ struct RecordingLink : DriveLink {
   bool SetProgramVariable(std::string_view, std::string_view, double, std::string&) override { return false; }
   bool GetProgramVariable(std::string_view, std::string_view, double&, std::string&) override { return false; }
   bool StartProgram(std::string_view, const LoggerSettings*, std::string&) override { return false; }
+  bool StopProgram(std::string&) override { return false; }
   bool GetAxisOn(bool&, std::string&) override { return false; }
   bool UploadLog(std::vector<std::vector<double>>&, std::string&) override { return false; }
   bool TakeUnsolicitedMessages(std::vector<UnsolicitedMessage>&, std::string&) override { return false; }

@@ -108,6 +108,13 @@ void VirtualDrive::FinishProgram() {
   m_runningState = nullptr;
 }
 
+bool VirtualDrive::StopProgram(std::string& error) {
+  if (!Begin(error)) return false;
+  if (m_running) FinishProgram();
+  m_firmware.TurnAxisOff();
+  return true;
+}
+
 bool VirtualDrive::Begin(std::string& error) {
   if (m_clock != nullptr) AdvanceTo(m_clock->Now());
   if (!m_linkLost) return true;

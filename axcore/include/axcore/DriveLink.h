@@ -54,6 +54,9 @@ class DriveLink {
   // Downloads and starts a test program; with `logger` the data logger
   // records while it runs. Fails when the drive refuses the program.
   virtual bool StartProgram(std::string_view program, const LoggerSettings* logger, std::string& error) = 0;
+  // Stops the running test program, if any, and turns the power stage off
+  // (the user stopped the test or closed its dialog).
+  virtual bool StopProgram(std::string& error) = 0;
   // Whether the power stage is on.
   virtual bool GetAxisOn(bool& on, std::string& error) = 0;
   // The points the logger recorded during the last program run.

@@ -39,6 +39,7 @@
 
 #include "axcore/EditSetupDlg.h"
 #include "axcore/Platform.h"
+#include "axcore/TestDlg.h"
 
 namespace axcore {
 
@@ -95,9 +96,9 @@ class ScriptPlatform {
   virtual void Wait(long long ms, const std::function<bool()>& stop) = 0;
   virtual bool Act(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why) = 0;
   // Called whenever a test may be running, to tell whether one still runs
-  // ("until-idle"); none: never busy.
+  // ("until-idle"); none: busy while a test dialog runs a test.
   void SetBusyProbe(std::function<bool()> probe) { m_busy = std::move(probe); }
-  bool Busy() const { return m_busy && m_busy(); }
+  bool Busy() const { return m_busy ? m_busy() : CMC_TestDlg::AnyTestRunning(); }
 
  private:
   std::function<bool()> m_busy;

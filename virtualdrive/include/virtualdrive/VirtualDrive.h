@@ -44,6 +44,7 @@ class VirtualDrive : public DriveLink {
   bool GetProgramVariable(std::string_view program, std::string_view name, double& value,
                           std::string& error) override;
   bool StartProgram(std::string_view program, const LoggerSettings* logger, std::string& error) override;
+  bool StopProgram(std::string& error) override;
   bool GetAxisOn(bool& on, std::string& error) override;
   bool UploadLog(std::vector<std::vector<double>>& points, std::string& error) override;
   bool TakeUnsolicitedMessages(std::vector<UnsolicitedMessage>& messages, std::string& error) override;
