@@ -17,6 +17,7 @@
 #include "FeatureProbes.h"
 #include "Limits.h"
 #include "MotorSetupDlg.h"
+#include "TestVdcDetection.h"
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
 
@@ -208,7 +209,7 @@ void CDriveSetupDlg::OnCancel() { EndDialog(2); }
 bool CDriveSetupDlg::OnCommand(int id) {
   switch (id) {
     case 3171:
-      ShowNotAvailable("The VDC Detection Test");
+      RunChildDialog<CTestVdcDetection>(GetSetup());
       return true;
     case 3137:
       ShowNotAvailable("The Current Controller Tuning Test");
