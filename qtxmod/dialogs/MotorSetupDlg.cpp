@@ -3,11 +3,13 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "DetectEncoderResolution.h"
 #include "DialogValues.h"
 #include "FeatureProbes.h"
 #include "Limits.h"
 #include "MotorSetupControlStates.h"
 #include "MotorSetupGuidelines.h"
+#include "TestEncoderConnections.h"
 #include "axcore/Names.h"
 
 using dialogs::IntegerValue;
@@ -185,13 +187,15 @@ bool CMotorSetupDialog::OnCommand(int id) {
       ShowNotAvailable("The Total Resistance and Inductance Identification Test");
       return true;
     case 1187:
-      ShowNotAvailable("The Encoder Connections Test");
+      RunChildDialog<CTestEncoderConnections>(&Setup());
       return true;
-    case 1189:
-      // The test ends as cancelled, without a direction chosen.
-      ShowNotAvailable("The Encoder Resolution And Direction Test");
-      AfterResolutionTest(2, -1);
+    case 1189: {
+      PrepareChild();
+      CDetectEncoderResolution test(&Setup());
+      const int result = test.DoModal();
+      AfterResolutionTest(result, test.GetReverseCountingChoice());
       return true;
+    }
     case 3408:
       MessageBox(
           "When there is only a position sensor on the motor and the load moves in opposite direction (i.e. "
@@ -212,6 +216,13 @@ void CMotorSetupDialog::AfterResolutionTest(int result, int reverseCountingChoic
   const bool reverse = HasReverseCounting(setup);
   if (result == 1) {
     ReloadAfterChild();
+    // The test may have set a new encoder period: the interpolation levels
+    // and the resolution with interpolation follow it, as when it is typed.
+    RebuildInterpolationList();
+    if (m_interpolatedResolution != nullptr) {
+      UpdateInterpolatedResolution();
+      RefreshParameterControls(kInterpolatedResolution);
+    }
   } else if (result == 2 && reverse && reverseCountingChoice != -1) {
     setup.SetParameterValueInBaseUnit("ReverseCounting", reverseCountingChoice);
   }

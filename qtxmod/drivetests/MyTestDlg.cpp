@@ -27,6 +27,13 @@ constexpr DriveErrorBit kDriveErrors[] = {
 
 bool IsPositiveFinite(double value) { return std::isfinite(value) && value > 0.0; }
 
+std::int32_t TruncateCount(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return static_cast<std::int32_t>(value);
+}
+
 CMyTestDlg::CMyTestDlg(CMC_Setup* setup, int resourceId, int flag, CMC_EditSetupDlg* parent)
     : CMC_TestDlg(setup, resourceId, flag, parent) {
   if (resourceId == 102 || resourceId == 103) return;

@@ -10,6 +10,7 @@
 // then keeps the values it had before the run.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -109,3 +110,7 @@ struct RunningMean {
 
 // A result a test may store: finite and above zero.
 bool IsPositiveFinite(double value);
+
+// A count the drive gave, as the 32-bit integer the drive holds: truncated
+// toward zero and held to the int32 range (NaN: 0).
+std::int32_t TruncateCount(double value);

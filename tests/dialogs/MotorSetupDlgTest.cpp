@@ -132,9 +132,6 @@ TEST_F(MotorSetupRules, TestsMissingFromThisVersionSayWhichAndChangeNothing) {
   } cases[] = {
       {1175, "The Motor Phase Connection Test"},
       {1177, "The Total Resistance and Inductance Identification Test"},
-      {1187, "The Encoder Connections Test"},
-      // Ends as cancelled with no counting direction chosen: nothing written.
-      {1189, "The Encoder Resolution And Direction Test"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.named);

@@ -183,6 +183,12 @@ void DriveFirmware::Derive() {
   DeriveMotion();
 }
 
+double DriveFirmware::LineCount() const {
+  const double raw = static_cast<double>(m_plant.EncoderCount());
+  const double counted = m_countReversed ? -raw : raw;
+  return std::floor(std::ldexp(counted, -m_plant.Parameters().encoder_interpolation_bits) * m_positionFractionScale);
+}
+
 double DriveFirmware::RegisterOr(std::string_view name, double absent) const {
   auto it = m_registers.find(name);
   return it == m_registers.end() ? absent : it->second.value;
@@ -331,6 +337,13 @@ void DriveFirmware::ForceMerBits(unsigned bits) {
 void DriveFirmware::ClearProtections() {
   m_mer = 0;
   m_merValue = static_cast<double>(Mer());
+  m_aposOrigin = 0.0;
+  m_apos = m_positionCount;
+}
+
+void DriveFirmware::ZeroPositionCounter() {
+  m_aposOrigin = m_positionCount;
+  m_apos = 0.0;
 }
 
 void DriveFirmware::SetTestAngle(double angle_steps, double increment_steps_per_period) {
@@ -412,7 +425,7 @@ void DriveFirmware::Measure() {
                  0.0, m_adcMax);
   const double raw = static_cast<double>(m_plant.EncoderCount());
   m_positionCount = (m_countReversed ? -raw : raw) * m_positionFractionScale;
-  m_apos = m_positionCount;
+  m_apos = m_positionCount - m_aposOrigin;
   m_slowTick = ++m_slowCount >= m_slowDivider;
   if (m_slowTick) {
     m_slowCount = 0;

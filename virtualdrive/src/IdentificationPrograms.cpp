@@ -178,19 +178,25 @@ class InductanceTest : public PhasedProgram {
 };
 
 // "Encoder_Resolution_And_Direction_Test": the voltage "RefTest" along the
-// aligned axis, the field then turned through "PolesPairs" electrical turns
-// in one second per turn (the mover follows one pole pitch per turn) and
-// held 100 ms. "var_lf_long" is the encoder count since the start of the
-// turn, with the "ELRES_FRACT" fraction bits: positive when the encoder
-// counts the way the field turns, negative when one of them is reversed,
-// about zero when the encoder or the motor does not follow.
+// aligned axis for 50 ms, then the field turned at one electrical turn a
+// second (the mover follows one pole pitch per turn): an eighth of a turn
+// to get the mover going, the "PolesPairs" measured turns and an eighth
+// more, then held 100 ms. "var_lf_long" counts the encoder lines, each with
+// the "ELRES_FRACT" fraction bits, from the moment the field enters the
+// measured turns, and keeps the count it had when they end. Friction makes
+// the mover lag the field, but by the same distance all through the steady
+// motion, so the count is that of exactly PolesPairs pole pitches: positive
+// when the encoder counts the way the field turns, negative when one of
+// them is reversed, about zero when the encoder or the motor does not
+// follow.
 class EncoderResolutionTest : public PhasedProgram {
  public:
   bool Step(ProgramContext& c) override {
     DriveFirmware& d = c.drive;
     if (m_phase == 0) {
       if (!PowerUp(c)) return false;
-      m_turns = std::clamp(c.Get("PolesPairs"), 1.0, 100.0);
+      m_turns = std::clamp(std::trunc(c.Get("PolesPairs")), 1.0, 100.0);
+      d.SetOutput("var_lf_long", 0.0);
       d.SetAngleSource(AngleSource::Test);
       d.SetTestAngle(0.0, 0.0);
       d.ApplyVoltage(c.Get("RefTest"));
@@ -200,15 +206,23 @@ class EncoderResolutionTest : public PhasedProgram {
     if (!d.AxisOn()) return false;
     if (m_phase == 1) {
       if (PhaseEnds()) {
-        m_start = d.Position();
-        Enter(2, m_length = c.Periods(m_turns));
+        // Whole periods a turn, so that the measured turns begin and end
+        // at the same electrical angle.
+        m_perTurn = c.Periods(1.0);
+        m_from = std::max<std::int64_t>(1, m_perTurn / 8);
+        m_to = m_from + static_cast<std::int64_t>(m_turns) * m_perTurn;
+        m_elapsed = 0;
+        Enter(2, m_to + m_from);
       }
       return true;
     }
-    d.SetOutput("var_lf_long", d.Position() - m_start);
     if (m_phase == 2) {
-      const double done = 1.0 - static_cast<double>(m_left - 1) / static_cast<double>(m_length);
-      d.SetTestAngle(done * m_turns * kAngleStepsPerTurn, 0.0);
+      // The count taken now is the motion under the angle of the period
+      // before: the same at both ends of the measured turns.
+      ++m_elapsed;
+      if (m_elapsed == m_from) m_start = d.LineCount();
+      if (m_elapsed > m_from && m_elapsed <= m_to) d.SetOutput("var_lf_long", d.LineCount() - m_start);
+      d.SetTestAngle(static_cast<double>(m_elapsed) / static_cast<double>(m_perTurn) * kAngleStepsPerTurn, 0.0);
       if (PhaseEnds()) Enter(3, c.Periods(0.1));
       return true;
     }
@@ -217,7 +231,7 @@ class EncoderResolutionTest : public PhasedProgram {
 
  private:
   double m_turns = 1.0, m_start = 0.0;
-  std::int64_t m_length = 1;
+  std::int64_t m_perTurn = 1, m_from = 1, m_to = 1, m_elapsed = 0;
 };
 
 }  // namespace

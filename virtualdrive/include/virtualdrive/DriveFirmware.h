@@ -94,8 +94,12 @@ class DriveFirmware {
   unsigned Mer() const { return m_mer | m_forcedMer; }
   void ForceMerBits(unsigned bits);
   // A new program starts from a clear error register (the forced bits and
-  // the state of the ENABLE input stay).
+  // the state of the ENABLE input stay) and with "APOS" counting as the
+  // encoder does.
   void ClearProtections();
+  // "APOS" reads 0 where the motor stands now: a program that shows the
+  // counter to the user counts the motion from its start.
+  void ZeroPositionCounter();
   void SetEnableInput(bool enabled) { m_enableInput = enabled; }
 
   // --- controls for the programs.
@@ -126,6 +130,10 @@ class DriveFirmware {
   double CurrentMagnitude() const;
   double SupplyReading() const { return m_vdcReading; }
   double Position() const { return m_positionCount; }  // encoder counts
+  // The lines of the encoder's sine-cosine signals, each with the
+  // "ELRES_FRACT" fraction bits (the interpolation adds no lines), counted
+  // the way "COUNTINGDIR" says.
+  double LineCount() const;
   double CountsPerElectricalTurn() const { return m_countsPerTurn; }
   double VoltageCommand() const { return m_uq; }
   double CurrentScale() const { return m_currentScale; }  // counts per ampere
@@ -192,6 +200,7 @@ class DriveFirmware {
   double m_ia = 0, m_ib = 0, m_ic = 0, m_iq = 0, m_id = 0;
   double m_vdcReading = 0.0;
   double m_positionCount = 0.0, m_angleReferenceCount = 0.0;
+  double m_aposOrigin = 0.0;  // where "APOS" reads 0
   double m_voltageAmplitude = 0.0;
   double m_iqRef = 0, m_idRef = 0, m_integQ = 0, m_integD = 0, m_uq = 0, m_ud = 0;
   long m_overCurrentCount = 0;
