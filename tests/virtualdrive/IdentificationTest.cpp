@@ -147,6 +147,7 @@ TEST(Identification, PhaseConnectionVerdictFollowsTheWiring) {
     bool swapped;
     Connection connection;
     bool passes;
+    std::array<double, 3> resistanceScale = {1, 1, 1};
   };
   const Case cases[] = {
       {"star", -1, false, Connection::Star, true},          {"delta", -1, false, Connection::Delta, true},
@@ -154,11 +155,18 @@ TEST(Identification, PhaseConnectionVerdictFollowsTheWiring) {
       // No current can flow along phase A: the positioning itself reports 0.
       {"lead A open", 0, false, Connection::Star, false},   {"lead B open", 1, false, Connection::Star, false},
       {"lead C open", 2, false, Connection::Star, false},
+      // Phase B no longer carries minus half of phase A.
+      {"star, phase B three times", -1, false, Connection::Star, false, {1, 3, 1}},
+      {"star, phase C four times", -1, false, Connection::Star, false, {1, 1, 4}},
+      {"delta, winding A-B four times", -1, false, Connection::Delta, false, {4, 1, 1}},
+      // Within the test's tolerance.
+      {"star, phase B a tenth more", -1, false, Connection::Star, true, {1, 1.1, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.wiring);
     PlantParameters plant = virtualdrive::ExamplePlant();
     plant.connection = c.connection;
+    plant.phase_resistance_scale = c.resistanceScale;
     if (c.connection == Connection::Delta) {
       plant.phase_resistance_ohm *= 3;
       plant.phase_inductance_H *= 3;

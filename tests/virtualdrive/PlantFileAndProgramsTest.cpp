@@ -54,6 +54,13 @@ TEST(PlantFile, ABadFileIsRefusedWithOneLineNamingFileKeyAndReason) {
       {"{\"travel_min_m\": 1, \"travel_max_m\": 0.5}", "p.json: \"travel_max_m\": must be above travel_min_m"},
       {"{\"noise_seed\": -1}", "p.json: \"noise_seed\": must be a whole number from 0"},
       {"{\"limit_switch_margin_m\": 0.4}", "p.json: \"limit_switch_margin_m\": leaves no travel"},
+      {"{\"faults\": []}", "p.json: \"faults\": must be an object"},
+      {"{\"faults\": {\"open_lead\": \"D\"}}", "p.json: \"faults\".\"open_lead\": must be \"A\", \"B\" or \"C\""},
+      {"{\"faults\": {\"missing_encoder\": 1}}", "p.json: \"faults\".\"missing_encoder\": must be true or false"},
+      {"{\"faults\": {\"swapped_phases\": true}}", "p.json: \"faults\".\"swapped_phases\": not a fault"},
+      {"{\"phase_resistance_scale\": [1, 0, 1]}", "p.json: \"phase_resistance_scale\": must be three numbers above 0"},
+      {"{\"phase_resistance_scale\": [1, 2]}", "p.json: \"phase_resistance_scale\": must be three numbers"},
+      {"{\"analogue_input_V\": \"5\"}", "p.json: \"analogue_input_V\": must be a number from -1000"},
       // As a setup file is read: no number beyond a double, no integer the
       // library holds as unsigned, no repeated key, no deep nesting, and a
       // key shown on one line.
@@ -73,6 +80,28 @@ TEST(PlantFile, ABadFileIsRefusedWithOneLineNamingFileKeyAndReason) {
             "/no/such/plant.json: cannot read: No such file or directory");
   EXPECT_EQ(virtualdrive::LoadPlantFile(AX_EXAMPLES_DIR).error,
             std::string(AX_EXAMPLES_DIR) + ": cannot read: is a directory");
+}
+
+TEST(PlantFile, FaultsUnbalancedPhasesAndTheAnalogueInputReachThePlant) {
+  const virtualdrive::PlantLoad load = virtualdrive::ParsePlant(
+      R"({"faults": {"open_lead": "C", "reversed_encoder": true, "missing_encoder": false},
+          "phase_resistance_scale": [1, 1.5, 0.5], "analogue_input_V": -2.5})",
+      "p.json");
+  ASSERT_TRUE(load.plant) << load.error;
+  EXPECT_EQ(load.plant->faults.openLead, 2);
+  EXPECT_TRUE(load.plant->faults.encoderReversed);
+  EXPECT_FALSE(load.plant->faults.encoderMissing);
+  EXPECT_EQ(load.plant->phase_resistance_scale, (std::array<double, 3>{1, 1.5, 0.5}));
+  // The plant starts with them.
+  virtualdrive::VirtualDrive drive(*load.plant);
+  EXPECT_EQ(drive.GetPlant().Faults().openLead, 2);
+  EXPECT_TRUE(drive.GetPlant().Faults().encoderReversed);
+  std::string error;
+  ASSERT_TRUE(drive.StartProgram("Analogue_Reference_Test", nullptr, error));
+  drive.AdvanceTo(0.001);
+  double reading = 0;
+  ASSERT_TRUE(drive.ReadVariable("AD5", reading, error));
+  EXPECT_NEAR(reading, 0.375 * 65472, 32);
 }
 
 TEST(ProgramDescriptors, EachProgramOfTheDriveHasItsDescriptorAndNoOther) {

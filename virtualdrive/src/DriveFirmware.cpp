@@ -94,7 +94,8 @@ DriveFirmware::DriveFirmware(Plant& plant)
             {"Motor_Speed_Reference", &m_speedReferenceLive},
             {"TPOS", &m_positionReferenceLive},
             {"Target_Position", &m_positionReferenceLive},
-            {"POSERR", &m_positionErrorLive}};
+            {"POSERR", &m_positionErrorLive},
+            {"AD5", &m_ad5}};
   for (const char* output : {"var_i1", "var_i2", "var_u2", "var_lf_long", "REFTST_V", "RINCTST_V"})
     m_variables[output] = 0.0;
   Derive();
@@ -180,6 +181,9 @@ void DriveFirmware::Derive() {
   m_countReversed = Register("COUNTINGDIR") == 1.0;
   m_positionFractionScale = std::ldexp(1.0, static_cast<int>(std::clamp(Register("ELRES_FRACT"), 0.0, 15.0)));
   m_overCurrentOn = RegisterBit("PCR", 0, true);
+  const double analogueRange = std::trunc(RegisterOr("AnalogueInputsRange", 20.0));
+  m_analogueLow_V = analogueRange == 20.0 ? -10.0 : 0.0;
+  m_analogueSpan_V = analogueRange == 20.0 ? 20.0 : analogueRange == 5.0 ? 5.0 : 3.3;
   DeriveMotion();
 }
 
@@ -336,6 +340,7 @@ void DriveFirmware::ForceMerBits(unsigned bits) {
 
 void DriveFirmware::ClearProtections() {
   m_mer = 0;
+  m_programCurrentLimit = 0.0;
   m_merValue = static_cast<double>(Mer());
   m_aposOrigin = 0.0;
   m_apos = m_positionCount;
@@ -446,7 +451,9 @@ void DriveFirmware::Measure() {
   // are bit 1. A limit switch input at its active level is bit 6 or 7.
   if (std::abs(m_ia) >= fullScale || std::abs(m_ib) >= fullScale || std::abs(m_ic) >= fullScale) {
     Trip(kMerShortCircuit);
-  } else if (m_overCurrentOn && m_iq * m_iq + m_id * m_id > m_overCurrentLimit * m_overCurrentLimit) {
+  } else if (const double squared = m_iq * m_iq + m_id * m_id;
+             (m_overCurrentOn && squared > m_overCurrentLimit * m_overCurrentLimit) ||
+             (m_programCurrentLimit > 0.0 && squared > m_programCurrentLimit * m_programCurrentLimit)) {
     if (++m_overCurrentCount > m_overCurrentPeriods) Trip(kMerShortCircuit);
   } else {
     m_overCurrentCount = 0;
@@ -454,6 +461,14 @@ void DriveFirmware::Measure() {
   if (LimitSwitchActive(m_plant.PositiveLimitInputHigh(), m_positiveSwitchActiveHigh)) Trip(kMerPositiveLimit);
   if (LimitSwitchActive(m_plant.NegativeLimitInputHigh(), m_negativeSwitchActiveHigh)) Trip(kMerNegativeLimit);
   if (!m_enableInput) Trip(kMerEnableInput);
+}
+
+void DriveFirmware::SampleAnalogueInput() {
+  const double countsPerVolt = m_adcMax / m_analogueSpan_V;
+  // The supply channel's noise in counts, as volts of this input.
+  const double sigma_V = m_plant.Parameters().voltage_noise_V * m_supplyScale / countsPerVolt;
+  const double counts = (m_plant.SensedAnalogueInput_V(sigma_V) - m_analogueLow_V) * countsPerVolt;
+  m_ad5 = std::clamp(RoundNear(std::clamp(counts, -m_adcMax, 2.0 * m_adcMax) * m_inverseLsb) * m_adcLsb, 0.0, m_adcMax);
 }
 
 // The current loop. Once per current-loop period T, on each axis of the

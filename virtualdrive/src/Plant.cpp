@@ -31,12 +31,46 @@ void ToAlphaBeta(const Phases& p, double& alpha, double& beta) {
   beta = (p.b - p.c) * kInverseSqrt3;
 }
 
+// i' = phi i + gamma u for one winding step (outputs may alias the inputs).
+void Advance(const auto& step, double iAlpha, double iBeta, double uAlpha, double uBeta, double& outAlpha,
+             double& outBeta) {
+  const double alpha = step.phi[0][0] * iAlpha + step.phi[0][1] * iBeta + step.gamma[0][0] * uAlpha +
+                       step.gamma[0][1] * uBeta;
+  const double beta = step.phi[1][0] * iAlpha + step.phi[1][1] * iBeta + step.gamma[1][0] * uAlpha +
+                      step.gamma[1][1] * uBeta;
+  outAlpha = alpha;
+  outBeta = beta;
+}
+
 }  // namespace
 
-Plant::Plant(const PlantParameters& parameters) : m_p(parameters) {
+Plant::Plant(const PlantParameters& parameters) : m_p(parameters), m_faults(parameters.faults) {
   const double perPhase = m_p.connection == Connection::Delta ? 1.0 / 3.0 : 1.0;
-  m_r_ohm = m_p.phase_resistance_ohm * perPhase;
+  const std::array<double, 3>& scale = m_p.phase_resistance_scale;
+  m_balanced = scale[0] == scale[1] && scale[1] == scale[2];
+  m_r_ohm = m_p.phase_resistance_ohm * scale[0] * perPhase;
   m_l_H = m_p.phase_inductance_H * perPhase;
+  m_phaseR_ohm = {m_r_ohm, m_r_ohm, m_r_ohm};
+  if (!m_balanced) {
+    const double a = m_p.phase_resistance_ohm * scale[0], b = m_p.phase_resistance_ohm * scale[1],
+                 c = m_p.phase_resistance_ohm * scale[2];
+    if (m_p.connection == Connection::Star) {
+      m_phaseR_ohm = {a, b, c};
+    } else {
+      // Windings A-B (a), B-C (b), C-A (c) seen from the terminals: the star
+      // with the same resistance between every pair of terminals.
+      const double sum = a + b + c;
+      m_phaseR_ohm = {a * c / sum, a * b / sum, b * c / sum};
+    }
+    m_r_ohm = (m_phaseR_ohm[0] + m_phaseR_ohm[1] + m_phaseR_ohm[2]) / 3.0;
+    // R_ab = (2/3) D' diag(R) D with the rows of D (1, 0), (-1/2, sqrt3/2),
+    // (-1/2, -sqrt3/2).
+    const double ra = m_phaseR_ohm[0], rb = m_phaseR_ohm[1], rc = m_phaseR_ohm[2];
+    m_rab[0] = (2.0 / 3.0) * ra + (rb + rc) / 6.0;
+    m_rab[1] = (rc - rb) * 0.5 * kInverseSqrt3;
+    m_rab[2] = 0.5 * (rb + rc);
+  }
+  m_analogueInput_V = m_p.analogue_input_V;
   m_x_m = std::clamp(m_p.initial_position_m, m_p.travel_min_m, m_p.travel_max_m);
   m_countsPerPeriod = std::ldexp(1.0, m_p.encoder_interpolation_bits);
   m_maxAmplitudeSquared_V2 = m_p.vdc_V * m_p.vdc_V / 3.0;
@@ -52,10 +86,69 @@ void Plant::SetPeriod(double period_s, double pwmPeriod_s) {
   m_gain_S = (1.0 - m_decay) / m_r_ohm;
   m_halfDecay = std::exp(-0.5 * m_r_ohm * period_s / m_l_H);
   m_halfGain_S = (1.0 - m_halfDecay) / m_r_ohm;
+  if (!m_balanced) {
+    m_step = UnbalancedStep(period_s);
+    m_halfStep = UnbalancedStep(0.5 * period_s);
+  }
+  for (int open = 0; open < 3; ++open) {
+    const double loop_ohm = m_phaseR_ohm[static_cast<std::size_t>((open + 1) % 3)] +
+                            m_phaseR_ohm[static_cast<std::size_t>((open + 2) % 3)];
+    m_openLoopDecay[static_cast<std::size_t>(open)] =
+        m_balanced ? m_decay : std::exp(-loop_ohm * period_s / (2.0 * m_l_H));
+  }
   m_periodOverMass_s_per_kg = period_s / m_p.moving_mass_kg;
   // Each switching of a leg loses the dead time: on average the supply
   // times the dead time over the PWM period.
   m_legLoss_V = m_p.vdc_V * m_p.dead_time_s / pwmPeriod_s;
+}
+
+// exp(-R_ab t / L) and R_ab^-1 (1 - exp(-R_ab t / L)) through the
+// eigenvalues of the symmetric R_ab (both positive: every phase has
+// resistance) and the angle of its eigenvectors.
+Plant::WindingStep Plant::UnbalancedStep(double time_s) const {
+  const double a = m_rab[0], b = m_rab[1], d = m_rab[2];
+  const double mean = 0.5 * (a + d), radius = std::hypot(0.5 * (a - d), b);
+  const double theta = 0.5 * std::atan2(b, 0.5 * (a - d));
+  const double c = std::cos(theta), s = std::sin(theta);
+  const double lambda[2] = {mean + radius, mean - radius};
+  double f[2], g[2];
+  for (int k = 0; k < 2; ++k) {
+    const double x = -lambda[k] * time_s / m_l_H;
+    f[k] = std::exp(x);
+    g[k] = -std::expm1(x) / lambda[k];
+  }
+  WindingStep step{};
+  step.phi[0][0] = c * c * f[0] + s * s * f[1];
+  step.phi[1][1] = s * s * f[0] + c * c * f[1];
+  step.phi[0][1] = step.phi[1][0] = c * s * (f[0] - f[1]);
+  step.gamma[0][0] = c * c * g[0] + s * s * g[1];
+  step.gamma[1][1] = s * s * g[0] + c * c * g[1];
+  step.gamma[0][1] = step.gamma[1][0] = c * s * (g[0] - g[1]);
+  return step;
+}
+
+void Plant::MoveByHand(double distance_m, double duration_s) {
+  if (!std::isfinite(distance_m) || !std::isfinite(duration_s)) return;
+  m_handFrom_m = m_x_m;
+  m_handDistance_m = distance_m;
+  m_handDuration_s = std::max(0.0, duration_s);
+  m_handElapsed_s = 0.0;
+  m_atRest = false;
+}
+
+// One period of the hand's push; false when no hand is on the mover.
+bool Plant::StepHand() {
+  if (!HandMoving()) return false;
+  m_handElapsed_s += m_period_s;
+  const double share = m_handDuration_s > 0.0 ? std::min(1.0, m_handElapsed_s / m_handDuration_s) : 1.0;
+  const double wanted = m_handFrom_m + share * m_handDistance_m;
+  const double x = std::clamp(wanted, m_p.travel_min_m, m_p.travel_max_m);
+  // The mover has the hand's speed until the push ends or a stop holds it.
+  m_v_m_s = share < 1.0 && x == wanted ? m_handDistance_m / m_handDuration_s : 0.0;
+  m_x_m = x;
+  if (share >= 1.0) m_handDuration_s = -1.0;
+  UpdateEncoder();
+  return true;
 }
 
 double Plant::MotorPhaseCurrent_A(int phase) const {
@@ -84,7 +177,7 @@ void Plant::Step(double vAlpha_V, double vBeta_V, bool powered) {
     UpdateAngle();
     force_N = m_p.force_constant_N_per_A * (-m_iAlpha_A * m_sin + m_iBeta_A * m_cos);
   }
-  StepMechanical(force_N);
+  if (!StepHand()) StepMechanical(force_N);
   // At rest: nothing powered, nothing moving, and the outside forces held
   // by static friction or pushing the mover into the stop it lies at.
   const double outside_N = m_p.gravity_force_N;
@@ -122,8 +215,14 @@ void Plant::StepElectrical(double vAlpha_V, double vBeta_V) {
   if (m_legLoss_V != 0.0) {
     double idealAlpha = vAlpha_V, idealBeta = vBeta_V;  // the motor's voltages without the loss
     if (swapped) ToAlphaBeta({leg.b, leg.a, leg.c}, idealAlpha, idealBeta);
-    const Phases midI = FromAlphaBeta(m_halfDecay * m_iAlpha_A + m_halfGain_S * (idealAlpha - eAlpha),
-                                      m_halfDecay * m_iBeta_A + m_halfGain_S * (idealBeta - eBeta));
+    double midAlpha = 0.0, midBeta = 0.0;
+    if (m_balanced) {
+      midAlpha = m_halfDecay * m_iAlpha_A + m_halfGain_S * (idealAlpha - eAlpha);
+      midBeta = m_halfDecay * m_iBeta_A + m_halfGain_S * (idealBeta - eBeta);
+    } else {
+      Advance(m_halfStep, m_iAlpha_A, m_iBeta_A, idealAlpha - eAlpha, idealBeta - eBeta, midAlpha, midBeta);
+    }
+    const Phases midI = FromAlphaBeta(midAlpha, midBeta);
     const Phases legI = swapped ? Phases{midI.b, midI.a, midI.c} : midI;
     leg.a -= m_legLoss_V * Saturate(legI.a * kInverseDeadTimeBand_per_A);
     leg.b -= m_legLoss_V * Saturate(legI.b * kInverseDeadTimeBand_per_A);
@@ -136,20 +235,26 @@ void Plant::StepElectrical(double vAlpha_V, double vBeta_V) {
     // drives current.
     double vAlpha = 0.0, vBeta = 0.0;
     ToAlphaBeta(motorV, vAlpha, vBeta);
-    m_iAlpha_A = m_decay * m_iAlpha_A + m_gain_S * (vAlpha - eAlpha);
-    m_iBeta_A = m_decay * m_iBeta_A + m_gain_S * (vBeta - eBeta);
+    if (m_balanced) {
+      m_iAlpha_A = m_decay * m_iAlpha_A + m_gain_S * (vAlpha - eAlpha);
+      m_iBeta_A = m_decay * m_iBeta_A + m_gain_S * (vBeta - eBeta);
+    } else {
+      Advance(m_step, m_iAlpha_A, m_iBeta_A, vAlpha - eAlpha, vBeta - eBeta, m_iAlpha_A, m_iBeta_A);
+    }
     return;
   }
-  // One lead open: the other two phases form one loop of twice the
-  // resistance and inductance (for a delta winding too, through its
-  // equivalent star), driven by the difference of their voltages and EMFs.
+  // One lead open: the other two phases form one loop of their two
+  // resistances and twice the inductance (for a delta winding too, through
+  // its equivalent star), driven by the difference of their voltages and EMFs.
   const double v[3] = {motorV.a, motorV.b, motorV.c};
   const Phases e3 = FromAlphaBeta(eAlpha, eBeta);
   const double e[3] = {e3.a, e3.b, e3.c};
   const double i[3] = {motorI.a, motorI.b, motorI.c};
   const int x = (m_faults.openLead + 1) % 3, y = (m_faults.openLead + 2) % 3;
-  const double loop_A =
-      m_decay * i[x] + (1.0 - m_decay) * ((v[x] - v[y]) - (e[x] - e[y])) / (2.0 * m_r_ohm);
+  const double decay = m_openLoopDecay[static_cast<std::size_t>(m_faults.openLead)];
+  const double loop_A = decay * i[x] + (1.0 - decay) * ((v[x] - v[y]) - (e[x] - e[y])) /
+                                           (m_phaseR_ohm[static_cast<std::size_t>(x)] +
+                                            m_phaseR_ohm[static_cast<std::size_t>(y)]);
   double phase[3] = {0.0, 0.0, 0.0};
   phase[x] = loop_A;
   phase[y] = -loop_A;

@@ -1,5 +1,6 @@
 #include "virtualdrive/PlantFile.h"
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -42,6 +43,7 @@ constexpr NumberKey kNumbers[] = {
     {"dead_time_s", &PlantParameters::dead_time_s, 0.0, 1e-3, false},
     {"current_noise_A", &PlantParameters::current_noise_A, 0.0, 1e3, false},
     {"voltage_noise_V", &PlantParameters::voltage_noise_V, 0.0, 1e3, false},
+    {"analogue_input_V", &PlantParameters::analogue_input_V, -1e3, 1e3, false},
 };
 
 struct IntegerKey {
@@ -51,10 +53,48 @@ struct IntegerKey {
   std::function<void(PlantParameters&, long long)> set;
 };
 
-PlantLoad Fail(std::string_view source, std::string_view key, const std::string& reason) {
+// `where` is the quoted key (or "parent"."key"), empty for the file itself.
+PlantLoad FailAt(std::string_view source, const std::string& where, const std::string& reason) {
   PlantLoad load;
-  load.error = axcore::OneLine(source) + ": " + (key.empty() ? "" : axcore::QuoteForMessage(key) + ": ") + reason;
+  load.error = axcore::OneLine(source) + ": " + (where.empty() ? "" : where + ": ") + reason;
   return load;
+}
+
+PlantLoad Fail(std::string_view source, std::string_view key, const std::string& reason) {
+  return FailAt(source, key.empty() ? std::string() : axcore::QuoteForMessage(key), reason);
+}
+
+// "faults": the wiring faults the plant starts with. An empty error when
+// every key is known and valid.
+std::string ReadFaults(const Json& value, PlantFaults& faults, std::string& where) {
+  where = axcore::QuoteForMessage("faults");
+  if (!value.is_object()) return "must be an object of \"open_lead\", \"reversed_encoder\", \"missing_encoder\"";
+  for (const auto& [key, entry] : value.items()) {
+    where = axcore::QuoteForMessage("faults") + "." + axcore::QuoteForMessage(key);
+    if (key == "open_lead") {
+      const std::string lead = entry.is_string() ? entry.get<std::string>() : "";
+      if (lead != "A" && lead != "B" && lead != "C") return "must be \"A\", \"B\" or \"C\"";
+      faults.openLead = lead[0] - 'A';
+    } else if (key == "reversed_encoder" || key == "missing_encoder") {
+      if (!entry.is_boolean()) return "must be true or false";
+      (key == "reversed_encoder" ? faults.encoderReversed : faults.encoderMissing) = entry.get<bool>();
+    } else {
+      return "not a fault a plant file can hold";
+    }
+  }
+  return "";
+}
+
+// "phase_resistance_scale": three positive factors, phases A, B, C.
+bool ReadScale(const Json& value, std::array<double, 3>& scale) {
+  if (!value.is_array() || value.size() != 3) return false;
+  for (std::size_t k = 0; k < 3; ++k) {
+    if (!value[k].is_number()) return false;
+    const double factor = value[k].get<double>();
+    if (!std::isfinite(factor) || !(factor > 0.0) || factor > 1e6) return false;
+    scale[k] = factor;
+  }
+  return true;
 }
 
 std::string Range(double min, double max, bool minExclusive) {
@@ -110,6 +150,17 @@ PlantLoad ReadPlant(axcore::JsonInput input, std::string_view source) {
       } else {
         return Fail(source, key, "must be \"star\" or \"delta\"");
       }
+      continue;
+    }
+    if (key == "faults") {
+      std::string where;
+      if (const std::string reason = ReadFaults(value, plant.faults, where); !reason.empty())
+        return FailAt(source, where, reason);
+      continue;
+    }
+    if (key == "phase_resistance_scale") {
+      if (!ReadScale(value, plant.phase_resistance_scale))
+        return Fail(source, key, "must be three numbers above 0 up to 1e+06, for phases A, B and C");
       continue;
     }
     bool known = false;

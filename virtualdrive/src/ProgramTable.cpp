@@ -45,6 +45,22 @@ const std::vector<ProgramSpec>& ProgramTable() {
         {"test_flag", T::Int, true},
         {"STARTED", T::Int, true}},
        MakeCurrentTuningTest},
+      // "LimitSpeedMax" and "delta_speed" are 32-bit: the host's default
+      // speed limit, the commutation limit, is far beyond 16 bits of counts
+      // per speed-loop period.
+      {"Total_Mass_Identification_Test",
+       {{"RefTest", T::Int},
+        {"RIncTest", T::Int},
+        {"In1", T::Int},
+        {"LimitSpeedMax", T::Long},
+        {"Imax_Prot_Test", T::Int},
+        {"test_flag", T::Int, true},
+        {"delta_time", T::Int, true},
+        {"delta_speed", T::Long, true},
+        {"STARTED", T::Int, true}},
+       MakeTotalMassTest},
+      {"Encoder_Connection_Test", {{"STARTED", T::Int, true}}, MakeEncoderConnectionTest},
+      {"Analogue_Reference_Test", {{"STARTED", T::Int, true}}, MakeAnalogueReferenceTest},
   };
   return table;
 }

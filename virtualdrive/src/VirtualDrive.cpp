@@ -71,6 +71,11 @@ void VirtualDrive::Rebase() {
 
 bool VirtualDrive::Idle() const { return m_running == nullptr && !m_firmware.AxisOn() && m_plant.AtRest(); }
 
+// A program that only follows the inputs runs on a motor that rests.
+bool VirtualDrive::PassiveIdle() const {
+  return m_running != nullptr && m_running->Passive() && !m_firmware.AxisOn() && m_plant.AtRest();
+}
+
 void VirtualDrive::AdvanceTo(double time_s) {
   if (!std::isfinite(time_s)) return;
   const double periods = std::floor((time_s - m_epochTime_s) / m_epochPeriod_s + 1e-9);
@@ -80,6 +85,12 @@ void VirtualDrive::AdvanceTo(double time_s) {
     if (Idle()) {
       // Nothing moves and nothing is powered: time passes without change.
       m_periods = target;
+      break;
+    }
+    if (PassiveIdle() && target - m_periods > 1) {
+      // Nothing the program follows changes until its last period.
+      m_periods = target - 1;
+      StepPeriod();
       break;
     }
     StepPeriod();
@@ -221,6 +232,16 @@ bool VirtualDrive::TakeUnsolicitedMessages(std::vector<UnsolicitedMessage>& mess
   if (!Begin(error)) return false;
   messages.clear();
   return true;
+}
+
+void VirtualDrive::SetAnalogueInput_V(double volts) {
+  if (m_clock != nullptr) AdvanceTo(m_clock->Now());
+  if (std::isfinite(volts)) m_plant.SetAnalogueInput_V(volts);
+}
+
+void VirtualDrive::MoveByHand(double distance_m, double duration_s) {
+  if (m_clock != nullptr) AdvanceTo(m_clock->Now());
+  m_plant.MoveByHand(distance_m, duration_s);
 }
 
 void VirtualDrive::InjectMerBits(unsigned bits) {

@@ -94,12 +94,16 @@ class DriveFirmware {
   unsigned Mer() const { return m_mer | m_forcedMer; }
   void ForceMerBits(unsigned bits);
   // A new program starts from a clear error register (the forced bits and
-  // the state of the ENABLE input stay) and with "APOS" counting as the
-  // encoder does.
+  // the state of the ENABLE input stay), without the last program's own
+  // current limit and with "APOS" counting as the encoder does.
   void ClearProtections();
   // "APOS" reads 0 where the motor stands now: a program that shows the
   // counter to the user counts the motion from its start.
   void ZeroPositionCounter();
+  // A program's own over-current level (converter counts; 0 or less: none):
+  // a current magnitude beyond it for more than "TIMAXPROT" speed-loop
+  // periods trips the short-circuit / over-current bit like "IMAXPROT".
+  void SetProgramCurrentLimit(double counts) { m_programCurrentLimit = counts; }
   void SetEnableInput(bool enabled) { m_enableInput = enabled; }
 
   // --- controls for the programs.
@@ -139,6 +143,17 @@ class DriveFirmware {
   double CurrentScale() const { return m_currentScale; }  // counts per ampere
   double VoltageLimit() const { return m_limitQ; }  // largest q-axis voltage, counts
   double CurrentReference() const { return m_iqRef; }
+  // The encoder's speed, counts per speed-loop period, taken at the start
+  // of each speed-loop period ("ASPD"); SpeedLoopTick() is true in the
+  // period that took it.
+  double Speed() const { return m_speedCounts; }
+  bool SpeedLoopTick() const { return m_slowTick; }
+  // One conversion of the analogue reference input into "AD5": the span of
+  // "AnalogueInputsRange" (20: -10 to 10 V, 5: 0 to 5 V, else 0 to 3.3 V;
+  // 20 when the drive has no such constant) mapped onto 0..ADCMAX in steps
+  // of the converter, clamped at both ends. The converter's noise, which the
+  // supply reading shows, is the same number of counts on this input.
+  void SampleAnalogueInput();
   const MotionLoops& Loops() const { return m_loops; }
 
   // The voltage vector the bridge holds this period, volts (alpha, beta).
@@ -175,7 +190,8 @@ class DriveFirmware {
   double m_adcMax = 65472.0, m_adcLsb = 64.0, m_inverseLsb = 1.0 / 64.0, m_currentScale = 3273.6, m_supplyScale = 641.9;
   double m_voltsPerCount = 0.0;
   double m_kp = 0.0, m_ki = 0.0, m_filterQ = 1.0, m_limitQ = 32767.0, m_limitD = 32767.0;
-  double m_overCurrentLimit = 32767.0;
+  double m_overCurrentLimit = 32767.0, m_programCurrentLimit = 0.0;
+  double m_analogueLow_V = -10.0, m_analogueSpan_V = 20.0;
   bool m_overCurrentOn = true;  // "PCR" bit 0
   long m_overCurrentPeriods = 200;
   double m_countsPerTurn = 409600.0, m_radiansPerCount = 1.5339807878856412e-5;
@@ -215,7 +231,7 @@ class DriveFirmware {
   double m_outAlpha_V = 0.0, m_outBeta_V = 0.0;
   double m_nextAlpha_V = 0.0, m_nextBeta_V = 0.0;
   // Live variable storage.
-  double m_thtst = 0, m_tinctst = 0, m_apos = 0, m_speedCounts = 0, m_lastSlowPosition = 0;
+  double m_thtst = 0, m_tinctst = 0, m_apos = 0, m_speedCounts = 0, m_lastSlowPosition = 0, m_ad5 = 0;
   double m_speedReferenceLive = 0, m_positionReferenceLive = 0, m_positionErrorLive = 0;
   long m_slowCount = 0;
 };

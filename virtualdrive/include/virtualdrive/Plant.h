@@ -10,7 +10,14 @@
 // voltages are held (zero-order hold of the PWM) and the back-EMF is taken
 // at its value at the start of the period; the R-L winding is then solved
 // exactly, i(t+T) = a i(t) + (1 - a) (v - e) / R with a = exp(-R T / L),
-// which stays exact for any ratio of T to L/R. The bridge modulates space
+// which stays exact for any ratio of T to L/R. Phases of unequal resistance
+// (an unbalanced winding; a delta through the star equivalent of its
+// winding resistances) keep the star point floating, so the currents still
+// sum to zero and stay an alpha-beta vector, but the resistance becomes a
+// symmetric 2x2 matrix R_ab = (2/3) D' diag(Ra, Rb, Rc) D (D the inverse
+// Clarke transform): the same exact solution with a = exp(-R_ab T / L) from
+// its eigenvalues. A voltage along phase A then no longer gives phase B
+// minus half of phase A's current. The bridge modulates space
 // vectors: it applies a phase voltage amplitude of at most Vdc / sqrt(3),
 // and each leg loses its dead time with the sign of its current at
 // mid-period.
@@ -23,12 +30,28 @@
 // ample there.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 namespace virtualdrive {
 
 enum class Connection { Star, Delta };
+
+// Wiring and encoder faults of the plant.
+struct PlantFaults {
+  // A motor lead that is not connected: 0 A, 1 B, 2 C; -1 none.
+  int openLead = -1;
+  // Motor phases A and B exchanged at the drive's outputs. The drive's
+  // current sensors sit in the motor leads, so they still measure motor
+  // phases A and B: the measured current no longer belongs to the leg that
+  // drives it.
+  bool swappedPhases = false;
+  bool encoderReversed = false;
+  // The encoder cable is off: the interpolator sees no signal and the count
+  // stays where it was.
+  bool encoderMissing = false;
+};
 
 // What a plant file holds; every field in SI units, named with its unit.
 struct PlantParameters {
@@ -59,21 +82,12 @@ struct PlantParameters {
   double current_noise_A = 0.0;           // standard deviation of the current sensing noise
   double voltage_noise_V = 0.0;           // standard deviation of the supply sensing noise
   std::uint64_t noise_seed = 1;
-};
-
-// Wiring and encoder faults of the plant.
-struct PlantFaults {
-  // A motor lead that is not connected: 0 A, 1 B, 2 C; -1 none.
-  int openLead = -1;
-  // Motor phases A and B exchanged at the drive's outputs. The drive's
-  // current sensors sit in the motor leads, so they still measure motor
-  // phases A and B: the measured current no longer belongs to the leg that
-  // drives it.
-  bool swappedPhases = false;
-  bool encoderReversed = false;
-  // The encoder cable is off: the interpolator sees no signal and the count
-  // stays where it was.
-  bool encoderMissing = false;
+  // Each phase's resistance is phase_resistance_ohm times its factor (A, B,
+  // C; for a delta the windings A-B, B-C, C-A): unequal factors make an
+  // unbalanced winding.
+  std::array<double, 3> phase_resistance_scale{1.0, 1.0, 1.0};
+  double analogue_input_V = 0.0;          // voltage at the drive's analogue reference input
+  PlantFaults faults;                     // the wiring as the plant starts
 };
 
 class Plant {
@@ -119,11 +133,33 @@ class Plant {
   double MotorPhaseCurrent_A(int phase) const;
   // True when nothing is powered or moves and static friction or a stop
   // holds the outside forces: a step changes nothing.
-  bool AtRest() const { return m_atRest; }
+  bool AtRest() const { return m_atRest && !HandMoving(); }
+
+  // The user pushes the mover by `distance_m` at a steady speed over
+  // `duration_s` from the next step on (0 s: in one period). A hand is
+  // stronger than anything on the axis: the mover follows it, against the
+  // motor's force if the bridge is on, until a hard stop holds it; when the
+  // hand lets go the mover is at rest where it left it. A new push starts
+  // from where the mover is.
+  void MoveByHand(double distance_m, double duration_s);
+  bool HandMoving() const { return m_handDuration_s >= 0.0; }
+
+  // The voltage at the analogue reference input, and as the drive's input
+  // stage senses it (with noise of `sigma_V`).
+  void SetAnalogueInput_V(double volts) { m_analogueInput_V = volts; }
+  double SensedAnalogueInput_V(double sigma_V) { return m_analogueInput_V + Noise(sigma_V); }
 
  private:
+  // The exact step of the winding over a time: i' = phi i + gamma (v - e),
+  // both symmetric 2x2 matrices in the alpha-beta frame.
+  struct WindingStep {
+    double phi[2][2];
+    double gamma[2][2];
+  };
+  WindingStep UnbalancedStep(double time_s) const;
   void StepElectrical(double vAlpha_V, double vBeta_V);
   void StepMechanical(double force_N);
+  bool StepHand();
   void UpdateEncoder();
   void UpdateAngle();
   // Sum of two uniform deviates, both halves of one xorshift64* draw: a
@@ -146,6 +182,14 @@ class Plant {
   PlantFaults m_faults;
   double m_r_ohm = 0.0;  // per phase of the equivalent star
   double m_l_H = 0.0;
+  // Per phase of the equivalent star, A, B, C; when they differ the winding
+  // steps through the resistance matrix R_ab {{a, b}, {b, d}}.
+  std::array<double, 3> m_phaseR_ohm{};
+  bool m_balanced = true;
+  double m_rab[3] = {0.0, 0.0, 0.0};  // a, b, d
+  WindingStep m_step{}, m_halfStep{};
+  // With one lead open, exp(-(Rx + Ry) T / 2L) of the loop through the other two.
+  std::array<double, 3> m_openLoopDecay{};
   double m_period_s = 0.0;
   double m_decay = 0.0;   // exp(-R T / L)
   double m_gain_S = 0.0;  // (1 - exp(-R T / L)) / R
@@ -161,6 +205,10 @@ class Plant {
   double m_v_m_s = 0.0;
   double m_sin = 0.0, m_cos = 1.0, m_angleAt_m = 0.0;  // electrical angle cache
   bool m_atRest = false;
+  // The hand: where its push started, how far and how long it goes, and the
+  // time into it; a negative duration when no hand is on the mover.
+  double m_handFrom_m = 0.0, m_handDistance_m = 0.0, m_handDuration_s = -1.0, m_handElapsed_s = 0.0;
+  double m_analogueInput_V = 0.0;
   std::int64_t m_encoderCount = 0;
   std::uint64_t m_rng = 0;
 };

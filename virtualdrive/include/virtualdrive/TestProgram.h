@@ -9,7 +9,10 @@
 // Conventions shared by the programs:
 // - "STARTED" is 0 from the download until the program runs; a program
 //   that powers the motor sets it when it turns the axis on, one that never
-//   does (the supply voltage test) sets it when its result is there.
+//   does (the supply voltage test) sets it when its result is there. The
+//   programs that keep a drive variable current for the host to poll (the
+//   encoder connection and analogue reference tests) leave the axis off and
+//   "STARTED" 0 while they run, so that nothing takes them for finished.
 // - Every output is 1.2345e100 from the download until the program delivers
 //   it.
 // - The test frame: the q axis points along the test angle "THTST" (0 is
@@ -76,6 +79,10 @@ class TestProgram {
   // One current-loop period, between the firmware's measurement and its
   // control; false when the program has finished.
   virtual bool Step(ProgramContext& context) = 0;
+  // True for a program that never powers the motor and only follows the
+  // drive's inputs: while the plant rests, periods may pass without it and
+  // one step brings it up to date.
+  virtual bool Passive() const { return false; }
 };
 
 struct ProgramSpec {
@@ -98,5 +105,8 @@ std::unique_ptr<TestProgram> MakeResistanceTest();
 std::unique_ptr<TestProgram> MakeInductanceTest();
 std::unique_ptr<TestProgram> MakeEncoderResolutionTest();
 std::unique_ptr<TestProgram> MakeCurrentTuningTest();
+std::unique_ptr<TestProgram> MakeTotalMassTest();
+std::unique_ptr<TestProgram> MakeEncoderConnectionTest();
+std::unique_ptr<TestProgram> MakeAnalogueReferenceTest();
 
 }  // namespace virtualdrive

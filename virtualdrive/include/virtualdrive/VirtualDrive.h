@@ -77,6 +77,15 @@ class VirtualDrive : public DriveLink {
   // "MER" bit 15 is set.
   void SetEnableInput(bool enabled) { m_firmware.SetEnableInput(enabled); }
 
+  // --- the bench: what a person does at the drive and the motor. Both act
+  // from the drive's present time (the clock's, when it has one); a value
+  // that is not finite is ignored.
+  // The voltage at the analogue reference input.
+  void SetAnalogueInput_V(double volts);
+  // The user pushes the mover by `distance_m` (signed) at a steady speed
+  // over `duration_s`; see Plant::MoveByHand.
+  void MoveByHand(double distance_m, double duration_s);
+
   // --- for tools and tests.
   const Plant& GetPlant() const { return m_plant; }
   DriveFirmware& Firmware() { return m_firmware; }
@@ -94,6 +103,7 @@ class VirtualDrive : public DriveLink {
   void StepPeriod();
   void FinishProgram();
   bool Idle() const;
+  bool PassiveIdle() const;
   void Rebase();
 
   const Clock* m_clock;
