@@ -9,6 +9,7 @@
 #include "axcore/JsonInput.h"
 #include "axcore/MessageText.h"
 #include "axcore/SetupFile.h"
+#include "virtualdrive/Bench.h"
 #include "virtualdrive/VirtualDrive.h"
 
 namespace axhost {
@@ -106,6 +107,8 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
 
   // --- the drive on the platform's clock, then the dialog.
   virtualdrive::VirtualDrive drive(*plant, platform.get());
+  // The script acts on this drive when it sets the analogue input or moves the mover by hand.
+  if (user) user->SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
   std::string error;
   if (!drive.LoadSetup(*setup, &error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);

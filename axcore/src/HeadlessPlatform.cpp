@@ -24,6 +24,7 @@ constexpr ActionSpec kActions[] = {
     {"key", 1, 1, "key CHORD"},              {"answer", 1, 1, "answer yes|no|cancel|ok"},
     {"wait", 1, 1, "wait MS"},               {"until-idle", 0, 1, "until-idle [MS]"},
     {"dump", 0, -1, "dump [ID...]"},         {"save-plot", 2, 2, "save-plot ID FILE"},
+    {"analogue", 1, 1, "analogue VOLTS"},    {"move", 1, 2, "move MM [MS]"},
 };
 
 const ActionSpec* FindAction(std::string_view name) {
@@ -37,6 +38,46 @@ std::optional<long long> ParseInteger(std::string_view text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+// A finite decimal number within +-limit.
+std::optional<double> ParseNumber(std::string_view text, double limit) {
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || std::abs(value) > limit)
+    return std::nullopt;
+  return value;
+}
+
+constexpr long long kLongestWait_ms = 86400000LL * 365;
+
+// The action of an "analogue" or "move" line; none, with the reason, when
+// its numbers are not numbers it takes.
+std::optional<BenchAction> ParseBenchAction(const ScriptLine& line, std::string& why) {
+  BenchAction action;
+  if (line.action == "analogue") {
+    const auto volts = ParseNumber(line.words[0], 1000.0);
+    if (!volts) {
+      why = "analogue takes volts (up to 1000 either way), not " + QuoteForMessage(line.words[0]);
+      return std::nullopt;
+    }
+    action.volts = *volts;
+    return action;
+  }
+  action.kind = BenchAction::Kind::MoveByHand;
+  const auto mm = ParseNumber(line.words[0], 1e6);
+  if (!mm) {
+    why = "move takes millimetres, not " + QuoteForMessage(line.words[0]);
+    return std::nullopt;
+  }
+  const auto ms = line.words.size() > 1 ? ParseInteger(line.words[1]) : std::optional<long long>(500);
+  if (!ms || *ms < 0 || *ms > kLongestWait_ms) {
+    why = "move takes milliseconds after the millimetres, not " + QuoteForMessage(line.words[1]);
+    return std::nullopt;
+  }
+  action.distance_m = *mm / 1000.0;
+  action.duration_s = static_cast<double>(*ms) / 1000.0;
+  return action;
 }
 
 std::optional<int> AnswerOf(std::string_view word) {
@@ -194,7 +235,7 @@ void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const Scrip
     user.QueueAnswer(*answer, line.number);
   } else if (line.action == "wait" || line.action == "until-idle") {
     const auto ms = line.words.empty() ? std::optional<long long>(60000) : ParseInteger(line.words[0]);
-    if (!ms || *ms < 0 || *ms > 86400000LL * 365) {
+    if (!ms || *ms < 0 || *ms > kLongestWait_ms) {
       user.Fail(where + ": " + line.action + " takes milliseconds, not " + QuoteForMessage(line.words[0]));
       return;
     }
@@ -206,6 +247,19 @@ void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const Scrip
     platform.Wait(*ms, [&] { return over() || !platform.Busy(); });
     if (platform.Busy() && !dialog.HasEnded())
       user.Fail(where + ": a test still runs after " + std::to_string(*ms) + " ms");
+  } else if (line.action == "analogue" || line.action == "move") {
+    std::string why;
+    const auto action = ParseBenchAction(line, why);
+    if (!action) {
+      user.Fail(where + ": " + why);
+    } else if (!user.Bench()) {
+      user.Fail(where + ": no virtual drive to act on");
+    } else if (!user.Bench()(*action, why)) {
+      user.Fail(where + ": " + why);
+    } else if (action->kind == BenchAction::Kind::MoveByHand) {
+      // The user's hands are busy until the push is done.
+      platform.Wait(std::llround(action->duration_s * 1000.0), [&] { return dialog.HasEnded() || user.Failed(); });
+    }
   } else if (line.action == "dump") {
     std::vector<int> ids;
     for (const std::string& word : line.words) {

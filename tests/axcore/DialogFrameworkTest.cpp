@@ -6,6 +6,7 @@
 // order, message box answers, and script faults named by their line.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -99,13 +100,14 @@ struct Outcome {
   double speed = 0;
 };
 
-Outcome RunScript(const std::string& script, CMC_Setup setup = MakeSetup()) {
+Outcome RunScript(const std::string& script, CMC_Setup setup = MakeSetup(), axcore::BenchHandler bench = nullptr) {
   Folder folder;
   std::string error;
   auto lines = axcore::ParseScript(script, error);
   if (!lines) return {0, error, "", {}, 0};
   std::ostringstream out;
   axcore::ScriptedUser user(*lines, out);
+  user.SetBenchHandler(std::move(bench));
   axcore::HeadlessPlatform platform(&user);
   axcore::InstallPlatform(&platform);
   Probe probe(&setup);
@@ -187,6 +189,49 @@ TEST(DialogFramework, AScriptThatCannotBeCarriedOutNamesItsLine) {
     EXPECT_EQ(run.failure, c.failure) << c.script;
     EXPECT_NE(run.result, IDOK) << c.script;
   }
+}
+
+// The bench actions reach the handler the host installed, in base units and
+// at the script's time; a push lets its time pass before the next line.
+TEST(DialogFramework, BenchActionsGoToTheBenchHandlerInBaseUnits) {
+  struct Case {
+    const char* script;
+    Log bench;  // what the handler was asked, "KIND VALUE... at MS"
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"analogue -2.5\nmove 12.5 100\nanalogue 3\nmove -4\nclick 1",
+       {"analogue -2.5 at 0", "move 0.0125 0.1 at 0", "analogue 3 at 100", "move -0.004 0.5 at 100"}, ""},
+      {"analogue 10V", {}, "line 1: analogue takes volts (up to 1000 either way), not \"10V\""},
+      {"move 3 -5", {}, "line 1: move takes milliseconds after the millimetres, not \"-5\""},
+      {"move 3 4 5", {}, "line 1: move takes move MM [MS]"},
+      {"analogue 1\nanalogue 2", {"analogue 1 at 0"}, "line 2: the drive is unplugged"},
+  };
+  for (const Case& c : cases) {
+    Log asked;
+    auto handler = [&](const axcore::BenchAction& action, std::string& why) {
+      if (action.kind == axcore::BenchAction::Kind::AnalogueInput && action.volts == 2) {
+        why = "the drive is unplugged";
+        return false;
+      }
+      std::ostringstream text;
+      const long long ms = std::llround(axcore::CurrentPlatform().Now() * 1000);
+      if (action.kind == axcore::BenchAction::Kind::AnalogueInput) {
+        text << "analogue " << action.volts << " at " << ms;
+      } else {
+        text << "move " << action.distance_m << ' ' << action.duration_s << " at " << ms;
+      }
+      asked.push_back(text.str());
+      return true;
+    };
+    const Outcome run = RunScript(c.script, MakeSetup(), handler);
+    EXPECT_EQ(run.failure, c.failure) << c.script;
+    EXPECT_EQ(asked, c.bench) << c.script;
+  }
+  // The clock ran through the push: both timers fired before OK.
+  EXPECT_EQ(RunScript("move 1 40\nclick 1", MakeSetup(), [](const axcore::BenchAction&, std::string&) { return true; }).log,
+            (Log{"timer 8", "timer 7"}));
+  EXPECT_EQ(RunScript("analogue 1\nclick 1").failure, "line 1: no virtual drive to act on");
 }
 
 }  // namespace

@@ -20,6 +20,16 @@
 //   dump [ID...]       prints the dialog and its controls (all, or those)
 //   save-plot ID FILE  saves plot ID as CSV or SVG by FILE's extension
 //
+// and two act on the bench, the drive and motor the dialogs are connected
+// to, through the run's bench handler (without one the line fails, "no
+// virtual drive to act on"):
+//
+//   analogue VOLTS     sets the voltage at the drive's analogue reference input
+//   move MM [MS]       pushes the mover by hand by MM millimetres (signed) at a
+//                      steady speed over MS milliseconds (default 500); the
+//                      script goes on when the push is done, the clock having
+//                      run MS meanwhile (timers fire, the drive runs)
+//
 // Every message box is printed as "message: TEXT" with the answer given; an
 // unanswered one takes its default answer and says so. A line that cannot be
 // carried out (unknown action, a control that does not exist, is hidden or
@@ -54,10 +64,24 @@ struct ScriptLine {
 // with "line N: ..." in `error`.
 std::optional<std::vector<ScriptLine>> ParseScript(std::string_view text, std::string& error);
 
+// A bench action of a script, its numbers checked and in base units.
+struct BenchAction {
+  enum class Kind { AnalogueInput, MoveByHand };
+  Kind kind = Kind::AnalogueInput;
+  double volts = 0.0;       // AnalogueInput
+  double distance_m = 0.0;  // MoveByHand, signed
+  double duration_s = 0.0;  // MoveByHand
+};
+// Carries out a bench action on what stands for the bench (the host installs
+// one where it connects a virtual drive); false with the reason.
+using BenchHandler = std::function<bool(const BenchAction& action, std::string& why)>;
+
 // What a scripted run reports: one line per message box and dump.
 class ScriptedUser {
  public:
   ScriptedUser(std::vector<ScriptLine> lines, std::ostream& out) : m_lines(lines.begin(), lines.end()), m_out(out) {}
+  void SetBenchHandler(BenchHandler handler) { m_bench = std::move(handler); }
+  const BenchHandler& Bench() const { return m_bench; }
   bool HasNext() const { return !m_lines.empty(); }
   const ScriptLine& Next() const { return m_lines.front(); }
   ScriptLine Take();
@@ -79,6 +103,7 @@ class ScriptedUser {
   int m_last = 0;
   std::ostream& m_out;
   std::string m_failure;
+  BenchHandler m_bench;
 };
 
 // Applies one control action (type, unit, check, radio, select, tab,
