@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <numbers>
 
 #include "axcore/MessageText.h"
 
@@ -205,7 +206,85 @@ std::vector<double> PlotDocument::Ticks(PlotAxisId id) const {
   return ticks;
 }
 
+bool PlotGauge::HasScale() const { return std::isfinite(lo) && std::isfinite(hi) && std::isfinite(hi - lo) && lo < hi; }
+
+namespace {
+
+// Where `v` falls on the scale lo..hi, held to it; NaN stays NaN.
+double Fraction(const PlotGauge& gauge, double v) {
+  if (std::isnan(v)) return NAN;
+  return std::clamp((v - gauge.lo) / (gauge.hi - gauge.lo), 0.0, 1.0);
+}
+
+}  // namespace
+
+GaugeSpan PlotGauge::Bar() const {
+  if (!HasScale()) return {};
+  const double start = Fraction(*this, reference), end = Fraction(*this, value);
+  if (std::isnan(start) || std::isnan(end)) return {};
+  return {std::min(start, end), std::max(start, end)};
+}
+
+double PlotGauge::Cursor() const { return HasScale() ? Fraction(*this, position) : NAN; }
+
+int PlotGauge::Beyond() const {
+  if (!HasScale()) return 0;
+  return position < lo ? -1 : position > hi ? 1 : 0;
+}
+
+std::vector<double> PlotGauge::Ticks(int parts) const {
+  std::vector<double> ticks;
+  if (!HasScale()) return ticks;
+  const double step = NiceStep(hi - lo, parts);
+  // A step lost against the size of the limits (1e20 to 1e20 + 1) gives
+  // ticks that could not be told apart.
+  if (!((hi - lo) / step <= 1000.0) || lo + step == lo) return ticks;
+  for (double k = std::ceil(lo / step - kSnap); k * step <= hi + step * kSnap; k += 1.0) {
+    const double v = k * step;
+    ticks.push_back(std::fabs(v) < step * kSnap ? 0.0 : v);
+  }
+  return ticks;
+}
+
+std::string PlotDocument::GaugeText() const {
+  const PlotGauge& gauge = m_gauge;
+  if (!gauge.text.empty()) return gauge.text;
+  char text[64];
+  switch (m_kind) {
+    case PlotKind::Curves: return {};
+    case PlotKind::Bar: std::snprintf(text, sizeof text, "%g", gauge.value); break;
+    case PlotKind::Phase: {
+      if (!std::isfinite(gauge.angle)) return "-";
+      double degrees = std::fmod(gauge.angle * 180.0 / std::numbers::pi, 360.0);
+      if (degrees < 0.0) degrees += 360.0;
+      std::snprintf(text, sizeof text, "%.1f\xC2\xB0", degrees >= 359.95 ? 0.0 : degrees);
+      break;
+    }
+    case PlotKind::LinearEncoder:
+      if (!std::isfinite(gauge.position)) return "-";
+      std::snprintf(text, sizeof text, "%.0f", gauge.position);
+      break;
+  }
+  return text;
+}
+
 std::string PlotDocument::ToCsv() const {
+  // A gauge: its numbers, with every digit of a count up to 2^53.
+  auto number = [](double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.15g", v);
+    return std::string(std::isfinite(v) ? text : "");
+  };
+  const PlotGauge& g = m_gauge;
+  switch (m_kind) {
+    case PlotKind::Bar:
+      return "lo,hi,reference,value\n" + number(g.lo) + ',' + number(g.hi) + ',' + number(g.reference) + ',' +
+             number(g.value) + '\n';
+    case PlotKind::Phase: return "angle_rad\n" + number(g.angle) + '\n';
+    case PlotKind::LinearEncoder:
+      return "lo,hi,position\n" + number(g.lo) + ',' + number(g.hi) + ',' + number(g.position) + '\n';
+    case PlotKind::Curves: break;
+  }
   const std::string horizontal = Axis(PlotAxisId::Horizontal).Label();
   std::string csv = CsvField(horizontal.empty() ? "x" : horizontal);
   for (const PlotCurve& curve : m_curves) {

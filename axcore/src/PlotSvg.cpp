@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "axcore/GaugePicture.h"
 #include "axcore/PlotDocument.h"
 
 namespace axcore {
@@ -163,10 +164,64 @@ void Stroke(std::string& svg, const PlotCurve& curve) {
   if (const char* dash = DashArray(curve.style)) svg += std::string(" stroke-dasharray=\"") + dash + "\"";
 }
 
+const char* AnchorName(TextAnchor anchor) {
+  switch (anchor) {
+    case TextAnchor::Middle: return "middle";
+    case TextAnchor::End: return "end";
+    case TextAnchor::Start: break;
+  }
+  return "start";
+}
+
+// A gauge's picture: its shapes in order on a white ground.
+std::string GaugeSvg(const PlotDocument& plot, int width, int height) {
+  const GaugeSize natural = GaugeNaturalSize(plot.Kind());
+  const double w = width > 0 ? width : natural.width, h = height > 0 ? height : natural.height;
+  std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + Px(w) + "\" height=\"" + Px(h) +
+         "\" viewBox=\"0 0 " + Px(w) + " " + Px(h) + "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n";
+  if (!plot.Title().empty()) svg += "<title>" + Escape(plot.Title()) + "</title>\n";
+  svg += "<rect x=\"0\" y=\"0\" width=\"" + Px(w) + "\" height=\"" + Px(h) + "\" fill=\"#ffffff\"/>\n";
+  for (const GaugeShape& shape : DrawGauge(plot, w, h)) {
+    const std::vector<double>& at = shape.at;
+    const std::string paint = " fill=\"" + (shape.fill.empty() ? std::string("none") : shape.fill) + "\"" +
+                              (shape.stroke.empty() ? std::string()
+                                                    : " stroke=\"" + shape.stroke + "\" stroke-width=\"" +
+                                                          Px(shape.strokeWidth) + "\"");
+    switch (shape.type) {
+      case GaugeShape::Type::Rect:
+        svg += "<rect x=\"" + Px(at[0]) + "\" y=\"" + Px(at[1]) + "\" width=\"" + Px(at[2]) + "\" height=\"" +
+               Px(at[3]) + "\"" + paint + "/>\n";
+        break;
+      case GaugeShape::Type::Line:
+        Line(svg, at[0], at[1], at[2], at[3], shape.stroke.c_str(), shape.strokeWidth);
+        break;
+      case GaugeShape::Type::Circle:
+        svg += "<circle cx=\"" + Px(at[0]) + "\" cy=\"" + Px(at[1]) + "\" r=\"" + Px(at[2]) + "\"" + paint + "/>\n";
+        break;
+      case GaugeShape::Type::Polygon: {
+        std::string points;
+        for (std::size_t i = 0; i + 1 < at.size(); i += 2)
+          points += (i > 0 ? " " : "") + Px(at[i]) + "," + Px(at[i + 1]);
+        svg += "<polygon points=\"" + points + "\"" + paint + " stroke-linejoin=\"round\"/>\n";
+        break;
+      }
+      case GaugeShape::Type::Text:
+        Text(svg, at[0], at[1], shape.text, AnchorName(shape.anchor),
+             " font-size=\"" + Px(shape.fontSize) + "\" fill=\"" + shape.fill + "\"" +
+                 (shape.bold ? " font-weight=\"bold\"" : ""));
+        break;
+    }
+  }
+  svg += "</svg>\n";
+  return svg;
+}
+
 }  // namespace
 
 std::string PlotDocument::ToSvg(int width, int height) const {
-  const double w = std::max(width, 200), h = std::max(height, 150);
+  if (m_kind != PlotKind::Curves) return GaugeSvg(*this, width, height);
+  const double w = width > 0 ? std::max(width, 200) : 800, h = height > 0 ? std::max(height, 150) : 500;
   const bool right = HasRightAxis();
   const double left = kAxisMargin;
   const double rightMargin = right ? kAxisMargin : kNoAxisMargin;

@@ -29,6 +29,7 @@
 #include <set>
 #include <tuple>
 
+#include "QtGaugeView.h"
 #include "QtPlotView.h"
 #include "axcore/Resources.h"
 
@@ -83,6 +84,19 @@ std::string ChordOf(const QKeyEvent& event) {
   if (mods & Qt::ShiftModifier) chord += "shift+";
   chord += static_cast<char>('A' + (event.key() - Qt::Key_A));
   return chord;
+}
+
+// Puts `fresh` into `old`'s cell with its size limits, and deletes `old`.
+QWidget* ReplaceWidget(QWidget* old, QWidget* fresh) {
+  QWidget* parent = old->parentWidget();
+  fresh->setParent(parent);
+  fresh->setMinimumSize(old->minimumSize());
+  QSizePolicy policy = fresh->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  fresh->setSizePolicy(policy);
+  if (parent != nullptr && parent->layout() != nullptr) delete parent->layout()->replaceWidget(old, fresh);
+  delete old;
+  return fresh;
 }
 
 }  // namespace
@@ -544,7 +558,18 @@ void QtDialogView::RefreshPlot(int id) {
   const auto found = m_controls.find(id);
   const axcore::PlotDocument* plot = m_dialog.GetPlot(id);
   if (found == m_controls.end() || found->second.kind != ControlKind::Plot || plot == nullptr) return;
-  static_cast<QtPlotView*>(found->second.widget)->Draw(*plot);
+  QWidget*& widget = found->second.widget;
+  // A gauge binds to its plot control once the window is built: the chart
+  // gives way to a gauge there (and back, should the plot show curves again).
+  const bool gauge = plot->Kind() != axcore::PlotKind::Curves;
+  if (gauge != (dynamic_cast<QtGaugeView*>(widget) != nullptr)) {
+    widget = ReplaceWidget(widget, gauge ? static_cast<QWidget*>(new QtGaugeView) : new QtPlotView);
+    if (const ControlState* state = m_dialog.GetControl(id)) Update(*state);
+  }
+  if (gauge)
+    static_cast<QtGaugeView*>(widget)->Draw(*plot);
+  else
+    static_cast<QtPlotView*>(widget)->Draw(*plot);
 }
 
 void QtDialogView::ShowStatus(const std::string& text) {

@@ -26,6 +26,13 @@
 // SVG (SaveSvg): one self-contained SVG 1.1 picture: title, frame, grid
 // lines at the ticks, tick labels, axis titles with units, the curves
 // clipped to the frame, the markers with their labels and a legend below.
+//
+// A plot may instead carry one gauge of a test dialog (PlotKind other than
+// Curves): a bar between two limits, a phase pointer on a circle or a
+// cursor on an encoder ruler. Its CSV is a header row and one row of its
+// numbers ("lo,hi,reference,value", "angle_rad" or "lo,hi,position"); its
+// SVG is the picture GaugePicture.h describes, which the desktop view draws
+// too.
 #pragma once
 
 #include <limits>
@@ -75,6 +82,46 @@ struct PlotRange {
   double max = 1.0;
 };
 
+// What a plot shows: curves on axes, or one gauge.
+enum class PlotKind { Curves, Bar, Phase, LinearEncoder };
+
+// Where a bar is filled, as fractions of its scale (0 at lo, 1 at hi);
+// from == to when nothing is.
+struct GaugeSpan {
+  double from = 0.0;
+  double to = 0.0;
+};
+
+// The numbers of a gauge; a kind ignores the fields it does not use.
+struct PlotGauge {
+  // The scale's ends (Bar, LinearEncoder; counts on an encoder). Ends that
+  // are not finite or with lo >= hi make an empty scale: no ticks, no bar,
+  // no cursor, only the value text.
+  double lo = 0.0;
+  double hi = 1.0;
+  double value = 0.0;      // Bar: the value shown
+  double reference = 0.0;  // Bar: where the bar grows from
+  double angle = 0.0;      // Phase: radians, 0 at phase A, counter-clockwise
+  double position = 0.0;   // LinearEncoder: counts (exact up to 2^53)
+  std::string colour = "#1f5fbf";  // the bar, the pointer or the cursor
+  // The value as printed under the gauge; empty: the gauge's own (the
+  // value with "%g", the angle in degrees, the count).
+  std::string text;
+  bool enabled = true;  // false: drawn grey
+
+  bool HasScale() const;
+  // The bar runs from the reference to the value, each held to the limits:
+  // a value beyond a limit fills the bar up to that limit.
+  GaugeSpan Bar() const;
+  // The encoder's cursor on the scale (0 at lo, 1 at hi), held to it.
+  double Cursor() const;
+  // -1 when the position is below lo, +1 above hi, else 0.
+  int Beyond() const;
+  // Round values (NiceStep of the span into about `parts`) within the
+  // limits; none on an empty scale.
+  std::vector<double> Ticks(int parts) const;
+};
+
 // The colour of a colour index as "#rrggbb"; indices wrap round the
 // palette (eight colours that stay apart in print and for most colour-blind
 // readers), a negative index is the first colour.
@@ -120,8 +167,18 @@ class PlotDocument {
   // the range spans three decades or fewer.
   std::vector<double> Ticks(PlotAxisId id) const;
 
+  // Curves (the default) or one gauge; a gauge plot draws Gauge() alone.
+  void SetKind(PlotKind kind) { m_kind = kind; }
+  PlotKind Kind() const { return m_kind; }
+  PlotGauge& Gauge() { return m_gauge; }
+  const PlotGauge& Gauge() const { return m_gauge; }
+  // The text under the gauge: Gauge().text, or the gauge's own for its kind.
+  std::string GaugeText() const;
+
   std::string ToCsv() const;
-  std::string ToSvg(int width = 800, int height = 500) const;
+  // A size of 0 takes the kind's own: 800 x 500 for curves, a gauge's
+  // natural size (GaugeNaturalSize) for a gauge.
+  std::string ToSvg(int width = 0, int height = 0) const;
   // Writes ToCsv or ToSvg to `path` by its extension (".csv" or ".svg", in
   // any letter case); "" when written, else why not.
   std::string Save(const std::string& path) const;
@@ -132,6 +189,8 @@ class PlotDocument {
   bool m_legend = true;
   std::vector<PlotCurve> m_curves;
   std::vector<PlotMarker> m_markers;
+  PlotKind m_kind = PlotKind::Curves;
+  PlotGauge m_gauge;
 };
 
 }  // namespace axcore
