@@ -79,11 +79,31 @@ class VdcDetection : public TestProgram {
 
 // "Ident_R_or_Rs": a steady current "In1" along the aligned axis. The
 // voltage starts at "RefTest" and is regulated (at most "RIncTest" counts a
-// period) until the q current equals In1 for 60 ms, then held; after 10 ms
-// more the logger records (the test logs "IQ") while the supply is read.
-// Delivers "var_i1", the held voltage (counts), and "var_u2", the mean
-// supply reading (counts). Two runs at two currents give the resistance
-// from the differences, free of the bridge's constant dead-time drop.
+// period) for at least 250 ms and until the mover has stood still for
+// 150 ms, then held; after 10 ms more the logger records (the test logs
+// "IQ") while the supply is read. Delivers "var_i1", the held voltage
+// (counts), and "var_u2", the mean supply reading (counts). Two runs at two
+// currents give the resistance from the differences, free of the bridge's
+// constant dead-time drop.
+//
+// Only a steady current in a mover at rest gives the resistance:
+// - The current lies along the axis the positioning aligned the mover
+//   with, but friction leaves the mover a few electrical degrees off (more
+//   at a lower current than the positioning used), and a low-resistance
+//   winding brakes the mover so hard (its back-EMF drives a large current)
+//   that it is still creeping into alignment when the positioning ends. A
+//   mover moving at an angle to the current takes mechanical power from
+//   it: its back-EMF has a part along the current, which the regulated
+//   voltage covers and which would read as resistance (several per cent at
+//   0.5 ohm). Hence the wait for standstill (at most 5 s; a mover that never
+//   stops is measured as it is).
+// - The regulation takes a thousandth of the error a period, a loop 50 ms
+//   slow and well damped on windings up to L/R = 25 ms (the usual
+//   hundredth rings on such a winding and leaves its current swinging).
+//   The start voltage already held about this current, so the loop only
+//   trims it.
+// - Standstill for 150 ms lets the current settle after the last motion on
+//   windings up to L/R = 30 ms.
 class ResistanceTest : public PhasedProgram {
  public:
   bool Step(ProgramContext& c) override {
@@ -96,14 +116,25 @@ class ResistanceTest : public PhasedProgram {
       m_regulator.ratio = start > 0.0 && m_target > 0.0 ? start / m_target : 1.0;
       m_regulator.maxStep = std::max(1.0, std::abs(c.Get("RIncTest")));
       m_regulator.limit = d.VoltageLimit();
+      m_regulator.gain = 0.001;
       d.SetAngleSource(AngleSource::Test);
       d.SetTestAngle(0.0, 0.0);
-      Enter(1, c.Periods(0.06));
+      m_stillFor = c.Periods(0.15);
+      m_longest = c.Periods(5.0);
+      m_position = d.Position();
+      Enter(1, c.Periods(0.25));
     } else {
       if (!d.AxisOn()) return false;
       if (m_phase == 1) {
         m_regulator.Update(m_target, d.Iq());
-        if (PhaseEnds()) Enter(2, c.Periods(0.01));
+        if (d.Position() != m_position) {
+          m_position = d.Position();
+          m_still = 0;
+        } else {
+          ++m_still;
+        }
+        const bool regulated = PhaseEnds();
+        if ((regulated && m_still >= m_stillFor) || --m_longest <= 0) Enter(2, c.Periods(0.01));
       } else if (m_phase == 2) {
         if (PhaseEnds()) {
           c.StartLogging();
@@ -126,6 +157,10 @@ class ResistanceTest : public PhasedProgram {
  private:
   VoltageRegulator m_regulator;
   double m_target = 0.0;
+  // Standstill: periods the encoder count has not changed, and how many
+  // make it; the periods left before measuring without it.
+  double m_position = 0.0;
+  std::int64_t m_still = 0, m_stillFor = 1, m_longest = 1;
   double m_supplySum = 0.0;
   std::int64_t m_supplySamples = 0;
 };

@@ -10,20 +10,23 @@
 namespace virtualdrive {
 
 // Slow integral regulation of a voltage amplitude until a measured current
-// reaches its target. The correction per period is a hundredth of the
+// reaches its target. The correction per period is `gain` times the
 // current error turned into volts with the winding's ratio of voltage to
 // current (known from a previous run or from the end of a ramp), and at
-// most `maxStep` counts: a loop about a hundred periods slow, far below
-// the electrical time constant of any motor this drive runs, so it settles
-// without overshoot whatever the winding.
+// most `maxStep` counts: a loop 1 / gain periods slow. On a winding of
+// electrical time constant tau periods it is damped by 1 / (2 sqrt(gain
+// tau)): the default hundredth settles without overshoot up to tau of
+// about 25 periods and rings on slower windings; a program that needs a
+// settled current on any winding takes a smaller gain.
 struct VoltageRegulator {
   double voltage = 0.0;
   double ratio = 1.0;    // voltage counts per current count
   double maxStep = 1.0;  // counts per period
   double limit = 32767.0;
+  double gain = 0.01;    // per period
 
   void Update(double target, double measured) {
-    const double step = std::clamp(0.01 * ratio * (target - measured), -maxStep, maxStep);
+    const double step = std::clamp(gain * ratio * (target - measured), -maxStep, maxStep);
     voltage = std::clamp(voltage + step, 0.0, limit);
   }
 };
