@@ -16,6 +16,12 @@ int CMC_Logger::AddVariable(const char* name, int /*flag*/) {
   return 1;
 }
 
+void CMC_Logger::Reset() {
+  m_settings = LoggerSettings();
+  m_points.clear();
+  m_next = 0;
+}
+
 int CMC_Logger::BeginUploadData() {
   m_points.clear();
   m_next = 0;

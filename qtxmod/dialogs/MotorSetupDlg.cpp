@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "CodecDrivers.h"
 #include "DetectEncoderResolution.h"
 #include "DialogValues.h"
 #include "FeatureProbes.h"
@@ -10,6 +11,8 @@
 #include "MotorSetupControlStates.h"
 #include "MotorSetupGuidelines.h"
 #include "TestEncoderConnections.h"
+#include "TestPhaseConnections.h"
+#include "TestRL.h"
 #include "axcore/Names.h"
 
 using dialogs::IntegerValue;
@@ -181,11 +184,23 @@ void CMotorSetupDialog::OnOK() {
 bool CMotorSetupDialog::OnCommand(int id) {
   switch (id) {
     case 1175:
-      ShowNotAvailable("The Motor Phase Connection Test");
+      RunChildDialog<CTestPhaseConnections>(&Setup());
       return true;
-    case 1177:
-      ShowNotAvailable("The Total Resistance and Inductance Identification Test");
+    case 1177: {
+      // Only "R" and "L" change: the registers are brought into step and
+      // the two values shown again.
+      PrepareChild();
+      CTestRL test(&Setup());
+      if (test.DoModal() == 1) {
+        EncodeRegisters(Setup());
+        DecodeRegisters(Setup());
+        for (const char* name : {"R", "L"}) {
+          OnRefreshParameterValue(name);
+          RefreshParameterControls(name);
+        }
+      }
       return true;
+    }
     case 1187:
       RunChildDialog<CTestEncoderConnections>(&Setup());
       return true;

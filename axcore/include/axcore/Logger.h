@@ -25,6 +25,10 @@ class CMC_Logger {
   // variables, and has no effect here. Non-zero on success.
   int AddVariable(const char* name, int flag);
   const LoggerSettings& GetSettings() const { return m_settings; }
+  // Forgets the settings, the variables and the uploaded points, as a new
+  // logger has them: a test that logs other variables in its next run
+  // starts from here.
+  void Reset();
 
   // Uploads the points of the last run through the connected drive; non-zero
   // on success, else the reason is in CMC_Comm::GetLastErrorText.
