@@ -15,6 +15,7 @@
 
 #include "../dialogs/DialogRun.h"
 #include "axcore/Comm.h"
+#include "virtualdrive/Bench.h"
 #include "virtualdrive/PlantFile.h"
 #include "virtualdrive/VirtualDrive.h"
 
@@ -66,6 +67,8 @@ TestRun<Test> RunTest(CMC_Setup& setup, const std::string& script,
   axcore::ScriptedUser user(std::move(*lines), out);
   RecordingPlatform platform(&user);
   run.drive = std::make_unique<virtualdrive::VirtualDrive>(plant, &platform);
+  // The script's bench actions ("analogue VOLTS", "move MM") act on it.
+  user.SetBenchHandler(virtualdrive::BenchHandlerFor(*run.drive));
   if (!run.drive->LoadSetup(setup, &error)) {
     run.failure = "loading the setup into the drive: " + error;
     return run;

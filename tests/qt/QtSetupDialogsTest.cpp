@@ -96,7 +96,7 @@ TEST_F(QtSetupDialogs, AScriptMeansTheSameOnTheWidgetsAsHeadless) {
        [](CMC_Setup& s) { return std::make_unique<CAnalogReferenceDlg>(&s); },
        [](bool) {
          return "radio 3290\ntype 1006 1.5\nunit 1015 \xC2\xB5m\ntype 1010 2\ncheck 1001 1\ntype 1003 120\n"
-                "answer ok\nclick 1000\ndump\nclick 1\n";
+                "click 1000\ndump\nclick 2\ndump\nclick 1\n";
        },
        nullptr},
       // All three on, so that the picture shows each and all in series.

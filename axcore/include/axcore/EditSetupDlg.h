@@ -245,6 +245,9 @@ class CMC_EditSetupDlg {
   int MessageBox(const std::string& text, unsigned style = MB_OK);
   // Opens the manual at `contextId` (GetGUIDirectory + GetHelpFileOfGUI).
   void OpenHelpAt(int contextId);
+  // Handles the messages pending now (the user's input, due timers), for
+  // a dialog that polls inside a message handler.
+  void PumpMessages() { axcore::CurrentPlatform().PumpMessages(); }
 
  private:
   friend class axcore::MotorEditor;
