@@ -47,6 +47,39 @@ bool ReadScript(const std::string& path, std::string& text, std::string& error) 
 
 }  // namespace
 
+std::string ScriptName(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+std::optional<std::vector<axcore::ScriptLine>> LoadScript(const std::string& path, Io io) {
+  std::string text, error;
+  if (!ReadScript(path, text, error)) {
+    PrintError(io.err, error);
+    return std::nullopt;
+  }
+  auto lines = axcore::ParseScript(text, error);
+  if (!lines) PrintError(io.err, axcore::OneLine(ScriptName(path)) + ": " + error);
+  return lines;
+}
+
+std::unique_ptr<axcore::Platform> MakeDialogPlatform(const char* command, const char* headlessHint, bool headless, axcore::ScriptedUser* user,
+                                                     const std::string& screenshotDir, Io io, int& status) {
+  if (headless) return std::make_unique<axcore::HeadlessPlatform>(user);
+  if (!HasDisplay()) {
+    PrintError(io.err, std::string(command) +
+                           ": no display for the dialogs: run it in a desktop session, set QT_QPA_PLATFORM=offscreen, "
+                           "or " + headlessHint);
+    status = kExitBadInput;
+    return nullptr;
+  }
+  std::string error = "this axhost was built without the Qt view";
+  std::unique_ptr<axcore::Platform> platform;
+  if (g_desktop != nullptr) platform = g_desktop(user, screenshotDir, error);
+  if (!platform) {
+    PrintError(io.err, std::string(command) + ": " + error);
+    status = kExitFailed;
+  }
+  return platform;
+}
+
 void SetDesktopPlatformFactory(DesktopPlatformFactory factory) { g_desktop = factory; }
 
 int RunEdit(const PluginModule& module, const std::optional<std::string>& file, const EditOptions& options, Io io) {
@@ -66,19 +99,8 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
   const auto plant = DrivePlant(options.driveSpec, io);
   if (!plant) return kExitBadInput;
   std::optional<std::vector<axcore::ScriptLine>> lines;
-  const std::string scriptName = options.script ? (*options.script == "-" ? "standard input" : *options.script) : "";
-  if (options.script) {
-    std::string text, error;
-    if (!ReadScript(*options.script, text, error)) {
-      PrintError(io.err, error);
-      return kExitBadInput;
-    }
-    lines = axcore::ParseScript(text, error);
-    if (!lines) {
-      PrintError(io.err, axcore::OneLine(scriptName) + ": " + error);
-      return kExitBadInput;
-    }
-  }
+  const std::string scriptName = options.script ? ScriptName(*options.script) : "";
+  if (options.script && !(lines = LoadScript(*options.script, io))) return kExitBadInput;
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
   const std::optional<std::string> target = options.output ? options.output : file;
@@ -88,22 +110,9 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
   std::ostream& transcript = target ? io.out : io.err;
   std::unique_ptr<axcore::ScriptedUser> user;
   if (lines) user = std::make_unique<axcore::ScriptedUser>(std::move(*lines), transcript);
-  std::unique_ptr<axcore::Platform> platform;
-  if (options.headless) {
-    platform = std::make_unique<axcore::HeadlessPlatform>(user.get());
-  } else {
-    if (!HasDisplay()) {
-      PrintError(io.err, "edit: no display for the dialogs: run it in a desktop session, set QT_QPA_PLATFORM=offscreen, "
-                         "or give --headless with --script");
-      return kExitBadInput;
-    }
-    std::string error = "this axhost was built without the Qt view";
-    if (g_desktop != nullptr) platform = g_desktop(user.get(), options.screenshotDir, error);
-    if (!platform) {
-      PrintError(io.err, "edit: " + error);
-      return kExitFailed;
-    }
-  }
+  int status = kExitOk;
+  std::unique_ptr<axcore::Platform> platform = MakeDialogPlatform("edit", "give --headless with --script", options.headless, user.get(), options.screenshotDir, io, status);
+  if (!platform) return status;
 
   // --- the drive on the platform's clock, then the dialog.
   virtualdrive::VirtualDrive drive(*plant, platform.get());

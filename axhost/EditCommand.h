@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "axcore/HeadlessPlatform.h"
@@ -26,6 +27,17 @@ using DesktopPlatformFactory = std::unique_ptr<axcore::Platform> (*)(axcore::Scr
                                                                       const std::string& screenshotDir,
                                                                       std::string& error);
 void SetDesktopPlatformFactory(DesktopPlatformFactory factory);
+
+// The platform a dialog command runs on: headless on a virtual clock, or the
+// desktop's; null, with the error printed and `status` set, when there is
+// none; `headlessHint` tells how to do without one.
+std::unique_ptr<axcore::Platform> MakeDialogPlatform(const char* command, const char* headlessHint, bool headless, axcore::ScriptedUser* user,
+                                                     const std::string& screenshotDir, Io io, int& status);
+// The actions of a script file ("-": standard input); none, with the error
+// printed, when it cannot be read or has a line no action can be made of.
+std::optional<std::vector<axcore::ScriptLine>> LoadScript(const std::string& path, Io io);
+// "standard input" for "-", else the path.
+std::string ScriptName(const std::string& path);
 
 int RunEdit(const PluginModule& module, const std::optional<std::string>& file, const EditOptions& options, Io io);
 

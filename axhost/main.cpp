@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "EditCommand.h"
+#include "TestCommand.h"
 #include "qt/QtPlatform.h"
 
 namespace {
@@ -132,6 +133,30 @@ int main(int argc, char** argv) {
   cmdEdit->add_option("--screenshot", editOptions.screenshotDir,
                       "Save a PNG of every dialog as DIR/<resource id>.png when it first shows (Qt view)");
 
+  std::vector<std::string> testArgs;
+  axhost::TestOptions testOptions;
+  std::string testOutput, testScript, testKeep = "yes";
+  CLI::App* cmdTest = app.add_subcommand(
+      "test", "Run one of the plug-in's drive tests on the setup with the drive connected: press Start, let it run "
+              "to its end (a test that runs until stopped: for --for ms, then Stop), answer the question about new "
+              "values and close. Prints the status texts, the result and every parameter that changed as "
+              "NAME old -> new unit; exits 1 with the failure text when the test fails. Tests:" +
+                  axhost::TestNamesHelp());
+  cmdTest->add_option("NAME", testArgs, "NAME [FILE]")->required()->expected(1, 2);
+  cmdTest->add_option("-o,--output", testOutput, "Write the setup to this file when the test passed" + replaceHelp)
+      ->check(kFileName);
+  cmdTest->add_option("--for", testOptions.forMs,
+                      "Milliseconds a test that runs until stopped (encoder-connection, analogue-reference) runs "
+                      "before Stop (default 3000)");
+  cmdTest->add_option("--keep", testKeep, "Answer to \"save the new value(s)?\": yes (default) or no")
+      ->check(CLI::IsMember({"yes", "no"}));
+  cmdTest->add_flag("--gui", testOptions.gui, "Show the test dialog live in the Qt view (the run is the same)");
+  cmdTest->add_option("--script", testScript,
+                      "Drive the test dialog with this script instead ('-': standard input), as for edit")
+      ->check(kFileName);
+  cmdTest->add_option("--screenshot", testOptions.screenshotDir,
+                      "Save a PNG of the dialog as DIR/<resource id>.png when it first shows (needs --gui)");
+
   CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
   cmdDrive->require_subcommand(1);
   std::vector<std::string> runArgs;
@@ -208,6 +233,19 @@ int main(int argc, char** argv) {
     if (!editScript.empty()) editOptions.script = editScript;
     auto file = TakeFile(editArgs, 0);
     return axhost::RunEdit(module, file, editOptions, io);
+  }
+  if (cmdTest->parsed()) {
+    axhost::SetDesktopPlatformFactory(
+        [](axcore::ScriptedUser* user, const std::string& screenshotDir, std::string&) {
+          return axhost::MakeQtPlatform(user, screenshotDir);
+        });
+    testOptions.driveSpec = driveSpec;
+    testOptions.keep = testKeep == "yes";
+    if (!testOutput.empty()) testOptions.output = testOutput;
+    if (!testScript.empty()) testOptions.script = testScript;
+    const std::optional<std::string> file =
+        testArgs.size() > 1 ? std::optional<std::string>(testArgs[1]) : std::nullopt;
+    return axhost::RunTest(module, testArgs[0], file, testOptions, io);
   }
   if (cmdFilters->parsed()) {
     auto file = TakeFile(filtersArgs, 0);

@@ -76,7 +76,6 @@ TEST(DriveSetupButtons, AMissingDialogIsNamedAndChangesNothing) {
     int button;
     const char* named;
   } cases[] = {
-      {"", 3171, "The VDC Detection Test"},
       {"", 3137, "The Current Controller Tuning Test"},
       {"", 3178, "The Speed Controller Tuning Test"},
       {"", 3198, "The Position Controller Tuning Test"},

@@ -1,0 +1,83 @@
+// CPU time of a whole identification on the headless view: the seven drive
+// tests one after another through their dialogs, each started, run to its
+// end (the two that run until stopped for one second of drive time, the
+// mover moved by hand for the encoder), closed keeping its new values, on
+// the example setup and the example plant. The drive runs on the virtual
+// clock, so this is the simulation and the dialogs' own work.
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "DetectEncoderResolution.h"
+#include "EmbeddedExamples.h"
+#include "ScaleFactor.h"
+#include "TestAnalogueRef.h"
+#include "TestEncoderConnections.h"
+#include "TestPhaseConnections.h"
+#include "TestRL.h"
+#include "TestVdcDetection.h"
+#include "TotalMassTest.h"
+#include "axcore/Comm.h"
+#include "axcore/HeadlessPlatform.h"
+#include "axcore/Resources.h"
+#include "axcore/SetupFile.h"
+#include "virtualdrive/Bench.h"
+#include "virtualdrive/VirtualDrive.h"
+
+namespace {
+
+constexpr const char* kRunToEnd = "click 10000\nuntil-idle 60000\nanswer yes\nclick 2\n";
+
+struct Step {
+  std::function<std::unique_ptr<CMC_TestDlg>(CMC_Setup*)> make;
+  const char* script;
+};
+
+template <typename Test>
+std::unique_ptr<CMC_TestDlg> Make(CMC_Setup* setup) {
+  return std::make_unique<Test>(setup);
+}
+
+const Step kSteps[] = {
+    {Make<CTestVdcDetection>, kRunToEnd},
+    {Make<CTestPhaseConnections>, kRunToEnd},
+    {Make<CTestRL>, kRunToEnd},
+    {Make<CTestEncoderConnections>, "click 10000\nmove 2 250\nmove -2 250\nwait 500\nclick 10000\nuntil-idle 5000\nclick 2\n"},
+    {Make<CDetectEncoderResolution>, kRunToEnd},
+    {Make<CTotalMassTest>, kRunToEnd},
+    {Make<CTestAnalogueRef>, "click 10000\nwait 1000\nclick 10000\nuntil-idle 5000\nclick 2\n"},
+};
+
+void SevenIdentificationTests(benchmark::State& state) {
+  axcore::RegisterResourceFolder(AX_RESOURCES_DIR);
+  int passed = 0;
+  for (auto _ : state) {
+    auto setup = std::move(axcore::ParseSetup(LinearDriveExample(), "example").setup);
+    setup->SetScaleFunctions(ModelScaleFunctions());
+    std::string error;
+    for (const Step& step : kSteps) {
+      std::ostringstream out;
+      auto lines = axcore::ParseScript(step.script, error);
+      axcore::ScriptedUser user(std::move(*lines), out);
+      axcore::HeadlessPlatform platform(&user);
+      virtualdrive::VirtualDrive drive(virtualdrive::ExamplePlant(), &platform);
+      drive.LoadSetup(*setup);
+      ScopedDriveLink connected(&drive);
+      user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+      axcore::InstallPlatform(&platform);
+      auto dialog = step.make(setup.get());
+      dialog->DoModal();
+      passed += dialog->GetTestResult() == 1 ? 1 : 0;
+      axcore::InstallPlatform(nullptr);
+    }
+  }
+  axcore::WithdrawResourceFolder(AX_RESOURCES_DIR);
+  state.counters["tests_passed_per_run"] =
+      benchmark::Counter(static_cast<double>(passed) / static_cast<double>(state.iterations()));
+}
+BENCHMARK(SevenIdentificationTests)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+}  // namespace
