@@ -55,7 +55,7 @@ class CMyTestDlg : public CMC_TestDlg {
   bool WriteProgramInput(const CMC_CoffFormat& program, const char* name, double value);
   // Reads a program output; false (the test failed) when it cannot be read.
   bool ReadProgramOutput(const CMC_CoffFormat& program, const char* name, double& value);
-  // Launches a program and shows the next status text; false (the test
+  // Launches a program (the caller shows the next status text); false (the test
   // failed with the internal error) when the drive did not start it.
   bool Launch(const char* programName, CMC_CoffFormat* program, CMC_Logger* logger);
   // Sets timer 1 to `ms`; false (the test failed with the system's text)
