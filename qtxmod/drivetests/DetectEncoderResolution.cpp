@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr const char* kPositioningProgram = "Initial_Positioning_Test";
 constexpr const char* kProgram = "Encoder_Resolution_And_Direction_Test";
 // Status texts by step, then the test's failure messages.
 const char* const kTexts[] = {
@@ -119,22 +118,15 @@ void CDetectEncoderResolution::BeginTest() {
   m_encoder.SetPosition(0);
   m_encoder.Repaint();
 
-  m_bTestRunning = 1;
-  m_nTestResult = -1;
-  m_wStep = 0;
+  StartRun();
   m_sentCountingDir = -1;
   SetInfoText(kTexts[0]);
   if (!SendCountingDirection()) return;
   const double current = std::trunc(Setup().GetParameterValueInInternalUnit("TestCurrent"));
-  if (!WriteProgramInput(m_positioning, "In1", current)) return;
-  if (!Launch(kPositioningProgram, &m_positioning, nullptr)) return;
-  SetInfoText(kTexts[1]);
-  ArmTimer();
+  LaunchPositioning(m_positioning, current, kTexts[1]);
 }
 
-void CDetectEncoderResolution::OnTimer(int id) {
-  KillTimer(1);
-  if (m_bTestRunning == 0 || id != 1) return;
+void CDetectEncoderResolution::OnRunTimer() {
   if (!SendCountingDirection()) return;
   switch (m_wStep) {
     case 2:

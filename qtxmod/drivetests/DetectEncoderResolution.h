@@ -26,7 +26,7 @@ class CDetectEncoderResolution : public CMyTestDlg {
   bool OnCommand(int id) override;
   void OnCancel() override;
   void BeginTest() override;
-  void OnTimer(int id) override;
+  void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
 
   // The counting direction the user chose in this dialog ("ReverseCounting"

@@ -44,6 +44,24 @@ CMyTestDlg::CMyTestDlg(CMC_Setup* setup, int resourceId, int flag, CMC_EditSetup
   if (minMove != nullptr) minMove->SetValueInBaseUnit(0.0);
 }
 
+void CMyTestDlg::OnTimer(int id) {
+  KillTimer(1);
+  if (m_bTestRunning != 0 && id == 1) OnRunTimer();
+}
+
+void CMyTestDlg::StartRun() {
+  m_bTestRunning = 1;
+  m_nTestResult = -1;
+  m_wStep = 0;
+}
+
+bool CMyTestDlg::LaunchPositioning(CMC_CoffFormat& positioning, double current, const char* next) {
+  if (!WriteProgramInput(positioning, "In1", current) || !Launch(kPositioningProgram, &positioning, nullptr))
+    return false;
+  SetInfoText(next);
+  return ArmTimer();
+}
+
 int CMyTestDlg::CheckDriveError(int fail, unsigned mask) {
   CMC_Variable* mer = Setup().FindVariable("MER", 1);
   if (mer == nullptr || mer->ReadFromChip() == 0) {

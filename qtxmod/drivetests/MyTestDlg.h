@@ -34,8 +34,20 @@ class CMyTestDlg : public CMC_TestDlg {
 
   // The value a program leaves in an output it did not deliver.
   static constexpr double kNotDelivered = 1.2345e100;
+  // The preliminary positioning that aligns the electrical angle.
+  static constexpr const char* kPositioningProgram = "Initial_Positioning_Test";
+
+  // Every timer message first kills timer 1; timer 1 of a running test then
+  // takes the run's next polling step (OnRunTimer). Other timers and a test
+  // that no longer runs do nothing more.
+  void OnTimer(int id) override;
 
  protected:
+  // A polling step of the running test, dispatched on the step counter.
+  virtual void OnRunTimer() {}
+  // A new run: running, no result yet, step counter 0.
+  void StartRun();
+
   enum class Wait { Running, Finished, Failed };
   // One poll of a program launched last: the timer is set again while it
   // runs; Failed when the test has failed (already reported).
@@ -47,6 +59,11 @@ class CMyTestDlg : public CMC_TestDlg {
   // "RINCTST_V" in internal units. False when the test has failed.
   bool TakePositioningResults(const CMC_CoffFormat& positioning, double& refTest, double& rIncTest,
                               bool onlyZeroFails = false);
+
+  // Launches the preliminary positioning at `current` (internal units,
+  // written to "In1"), shows `next` and arms the timer; false when the test
+  // failed.
+  bool LaunchPositioning(CMC_CoffFormat& positioning, double current, const char* next);
 
   // A drive variable after a run, in internal or base units; false (the
   // test failed) when it is absent or cannot be read.

@@ -93,9 +93,7 @@ bool CTestAnalogueRef::OnInitDialog() {
 }
 
 void CTestAnalogueRef::BeginTest() {
-  m_bTestRunning = 1;
-  m_nTestResult = -1;
-  m_wStep = 0;
+  StartRun();
   SetChildText(kInputValue, "");
   SetChildText(kCommandValue, "");
   m_inputBar.SetCurrentValue(m_inputBar.GetDrawingReference());
@@ -111,12 +109,7 @@ void CTestAnalogueRef::BeginTest() {
   ArmTimer();
 }
 
-void CTestAnalogueRef::OnTimer(int id) {
-  if (m_bTestRunning == 0 || id != 1) {
-    CMyTestDlg::OnTimer(id);
-    return;
-  }
-  KillTimer(1);
+void CTestAnalogueRef::OnRunTimer() {
   if (m_wStep != 2) {
     Fail(CMC_TestDlg::msc_pszErrInternal);
     return;

@@ -22,7 +22,7 @@ class CTestAnalogueRef : public CMyTestDlg {
 
   bool OnInitDialog() override;
   void BeginTest() override;
-  void OnTimer(int id) override;
+  void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
 
  private:

@@ -61,9 +61,7 @@ bool CTestEncoderConnections::OnCommand(int id) {
 }
 
 void CTestEncoderConnections::BeginTest() {
-  m_bTestRunning = 1;
-  m_nTestResult = -1;
-  m_wStep = 0;
+  StartRun();
   m_bPulsesDetected = 0;
   m_lastPosition = 0;
 
@@ -88,9 +86,7 @@ void CTestEncoderConnections::BeginTest() {
   ArmTimer();
 }
 
-void CTestEncoderConnections::OnTimer(int id) {
-  KillTimer(1);
-  if (m_bTestRunning == 0 || id != 1) return;
+void CTestEncoderConnections::OnRunTimer() {
   if (m_wStep != 2) {
     TestFailed(1);
     return;

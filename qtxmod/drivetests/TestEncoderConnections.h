@@ -23,7 +23,7 @@ class CTestEncoderConnections : public CMyTestDlg {
   // Nothing is identified here: Enter does not close the dialog.
   void OnOK() override {}
   void BeginTest() override;
-  void OnTimer(int id) override;
+  void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
 
   const CLinearEncoderDiagram& EncoderDiagram() const { return m_encoder; }

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr const char* kPositioning = "Initial_Positioning_Test";
 constexpr const char* kProgram = "Motor_Phase_Connection_Test";
 
 // The status texts by step, then the failure message.
@@ -78,7 +77,7 @@ bool CTestPhaseConnections::OnInitDialog() {
   m_barB.SubclassDlgItem(kPhaseBBar, this);
   for (CBarGraph* bar : {&m_barA, &m_barB}) bar->SetFormat("%.3G");
   ShowBars();
-  LoadProgram(m_positioning, kPositioning);
+  LoadProgram(m_positioning, kPositioningProgram);
   LoadProgram(m_program, kProgram);
   return CMyTestDlg::OnInitDialog();
 }
@@ -102,22 +101,12 @@ void CTestPhaseConnections::BeginTest() {
   SetChildText(kPhaseAEdit, "");
   SetChildText(kPhaseBEdit, "");
   ShowBars();
-  m_bTestRunning = 1;
-  m_nTestResult = -1;
-  m_wStep = 0;
+  StartRun();
   SetInfoText(kTexts[0]);
-  if (!WriteProgramInput(m_positioning, "In1", static_cast<double>(m_testCurrent))) return;
-  if (!Launch(kPositioning, &m_positioning, nullptr)) return;
-  SetInfoText(kTexts[1]);
-  ArmTimer();
+  LaunchPositioning(m_positioning, static_cast<double>(m_testCurrent), kTexts[1]);
 }
 
-void CTestPhaseConnections::OnTimer(int id) {
-  KillTimer(1);
-  if (m_bTestRunning == 0 || id != 1) {
-    CMyTestDlg::OnTimer(id);
-    return;
-  }
+void CTestPhaseConnections::OnRunTimer() {
   switch (m_wStep) {
     case 2:
       if (WaitForProgram(m_positioning, kDriveErrors) != Wait::Finished) return;

@@ -19,7 +19,7 @@ class CTestPhaseConnections : public CMyTestDlg {
   void DoDataExchange(bool save) override;
   void OnChangedParameterValue(const char* name) override;
   void BeginTest() override;
-  void OnTimer(int id) override;
+  void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
 
   // Whether phase currents IA and IB (A) answer a sound connection driven

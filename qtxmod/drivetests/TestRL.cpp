@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr const char* kPositioning = "Initial_Positioning_Test";
 constexpr const char* kResistance = "Ident_R_or_Rs";
 constexpr const char* kInductance = "Ident_L_or_Tau_el";
 
@@ -69,7 +68,7 @@ bool CTestRL::OnInitDialog() {
   m_oldR = setup.GetParameterValueInBaseUnit("R");
   m_oldL = setup.GetParameterValueInBaseUnit("L");
   m_opened = true;
-  LoadProgram(m_positioning, kPositioning);
+  LoadProgram(m_positioning, kPositioningProgram);
   LoadProgram(m_resistance, kResistance);
   LoadProgram(m_inductance, kInductance);
   CMyTestDlg::OnInitDialog();
@@ -91,19 +90,10 @@ void CTestRL::EmptyResults() {
 
 void CTestRL::BeginTest() {
   EmptyResults();
-  m_bTestRunning = 1;
-  m_nTestResult = -1;
-  m_wStep = 0;
+  StartRun();
   m_testCurrent = static_cast<long>(std::trunc(Setup().GetParameterValueInInternalUnit("TestCurrent")));
   SetInfoText(kTexts[0]);
-  LaunchPositioning(m_testCurrent);
-}
-
-void CTestRL::LaunchPositioning(long current) {
-  if (!WriteProgramInput(m_positioning, "In1", static_cast<double>(current))) return;
-  if (!Launch(kPositioning, &m_positioning, nullptr)) return;
-  SetInfoText(kTexts[m_wStep]);
-  ArmTimer();
+  LaunchPositioning(m_positioning, static_cast<double>(m_testCurrent), kTexts[1]);
 }
 
 void CTestRL::LaunchResistanceRun(long current, int logType) {
@@ -131,12 +121,7 @@ void CTestRL::LaunchInductanceRun() {
   ArmTimer();
 }
 
-void CTestRL::OnTimer(int id) {
-  KillTimer(1);
-  if (m_bTestRunning == 0 || id != 1) {
-    CMyTestDlg::OnTimer(id);
-    return;
-  }
+void CTestRL::OnRunTimer() {
   // Each launch step follows its wait in the same timer message; a timer
   // message that finds a launch step launches again.
   switch (m_wStep) {
@@ -155,7 +140,7 @@ void CTestRL::OnTimer(int id) {
       [[fallthrough]];
     case 5:
       // Half the test current (truncated): the second point of the line.
-      LaunchPositioning(m_testCurrent / 2);
+      LaunchPositioning(m_positioning, static_cast<double>(m_testCurrent / 2), kTexts[m_wStep]);
       return;
     case 6:
       if (WaitForProgram(m_positioning, kDriveErrors) != Wait::Finished) return;

@@ -26,14 +26,13 @@ class CTestRL : public CMyTestDlg {
   bool OnInitDialog() override;
   void OnCancel() override;
   void BeginTest() override;
-  void OnTimer(int id) override;
+  void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
 
  private:
   void EmptyResults();
   // The launches of the chain; each shows its status text and sets the
   // timer, or fails the test.
-  void LaunchPositioning(long current);
   void LaunchResistanceRun(long current, int logType);
   void LaunchInductanceRun();
   // The running mean of logged column `column` of the last run; false (the

@@ -28,18 +28,14 @@ bool CTestVdcDetection::OnInitDialog() {
 void CTestVdcDetection::BeginTest() {
   SetChildText(kVdcEdit, "");
   SetChildText(kVdcUnit, "");
-  m_bTestRunning = 1;
-  m_nTestResult = -1;
-  m_wStep = 0;
+  StartRun();
   SetInfoText(kStatus[0]);
   if (!Launch(kProgram, &m_program, nullptr)) return;
   SetInfoText(kStatus[1]);
   ArmTimer();
 }
 
-void CTestVdcDetection::OnTimer(int id) {
-  KillTimer(1);
-  if (m_bTestRunning == 0 || id != 1) return;
+void CTestVdcDetection::OnRunTimer() {
   if (m_wStep != 2) {
     TestFailed(1);
     return;

@@ -15,7 +15,7 @@ class CTestVdcDetection : public CMyTestDlg {
   bool OnInitDialog() override;
   void OnCancel() override;
   void BeginTest() override;
-  void OnTimer(int id) override;
+  void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
 
  private:

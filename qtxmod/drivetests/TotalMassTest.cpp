@@ -11,7 +11,6 @@ namespace {
 
 constexpr int kMassEdit = 3263;
 
-constexpr const char* kPositioningProgram = "Initial_Positioning_Test";
 constexpr const char* kMassProgram = "Total_Mass_Identification_Test";
 
 // The positioning may legitimately end with the axis disabled by nothing
@@ -104,14 +103,9 @@ void CTotalMassTest::BeginTest() {
   RefreshAllParameters();
   SetChildText(kMassEdit, "");
   m_testCurrent = std::trunc(Setup().GetParameterValueInInternalUnit("TestCurrent"));
-  m_bTestRunning = 1;
-  m_nTestResult = -1;
-  m_wStep = 0;
+  StartRun();
   SetInfoText(kTexts[0]);
-  if (!WriteProgramInput(m_positioning, "In1", m_testCurrent)) return;
-  if (!Launch(kPositioningProgram, &m_positioning, nullptr)) return;
-  SetInfoText(kTexts[1]);
-  ArmTimer();
+  LaunchPositioning(m_positioning, m_testCurrent, kTexts[1]);
 }
 
 void CTotalMassTest::LaunchMassProgram() {
@@ -129,12 +123,7 @@ void CTotalMassTest::LaunchMassProgram() {
   ArmTimer();
 }
 
-void CTotalMassTest::OnTimer(int id) {
-  KillTimer(1);
-  if (m_bTestRunning == 0 || id != 1) {
-    CMyTestDlg::OnTimer(id);
-    return;
-  }
+void CTotalMassTest::OnRunTimer() {
   switch (m_wStep) {
     case 2:
       if (WaitForProgram(m_positioning, kPositioningMask) != Wait::Finished) return;

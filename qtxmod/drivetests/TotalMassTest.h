@@ -25,7 +25,7 @@ class CTotalMassTest : public CMyTestDlg {
   void OnCancel() override;
   void BeginTest() override;
   bool OnCommand(int id) override;
-  void OnTimer(int id) override;
+  void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
 
  private:
