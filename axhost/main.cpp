@@ -10,6 +10,7 @@
 #include "EditCommand.h"
 #include "TestCommand.h"
 #include "qt/QtPlatform.h"
+#include "qt/QtPngRenderer.h"
 
 namespace {
 
@@ -180,6 +181,8 @@ int main(int argc, char** argv) {
   }
 
   axhost::Io io{std::cout, std::cerr};
+  // Plots saved as PNG (a test's graph, --plot) are drawn by Qt.
+  axhost::InstallQtPngRenderer();
   if (cmdNew->parsed()) return axhost::RunNew(basic, io);
 
   PluginModule module;

@@ -311,6 +311,14 @@ void CMC_EditSetupDlg::AddSliderParameterControls(const char* name, int sliderId
   m_bindings.push_back(binding);
 }
 
+void CMC_EditSetupDlg::SetSliderSpan(int sliderId, double lo, double hi) {
+  for (Binding& binding : m_bindings)
+    if (binding.kind == Binding::Kind::Slider && binding.first == sliderId && lo < hi) {
+      binding.spanLo = lo;
+      binding.spanHi = hi;
+    }
+}
+
 void CMC_EditSetupDlg::AddSwitchParameterControls(const char* name, int firstId, int lastId) {
   Binding binding{Binding::Kind::Switch, name};
   binding.first = firstId;
@@ -381,9 +389,10 @@ void CMC_EditSetupDlg::FillUnitCombo(const Binding& binding) {
   Changed(binding.unit);
 }
 
-// The slider's span: the parameter's range where it has one, else half to
-// one and a half times its value.
-static std::pair<double, double> SliderSpan(const CMC_Parameter& p) {
+// The slider's span: the one the dialog fixed, else the parameter's range
+// where it has one, else half to one and a half times its value.
+std::pair<double, double> CMC_EditSetupDlg::SliderSpan(const Binding& binding, const CMC_Parameter& p) {
+  if (binding.spanLo < binding.spanHi) return {binding.spanLo, binding.spanHi};
   const double v = p.GetValueInBaseUnit();
   double lo = p.HasMin() ? p.GetMinInBaseUnit() : std::min(0.5 * v, 1.5 * v);
   double hi = p.HasMax() ? p.GetMaxInBaseUnit() : std::max(0.5 * v, 1.5 * v);
@@ -428,7 +437,7 @@ void CMC_EditSetupDlg::RefreshBinding(const Binding& binding) {
       setText(binding.edit);
       setUnit(binding.unit);
       if (ControlState* slider = MutableControl(binding.first); slider != nullptr) {
-        const auto [lo, hi] = SliderSpan(*p);
+        const auto [lo, hi] = SliderSpan(binding, *p);
         const double share = std::clamp((value - lo) / (hi - lo), 0.0, 1.0);
         slider->position = static_cast<int>(std::lround(share * binding.steps));
         Changed(binding.first);
@@ -835,7 +844,7 @@ bool CMC_EditSetupDlg::UserSlides(int id, int position, std::string& why) {
   if (const Binding* binding = BindingOf(id); binding != nullptr && binding->kind == Binding::Kind::Slider) {
     axcore::QuietLookup quiet;
     if (const CMC_Parameter* p = m_setup->FindParameter(binding->name); p != nullptr) {
-      const auto [lo, hi] = SliderSpan(*p);
+      const auto [lo, hi] = SliderSpan(*binding, *p);
       CommitValue(*binding, lo + (hi - lo) * position / binding->steps);
     }
   }

@@ -21,7 +21,7 @@ constexpr ActionSpec kActions[] = {
     {"check", 2, 2, "check ID 0|1"},         {"radio", 1, 1, "radio ID"},
     {"select", 2, -1, "select ID ITEMTEXT"}, {"tab", 2, 2, "tab ID INDEX"},
     {"slide", 2, 2, "slide ID VALUE"},       {"click", 1, 1, "click ID"},
-    {"key", 1, 1, "key CHORD"},              {"answer", 1, 1, "answer yes|no|cancel|ok"},
+    {"key", 1, 1, "key CHORD"},              {"answer", 1, 1, "answer yes|no|cancel|ok|help"},
     {"wait", 1, 1, "wait MS"},               {"until-idle", 0, 1, "until-idle [MS]"},
     {"dump", 0, -1, "dump [ID...]"},         {"save-plot", 2, 2, "save-plot ID FILE"},
     {"analogue", 1, 1, "analogue VOLTS"},    {"move", 1, 2, "move MM [MS]"},
@@ -85,6 +85,7 @@ std::optional<int> AnswerOf(std::string_view word) {
   if (word == "no") return IDNO;
   if (word == "cancel") return IDCANCEL;
   if (word == "ok") return IDOK;
+  if (word == "help") return IDHELP;
   return std::nullopt;
 }
 
@@ -229,7 +230,7 @@ void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const Scrip
   if (line.action == "answer") {
     const auto answer = AnswerOf(line.words[0]);
     if (!answer) {
-      user.Fail(where + ": answer takes yes, no, cancel or ok, not " + QuoteForMessage(line.words[0]));
+      user.Fail(where + ": answer takes yes, no, cancel, ok or help, not " + QuoteForMessage(line.words[0]));
       return;
     }
     user.QueueAnswer(*answer, line.number);

@@ -1,6 +1,16 @@
 #include "axcore/Logger.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "axcore/CoffFormat.h"
 #include "axcore/Comm.h"
+#include "axcore/Diagnostics.h"
+#include "axcore/MessageText.h"
+#include "axcore/Setup.h"
 
 int CMC_Logger::ChangeSettings(int points, int logType, int step) {
   if (points <= 0 || (logType != 1 && logType != 2) || step <= 0) return 0;
@@ -13,18 +23,34 @@ int CMC_Logger::ChangeSettings(int points, int logType, int step) {
 int CMC_Logger::AddVariable(const char* name, int /*flag*/) {
   if (name == nullptr || *name == '\0') return 0;
   m_settings.variables.emplace_back(name);
+  std::vector<GraphColumn> columns = m_graph.Columns();
+  std::string unit;
+  if (m_setup != nullptr) {
+    axcore::QuietLookup quiet;
+    if (const CMC_Variable* variable = m_setup->FindVariable(name)) unit = variable->GetUnit();
+  }
+  columns.push_back({name, unit});
+  m_graph.SetColumns(std::move(columns));
   return 1;
+}
+
+int CMC_Logger::CorrectPointsNo() {
+  const int perPoint = std::max<int>(1, static_cast<int>(m_settings.variables.size()));
+  m_settings.points = std::clamp(m_settings.points, 1, kMemoryValues / perPoint);
+  return m_settings.points;
 }
 
 void CMC_Logger::Reset() {
   m_settings = LoggerSettings();
   m_points.clear();
   m_next = 0;
+  m_graph = CGraphDocument();
 }
 
 int CMC_Logger::BeginUploadData() {
   m_points.clear();
   m_next = 0;
+  m_graph.ClearRows();
   DriveLink* link = CMC_Comm::GetLink();
   if (link == nullptr) {
     CMC_Comm::SetLastErrorText(kNoDriveConnected);
@@ -43,4 +69,74 @@ int CMC_Logger::ReadPoint(std::vector<double>& point) {
   if (m_next >= m_points.size()) return 0;
   point = m_points[m_next++];
   return 1;
+}
+
+int CMC_Logger::ReadPoint() {
+  std::vector<double> point;
+  if (ReadPoint(point) == 0) return 0;
+  axcore::QuietLookup quiet;
+  for (std::size_t k = 1; k < point.size() && k - 1 < m_settings.variables.size(); ++k) {
+    const CMC_Variable* variable = m_setup != nullptr ? m_setup->FindVariable(m_settings.variables[k - 1]) : nullptr;
+    if (variable != nullptr) point[k] = variable->InternalToBase(point[k]);
+  }
+  m_graph.AddRow(std::move(point));
+  return 1;
+}
+
+namespace {
+
+std::string& GraphFolder() {
+  static std::string folder;
+  return folder;
+}
+
+// Writes `text` to `path` through a temporary file beside it, so a failed
+// write leaves any earlier file whole; "" when written.
+std::string WriteWhole(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".part";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (out) out << text;
+    if (out) out.close();
+    if (!out) {
+      const std::string reason = std::strerror(errno);
+      std::remove(temporary.c_str());
+      return "cannot write " + axcore::QuoteForMessage(path) + ": " + reason;
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(temporary.c_str());
+    return "cannot write " + axcore::QuoteForMessage(path) + ": " + reason;
+  }
+  return {};
+}
+
+}  // namespace
+
+void CMC_Logger::SetGraphFolder(std::string folder) { GraphFolder() = std::move(folder); }
+const std::string& CMC_Logger::GetGraphFolder() { return GraphFolder(); }
+
+int CMC_Logger::SaveGraph(const char* name) {
+  m_saved.clear();
+  m_saveError.clear();
+  std::string base = name != nullptr && *name != '\0' ? std::string(name) : DefaultGraphName();
+  const std::string& folder = GraphFolder();
+  if (!folder.empty()) base = folder + (folder.back() == '/' ? "" : "/") + base;
+  const axcore::PlotDocument plot = m_graph.ToPlot(base.substr(base.rfind('/') + 1));
+  for (const char* extension : {".csv", ".svg", ".png"}) {
+    const std::string path = base + extension;
+    const std::string error = std::string(extension) == ".csv" ? WriteWhole(path, m_graph.ToCsv()) : plot.Save(path);
+    if (!error.empty()) {
+      m_saveError = error;
+      return 0;
+    }
+    m_saved.push_back(path);
+  }
+  return 1;
+}
+
+std::string CMC_SingleAxisLogger::DefaultGraphName() const {
+  if (m_program != nullptr && !m_program->GetProgramName().empty()) return m_program->GetProgramName();
+  return CMC_Logger::DefaultGraphName();
 }

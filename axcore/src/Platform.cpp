@@ -23,6 +23,7 @@ int DefaultAnswer(unsigned style) {
 }
 
 bool StyleOffers(unsigned style, int answer) {
+  if (answer == IDHELP) return (style & MB_HELP) != 0;
   switch (style & 0x0F) {
     case MB_OKCANCEL:
       return answer == IDOK || answer == IDCANCEL;
@@ -45,6 +46,8 @@ const char* AnswerName(int answer) {
       return "yes";
     case IDNO:
       return "no";
+    case IDHELP:
+      return "help";
     default:
       return nullptr;
   }

@@ -78,8 +78,9 @@ bool EndsWith(const std::string& text, const std::string& end) {
 }  // namespace
 
 const char* PlotColour(int index) {
-  static constexpr const char* kPalette[] = {"#1f5fbf", "#c8362b", "#2f8f3a", "#d9822b",
-                                             "#7b4fb0", "#1c8c8c", "#8c5a2b", "#555555"};
+  static constexpr const char* kPalette[] = {"#1f5fbf", "#c8362b", "#2f8f3a", "#d9822b", "#7b4fb0", "#1c8c8c",
+                                             "#8c5a2b", "#555555", "#c9a000", "#1b2f7a", "#b0306a", "#6b7f1f",
+                                             "#2aa0d8", "#a0522d", "#4d5a8c", "#9a9a9a"};
   constexpr int count = static_cast<int>(std::size(kPalette));
   return kPalette[index < 0 ? 0 : index % count];
 }
@@ -327,6 +328,15 @@ std::string PlotDocument::ToCsv() const {
   return csv;
 }
 
+namespace {
+PngRenderer& InstalledPngRenderer() {
+  static PngRenderer renderer;
+  return renderer;
+}
+}  // namespace
+
+void InstallPngRenderer(PngRenderer renderer) { InstalledPngRenderer() = std::move(renderer); }
+
 std::string PlotDocument::Save(const std::string& path) const {
   const std::string lower = Lower(path);
   std::string text;
@@ -334,8 +344,13 @@ std::string PlotDocument::Save(const std::string& path) const {
     text = ToCsv();
   } else if (EndsWith(lower, ".svg")) {
     text = ToSvg();
+  } else if (EndsWith(lower, ".png")) {
+    const PngRenderer& renderer = InstalledPngRenderer();
+    if (!renderer) return "cannot write " + QuoteForMessage(path) + ": this host has no PNG renderer (save as .svg)";
+    // Twice the SVG's own size: sharp on a report page and when zoomed.
+    return renderer(ToSvg(), 2.0, path);
   } else {
-    return "a plot is saved as .csv or .svg, not as " + QuoteForMessage(path);
+    return "a plot is saved as .csv, .svg or .png, not as " + QuoteForMessage(path);
   }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return "cannot write " + QuoteForMessage(path) + ": " + std::strerror(errno);

@@ -20,6 +20,7 @@
 #include <QSlider>
 #include <QSvgRenderer>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -555,6 +556,35 @@ void QtDialogView::Update(const ControlState& state) {
 }
 
 void QtDialogView::RefreshPlot(int id) {
+  if (!m_clock.isValid()) m_clock.start();
+  // Gauges are cheap to draw and move with every reading: drawn at once.
+  const axcore::PlotDocument* plot = m_dialog.GetPlot(id);
+  if (plot != nullptr && plot->Kind() != axcore::PlotKind::Curves) {
+    m_plotsPending.erase(id);
+    DrawPlot(id);
+    return;
+  }
+  if (m_plotsPending.count(id) != 0) return;
+  const auto last = m_plotDrawn.find(id);
+  const qint64 since = last == m_plotDrawn.end() ? kPlotRedraw_ms : m_clock.elapsed() - last->second;
+  if (since >= kPlotRedraw_ms) {
+    DrawPlot(id);
+    return;
+  }
+  m_plotsPending.insert(id);
+  QTimer::singleShot(static_cast<int>(kPlotRedraw_ms - since), m_window.get(), [this, id] {
+    if (m_plotsPending.erase(id) != 0) DrawPlot(id);
+  });
+}
+
+void QtDialogView::FlushPlots() {
+  const std::set<int> pending = std::move(m_plotsPending);
+  m_plotsPending.clear();
+  for (int id : pending) DrawPlot(id);
+}
+
+void QtDialogView::DrawPlot(int id) {
+  m_plotDrawn[id] = m_clock.isValid() ? m_clock.elapsed() : 0;
   const auto found = m_controls.find(id);
   const axcore::PlotDocument* plot = m_dialog.GetPlot(id);
   if (found == m_controls.end() || found->second.kind != ControlKind::Plot || plot == nullptr) return;

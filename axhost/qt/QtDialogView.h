@@ -5,9 +5,11 @@
 // exercises exactly the wiring a user's mouse and keyboard go through.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "axcore/EditSetupDlg.h"
@@ -38,7 +40,13 @@ class QtDialogView : public axcore::DialogView {
   void ShowStatus(const std::string& text) override;
   void Show() override;
   void Close() override;
+  // A plot is redrawn at most every kPlotRedraw_ms: a dialog that adds its
+  // points one by one asks far more often than the eye can follow.
   void RefreshPlot(int id) override;
+  // Draws every plot that waits for its next redraw now (before a picture
+  // of the window is taken).
+  void FlushPlots();
+  static constexpr int kPlotRedraw_ms = 50;
 
   QDialog* Window() const;
   QWidget* Widget(int id) const;
@@ -78,6 +86,7 @@ class QtDialogView : public axcore::DialogView {
   void CloseRequested();
   bool KeyChord(const std::string& chord);
   bool PerformOnWidget(const axcore::ScriptLine& line, int id, const ControlState& state);
+  void DrawPlot(int id);
 
   CMC_EditSetupDlg& m_dialog;
   QWidget* m_owner;
@@ -88,6 +97,9 @@ class QtDialogView : public axcore::DialogView {
   std::map<int, QGridLayout*> m_grids;                  // 0: the dialog, else group boxes
   std::map<std::pair<int, int>, QGridLayout*> m_pages;  // tab control, page
   Outcome m_outcome;
+  std::map<int, qint64> m_plotDrawn;  // when each plot was last drawn, ms of m_clock
+  std::set<int> m_plotsPending;       // plots with a redraw scheduled
+  QElapsedTimer m_clock;
 };
 
 }  // namespace axhost

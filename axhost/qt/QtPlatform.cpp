@@ -110,7 +110,9 @@ void QtPlatform::RunFor(int ms, const std::function<bool()>& done) {
 
 void QtPlatform::Screenshot(CMC_EditSetupDlg& dialog, QtDialogView& view) {
   if (m_screenshotDir.empty() || !m_shot.insert(dialog.GetResourceId()).second) return;
-  // Laid out and polished before the picture is taken.
+  // Laid out and polished, with every plot drawn, before the picture is
+  // taken.
+  view.FlushPlots();
   QCoreApplication::processEvents();
   const QString folder = QString::fromStdString(m_screenshotDir);
   const QString path = folder + "/" + QString::number(dialog.GetResourceId()) + ".png";
@@ -185,7 +187,11 @@ int QtPlatform::MessageBox(const std::string& text, unsigned style, CMC_EditSetu
       break;
   }
   constexpr std::pair<int, QMessageBox::StandardButton> kButtons[] = {
-      {IDYES, QMessageBox::Yes}, {IDNO, QMessageBox::No}, {IDOK, QMessageBox::Ok}, {IDCANCEL, QMessageBox::Cancel}};
+      {IDYES, QMessageBox::Yes},
+      {IDNO, QMessageBox::No},
+      {IDOK, QMessageBox::Ok},
+      {IDCANCEL, QMessageBox::Cancel},
+      {IDHELP, QMessageBox::Help}};
   for (const auto& [answer, button] : kButtons)
     if (axcore::StyleOffers(style, answer)) box.addButton(button);
   for (const auto& [answer, button] : kButtons) {

@@ -103,7 +103,12 @@ double QtPlotView::TickInterval(const Axis& axis, double min, double max) const 
 }
 
 void QtPlotView::Draw(const axcore::PlotDocument& document) {
-  // A zoom the user made outlives new data.
+  // A zoom the user made outlives new data, until the dialog asks for the
+  // whole plot again.
+  if (document.WholeViewRequests() != m_wholeViewRequests) {
+    m_wholeViewRequests = document.WholeViewRequests();
+    m_zoomed = false;
+  }
   std::optional<std::pair<double, double>> kept[3];
   if (m_zoomed)
     for (int i = 0; i < 3; ++i)

@@ -56,6 +56,7 @@ class QtPlotView : public QChartView {
   Axis m_axes[3];
   std::vector<Marker> m_markers;
   bool m_zoomed = false;
+  unsigned m_wholeViewRequests = 0;  // the document's count last honoured
   bool m_drawing = false;  // ranges set by Draw or ShowWhole are no zoom
 };
 

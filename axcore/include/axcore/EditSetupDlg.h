@@ -148,6 +148,9 @@ class CMC_EditSetupDlg {
   // box; the slider spans the parameter's range in `steps` steps.
   void AddSliderParameterControls(const char* name, int sliderId, int editId, int spinUpId, int spinDownId,
                                   int unitId = 0, int steps = 100);
+  // Fixes the span of slider `sliderId` (bound above) to [lo, hi] in base
+  // units instead of the parameter's range; ignored unless lo < hi.
+  void SetSliderSpan(int sliderId, double lo, double hi);
   // Radio buttons firstId..lastId: value k checks the k-th.
   void AddSwitchParameterControls(const char* name, int firstId, int lastId);
   // A check box holding 1 or 0.
@@ -258,7 +261,10 @@ class CMC_EditSetupDlg {
     CMC_Parameter* own = nullptr;  // a parameter of the dialog's own, not the setup's
     int first = 0, last = 0;  // value field, slider or check: first; radios: first..last
     int edit = 0, unit = 0, spinUp = 0, spinDown = 0, steps = 100;
+    double spanLo = 0.0, spanHi = 0.0;  // a slider's fixed span when spanLo < spanHi
   };
+  // The span of a slider binding in base units.
+  static std::pair<double, double> SliderSpan(const Binding& binding, const CMC_Parameter& p);
   const Binding* BindingOf(int id) const;
   // The parameter a binding shows; null when the setup lacks it (reported
   // unless the caller looks quietly).

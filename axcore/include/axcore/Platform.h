@@ -28,10 +28,14 @@ inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
 inline constexpr unsigned MB_DEFBUTTON2 = 0x100;
+// A Help button beside the others: choosing it closes the box with IDHELP,
+// and the caller opens the manual.
+inline constexpr unsigned MB_HELP = 0x4000;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
+inline constexpr int IDHELP = 9;
 
 namespace axcore {
 
@@ -39,7 +43,8 @@ namespace axcore {
 // choice (Enter on the default button).
 int DefaultAnswer(unsigned style);
 bool StyleOffers(unsigned style, int answer);
-// "ok", "cancel", "yes", "no" (script words), or nothing for other values.
+// "ok", "cancel", "yes", "no", "help" (script words), or nothing for other
+// values.
 const char* AnswerName(int answer);
 
 // One dialog on the screen. The dialog calls it whenever a control's state

@@ -35,6 +35,8 @@
 // too.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -123,8 +125,11 @@ struct PlotGauge {
 };
 
 // The colour of a colour index as "#rrggbb"; indices wrap round the
-// palette (eight colours that stay apart in print and for most colour-blind
-// readers), a negative index is the first colour.
+// palette of sixteen, a negative index is the first colour. The first
+// eight stay apart in print and for most colour-blind readers (blue, red,
+// green, orange, purple, teal, brown, grey); the second eight are darker or
+// lighter kin of them (amber, navy, magenta, olive, sky blue, sienna,
+// slate, silver) for plots with more curves.
 const char* PlotColour(int index);
 
 // A round step (1, 2 or 5 times a power of ten) that cuts `span` into about
@@ -148,6 +153,8 @@ class PlotDocument {
                       LineStyle style = LineStyle::Solid);
   void AddMarker(double x, std::string label);
   const std::vector<PlotCurve>& Curves() const { return m_curves; }
+  // Curve `index` for adding points to it (index below Curves().size()).
+  PlotCurve& CurveAt(std::size_t index) { return m_curves[index]; }
   const std::vector<PlotMarker>& Markers() const { return m_markers; }
   // A curve draws on the right axis.
   bool HasRightAxis() const;
@@ -175,12 +182,18 @@ class PlotDocument {
   // The text under the gauge: Gauge().text, or the gauge's own for its kind.
   std::string GaugeText() const;
 
+  // Asks the views to show the whole plot again, dropping a zoom the user
+  // made (a view compares the count with the one it last honoured).
+  void RequestWholeView() { ++m_wholeViewRequests; }
+  unsigned WholeViewRequests() const { return m_wholeViewRequests; }
+
   std::string ToCsv() const;
   // A size of 0 takes the kind's own: 800 x 500 for curves, a gauge's
   // natural size (GaugeNaturalSize) for a gauge.
   std::string ToSvg(int width = 0, int height = 0) const;
-  // Writes ToCsv or ToSvg to `path` by its extension (".csv" or ".svg", in
-  // any letter case); "" when written, else why not.
+  // Writes ToCsv, ToSvg or the SVG rendered as PNG to `path` by its
+  // extension (".csv", ".svg" or ".png", in any letter case); "" when
+  // written, else why not.
   std::string Save(const std::string& path) const;
 
  private:
@@ -191,6 +204,14 @@ class PlotDocument {
   std::vector<PlotMarker> m_markers;
   PlotKind m_kind = PlotKind::Curves;
   PlotGauge m_gauge;
+  unsigned m_wholeViewRequests = 0;
 };
+
+// Renders an SVG picture into a PNG file at `path`, `scale` pixels per SVG
+// unit; "" when written, else why not. axcore draws no pixels itself: the
+// host installs a renderer (axhost: Qt's SVG renderer); without one a plot
+// cannot be saved as PNG.
+using PngRenderer = std::function<std::string(const std::string& svg, double scale, const std::string& path)>;
+void InstallPngRenderer(PngRenderer renderer);
 
 }  // namespace axcore

@@ -1,0 +1,181 @@
+#include "axcore/GraphWindow.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "axcore/EditSetupDlg.h"
+
+namespace {
+
+constexpr int kPaletteSize = 16;
+
+axcore::LineStyle StyleOf(int style) {
+  switch (style) {
+    case 1: return axcore::LineStyle::Dashed;
+    case 3: return axcore::LineStyle::Dotted;
+    default: return axcore::LineStyle::Solid;
+  }
+}
+
+axcore::PlotAxisId VerticalAxis(int axis) { return axis == 2 ? axcore::PlotAxisId::Right : axcore::PlotAxisId::Left; }
+
+double Cell(const std::vector<double>& row, int column) {
+  return column >= 0 && static_cast<std::size_t>(column) < row.size() ? row[static_cast<std::size_t>(column)] : NAN;
+}
+
+}  // namespace
+
+int RGB16(int index) { return ((index % kPaletteSize) + kPaletteSize) % kPaletteSize; }
+
+CGraphDocument::CGraphDocument() : m_columns{{"time_s", "s"}}, m_sets(1) {}
+
+void CGraphDocument::SetColumns(std::vector<GraphColumn> columns) {
+  m_columns = std::move(columns);
+  m_rows.clear();
+}
+
+void CGraphDocument::AddRow(std::vector<double> row) {
+  row.resize(m_columns.size(), NAN);
+  m_rows.push_back(std::move(row));
+}
+
+void CGraphDocument::ClearRows() { m_rows.clear(); }
+
+std::vector<double> CGraphDocument::Column(int column) const {
+  std::vector<double> values;
+  values.reserve(m_rows.size());
+  for (const std::vector<double>& row : m_rows) values.push_back(Cell(row, column));
+  return values;
+}
+
+CCurveSet& CGraphDocument::GetCurveSet(int index) {
+  if (index < 0) index = 0;
+  if (static_cast<std::size_t>(index) >= m_sets.size()) m_sets.resize(static_cast<std::size_t>(index) + 1);
+  return m_sets[static_cast<std::size_t>(index)];
+}
+
+const CCurveSet& CGraphDocument::GetCurveSet(int index) const {
+  return m_sets[index > 0 && static_cast<std::size_t>(index) < m_sets.size() ? static_cast<std::size_t>(index) : 0];
+}
+
+void CGraphDocument::LocateItems() {
+  auto columnName = [&](int column) {
+    return column >= 0 && static_cast<std::size_t>(column) < m_columns.size()
+               ? m_columns[static_cast<std::size_t>(column)]
+               : GraphColumn{};
+  };
+  for (int axis = 0; axis < 3; ++axis) {
+    m_axisTitle[axis].clear();
+    m_axisUnit[axis].clear();
+  }
+  m_axisTitle[0] = "Time";
+  m_axisUnit[0] = "s";
+  for (const CXYCurve& curve : m_sets[0].Curves()) {
+    const int axis = curve.Axis() == 2 ? 2 : 1;
+    const GraphColumn column = columnName(curve.YColumn());
+    if (m_axisTitle[axis].empty()) {
+      m_axisUnit[axis] = column.unit;
+    } else {
+      m_axisTitle[axis] += ", ";
+    }
+    m_axisTitle[axis] += column.name;
+  }
+}
+
+axcore::PlotDocument CGraphDocument::ToPlot(const std::string& title) const {
+  axcore::PlotDocument plot;
+  plot.SetTitle(title);
+  const axcore::PlotAxisId ids[3] = {axcore::PlotAxisId::Horizontal, axcore::PlotAxisId::Left,
+                                     axcore::PlotAxisId::Right};
+  for (int axis = 0; axis < 3; ++axis) {
+    plot.Axis(ids[axis]).title = m_axisTitle[axis];
+    plot.Axis(ids[axis]).unit = m_axisUnit[axis];
+  }
+  for (const CXYCurve& curve : m_sets[0].Curves()) {
+    const std::size_t y = static_cast<std::size_t>(curve.YColumn());
+    const std::string name = y < m_columns.size() ? m_columns[y].name : "column " + std::to_string(y);
+    axcore::PlotCurve& drawn =
+        plot.AddCurve(name, VerticalAxis(curve.Axis()), RGB16(curve.Colour()), StyleOf(curve.Style()));
+    drawn.x = Column(curve.XColumn());
+    drawn.y = Column(curve.YColumn());
+  }
+  for (const axcore::PlotCurve& overlay : m_overlay) {
+    axcore::PlotCurve& drawn = plot.AddCurve(overlay.name, overlay.axis, overlay.colour, overlay.style);
+    drawn = overlay;
+  }
+  return plot;
+}
+
+std::string CGraphDocument::ToCsv() const {
+  auto field = [](const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + '"';
+  };
+  std::string csv;
+  for (std::size_t c = 0; c < m_columns.size(); ++c) csv += (c ? "," : "") + field(m_columns[c].name);
+  csv += "\n";
+  char number[32];
+  for (const std::vector<double>& row : m_rows) {
+    for (std::size_t c = 0; c < m_columns.size(); ++c) {
+      if (c) csv += ",";
+      const double value = Cell(row, static_cast<int>(c));
+      if (std::isfinite(value)) {
+        std::snprintf(number, sizeof number, "%.10g", value);
+        csv += number;
+      }
+    }
+    csv += "\n";
+  }
+  return csv;
+}
+
+bool CGraphWindow::SubclassDlgItem(int id, CMC_EditSetupDlg* dialog, CGraphDocument* document) {
+  if (dialog == nullptr || document == nullptr || dialog->GetPlot(id) == nullptr) return false;
+  m_dialog = dialog;
+  m_id = id;
+  m_document = document;
+  return true;
+}
+
+axcore::PlotDocument* CGraphWindow::Plot() const {
+  return m_dialog != nullptr && m_document != nullptr ? m_dialog->GetPlot(m_id) : nullptr;
+}
+
+void CGraphWindow::RefreshGraph() {
+  axcore::PlotDocument* plot = Plot();
+  if (plot == nullptr) return;
+  const unsigned wholeViews = plot->WholeViewRequests();
+  *plot = m_document->ToPlot(m_title);
+  // Keep the count of whole-view requests: a redraw is not a zoom-out.
+  while (plot->WholeViewRequests() < wholeViews) plot->RequestWholeView();
+  m_dialog->RefreshPlot(m_id);
+}
+
+void CGraphWindow::UpdateLastPoint() {
+  axcore::PlotDocument* plot = Plot();
+  if (plot == nullptr || m_document->Rows().empty()) return;
+  const std::vector<double>& row = m_document->Rows().back();
+  const std::vector<CXYCurve>& curves = m_document->GetCurveSet(0).Curves();
+  // The drawn curves are the set's curves in order; anything else (a
+  // graph drawn from another document) is drawn whole instead.
+  const std::vector<axcore::PlotCurve>& drawn = plot->Curves();
+  if (drawn.size() != curves.size() + m_document->Overlay().size()) {
+    RefreshGraph();
+    return;
+  }
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    axcore::PlotCurve& curve = plot->CurveAt(i);
+    curve.x.push_back(Cell(row, curves[i].XColumn()));
+    curve.y.push_back(Cell(row, curves[i].YColumn()));
+  }
+  m_dialog->RefreshPlot(m_id);
+}
+
+void CGraphWindow::DoZoomOut() {
+  axcore::PlotDocument* plot = Plot();
+  if (plot == nullptr) return;
+  plot->RequestWholeView();
+  m_dialog->RefreshPlot(m_id);
+}

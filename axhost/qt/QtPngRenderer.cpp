@@ -1,0 +1,66 @@
+#include "QtPngRenderer.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <cmath>
+#include <memory>
+
+#include "axcore/MessageText.h"
+#include "axcore/PlotDocument.h"
+
+namespace axhost {
+namespace {
+
+int g_argc = 1;
+char g_name[] = "axhost";
+char* g_argv[] = {g_name, nullptr};
+
+// Fonts need a GUI application; a run without a screen gets one that
+// draws offscreen.
+void EnsureApplication() {
+  static std::unique_ptr<QGuiApplication> application;
+  if (QCoreApplication::instance() != nullptr) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  application = std::make_unique<QGuiApplication>(g_argc, g_argv);
+}
+
+std::string Render(const std::string& svg, double scale, const std::string& path) {
+  const std::string target = axcore::QuoteForMessage(path);
+  EnsureApplication();
+  QSvgRenderer renderer(QByteArray::fromStdString(svg));
+  if (!renderer.isValid()) return "cannot write " + target + ": the plot's picture could not be drawn";
+  const QSize size = renderer.defaultSize();
+  QImage image(static_cast<int>(std::lround(size.width() * scale)), static_cast<int>(std::lround(size.height() * scale)),
+               QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter);
+  }
+  // Through a temporary file: a failed write leaves an earlier picture whole.
+  const QString file = QString::fromStdString(path);
+  const QString temporary = file + ".part";
+  if (!image.save(temporary, "PNG")) {
+    QFile::remove(temporary);
+    return "cannot write " + target + ": the folder is missing or not writable";
+  }
+  QFile::remove(file);
+  if (!QFile::rename(temporary, file)) {
+    QFile::remove(temporary);
+    return "cannot write " + target + ": it cannot be replaced";
+  }
+  return {};
+}
+
+}  // namespace
+
+void InstallQtPngRenderer() { axcore::InstallPngRenderer(Render); }
+
+}  // namespace axhost
