@@ -7,6 +7,7 @@
 #include "axcore/Comm.h"
 #include "axcore/Logger.h"
 #include "axcore/Resources.h"
+#include "axcore/Setup.h"
 #include "axcore/TestPrograms.h"
 
 namespace {
@@ -109,6 +110,11 @@ std::string CMC_TestDlg::GetOutPathName(const std::string& programName) const {
 }
 
 int CMC_TestDlg::ExecuteCode(const char* programName, CMC_CoffFormat* program, CMC_Logger* logger, void*, void*) {
+  // The program runs on the setup as the dialogs show it: its registers go
+  // down to the drive with the program, so a gain changed since the last run
+  // (a "Tune" with no test running) is the gain the drive runs with.
+  for (const auto& parameter : GetSetup()->Parameters())
+    if (parameter->GetKind() == ParameterKind::Register && parameter->WriteToChip() == 0) return 0;
   return axcore::ExecuteCode(programName, program, logger);
 }
 

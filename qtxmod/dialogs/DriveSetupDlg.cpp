@@ -17,6 +17,8 @@
 #include "FeatureProbes.h"
 #include "Limits.h"
 #include "MotorSetupDlg.h"
+#include "TestAngle.h"
+#include "TestCurrent.h"
 #include "TestVdcDetection.h"
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
@@ -212,7 +214,7 @@ bool CDriveSetupDlg::OnCommand(int id) {
       RunChildDialog<CTestVdcDetection>(GetSetup());
       return true;
     case 3137:
-      ShowNotAvailable("The Current Controller Tuning Test");
+      RunChildDialog<CTestCurrent>(GetSetup());
       return true;
     case 3178:
       ShowNotAvailable("The Speed Controller Tuning Test");
@@ -221,7 +223,7 @@ bool CDriveSetupDlg::OnCommand(int id) {
       ShowNotAvailable("The Position Controller Tuning Test");
       return true;
     case 3263:
-      ShowNotAvailable("The Electric Angle Controller Tuning Test");
+      RunChildDialog<CTestAngle>(GetSetup());
       return true;
     case 3208: {
       // The reference's scale is bounded by limits that follow the speed

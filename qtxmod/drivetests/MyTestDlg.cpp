@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "FeatureProbes.h"
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/Setup.h"
@@ -200,6 +201,14 @@ int CMyTestDlg::AskToKeep(const std::vector<std::string>& changes) {
   for (const std::string& line : changes) text += line;
   text += "\r\nDo you want to save the new value(s)? (Recommended)";
   return MessageBox(text, MB_YESNOCANCEL | MB_ICONQUESTION);
+}
+
+void CMyTestDlg::KeepTestProtectionCurrent() {
+  if (!HasEnded() || GetResult() != IDOK) return;
+  CMC_Setup& setup = Setup();
+  const CMC_Parameter* test = FindParameterQuiet(setup, "TestProtectionCurrent");
+  CMC_Parameter* protection = FindParameterQuiet(setup, "Imax_Prot");
+  if (test != nullptr && protection != nullptr) protection->SetValueInBaseUnit(test->GetValueInBaseUnit());
 }
 
 void CMyTestDlg::LoadProgram(CMC_CoffFormat& program, const char* programName) {

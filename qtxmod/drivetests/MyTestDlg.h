@@ -100,6 +100,11 @@ class CMyTestDlg : public CMC_TestDlg {
   static std::string ChangeLine(const char* label, const char* format, double oldValue, double newValue);
   static std::string Format(const char* format, double value);
 
+  // After the base OK of a test that ran with a protection current of its
+  // own: when the dialog has really closed with OK, the drive's protection
+  // level "Imax_Prot" follows "TestProtectionCurrent" (when both exist).
+  void KeepTestProtectionCurrent();
+
   // Opening a program's descriptor (its path by GetOutPathName, then read).
   void LoadProgram(CMC_CoffFormat& program, const char* programName);
 

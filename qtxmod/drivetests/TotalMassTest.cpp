@@ -212,11 +212,5 @@ void CTotalMassTest::OnCancel() {
 
 void CTotalMassTest::OnOK() {
   CMyTestDlg::OnOK();
-  // The drive's protection level follows the one the test ran with, but
-  // only when the dialog has really closed with OK.
-  if (!HasEnded() || GetResult() != IDOK) return;
-  CMC_Setup& setup = Setup();
-  const CMC_Parameter* test = FindParameterQuiet(setup, "TestProtectionCurrent");
-  CMC_Parameter* protection = FindParameterQuiet(setup, "Imax_Prot");
-  if (test != nullptr && protection != nullptr) protection->SetValueInBaseUnit(test->GetValueInBaseUnit());
+  KeepTestProtectionCurrent();
 }

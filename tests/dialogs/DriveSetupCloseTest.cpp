@@ -76,10 +76,8 @@ TEST(DriveSetupButtons, AMissingDialogIsNamedAndChangesNothing) {
     int button;
     const char* named;
   } cases[] = {
-      {"", 3137, "The Current Controller Tuning Test"},
       {"", 3178, "The Speed Controller Tuning Test"},
       {"", 3198, "The Position Controller Tuning Test"},
-      {"radio 1097\n", 3263, "The Electric Angle Controller Tuning Test"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.named);

@@ -65,8 +65,10 @@ class CMC_TestDlg : public CMC_EditSetupDlg {
   // The descriptor file of a compiled test program, by name.
   std::string GetOutPathName(const std::string& programName) const;
 
-  // Downloads and starts `programName` (with its descriptor `program`, or
-  // null), with `logger` recording when given. The progress callback and its
+  // Downloads the setup's registers and starts `programName` (with its
+  // descriptor `program`, or null), with `logger` recording when given. 0
+  // when the drive refused a register or the program (the reason in
+  // CMC_Comm::GetLastErrorText). The progress callback and its
   // context are accepted for the modules that pass them (always null here).
   int ExecuteCode(const char* programName, CMC_CoffFormat* program, CMC_Logger* logger, void* callback = nullptr,
                   void* context = nullptr);

@@ -1,0 +1,91 @@
+// What the controller tuning tests share on top of the drive test protocol:
+// two tab pages ("Test Parameters" and "Test") whose controls the dialog
+// shows and hides itself, gain sliders that span the neighbourhood of the
+// gain as the dialog opened, gains that go to the drive at once while a test
+// runs, and a data logger whose points are drawn one by one into the graph
+// window while the dialog stays responsive.
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "MyTestDlg.h"
+#include "axcore/GraphWindow.h"
+#include "axcore/Logger.h"
+
+// The controls of a tuning test that the tests agree on.
+namespace tuning {
+inline constexpr int kTabs = 1300;
+inline constexpr int kPicture = 1123;
+inline constexpr int kProcedure = 1377;
+inline constexpr int kGraph = 1361;
+inline constexpr int kSavePlot = 1372;
+inline constexpr int kOk = 1;
+}  // namespace tuning
+
+// The span of a tuning slider, in base units: half to one and a half times
+// the value, within the parameter's range. A value of 0 or below, or one at
+// which that span is empty or inverted, gets the parameter's whole range
+// instead.
+std::pair<double, double> TuningSliderSpan(double value, double minimum, double maximum);
+
+class CTuningTestDlg : public CMyTestDlg {
+ public:
+  CTuningTestDlg(CMC_Setup* setup, int resourceId, CMC_EditSetupDlg* parent);
+  ~CTuningTestDlg() override;
+
+  void OnTabChange(int id) override;
+  void OnShowWindow(bool show) override;
+  bool OnCommand(int id) override;
+
+  // The page shown: 0 "Test Parameters", 1 "Test".
+  int Page() const { return m_page; }
+
+ protected:
+  // The controls of each page; the page not selected has them hidden.
+  void SetPageControls(std::vector<int> parameters, std::vector<int> test);
+  // Inserts the two pages, selects page 0 and shows its controls.
+  void InitPages();
+  // Binds a gain's slider, value field and spin buttons, when the setup has
+  // the gain, with the span TuningSliderSpan gives for its value now.
+  void AddGainSlider(const char* name, int sliderId, int editId, int spinUpId, int spinDownId, int unitId = 0);
+
+  // Whether the "Test" page may be entered now; a refusal has told the
+  // user why. The base allows it.
+  virtual bool MayEnterTestPage() { return true; }
+
+  // The fill rules the tuning tests share: OK and the gain controls
+  // enabled only while no test runs, the graph only on page 1.
+  void ExchangeRunState(std::initializer_list<int> gainControls);
+
+  // While a test runs, writes the registers to the drive in this order,
+  // each only after the one before it was written. False when a write
+  // failed (nothing more is written).
+  bool WriteToDriveWhileRunning(std::initializer_list<const char*> registers);
+
+  // The logger of the test's main program and the graph bound to the
+  // dialog's graph control.
+  void CreateLogger(CMC_CoffFormat* program);
+  CMC_SingleAxisLogger* Logger() const { return m_logger.get(); }
+  CGraphWindow& Graph() { return m_graph; }
+  // Binds the graph window to the graph control and draws it.
+  void BindGraph();
+
+  // Reads the uploaded points into the graph one by one, drawing each and
+  // letting the user act between points. Drawn: every point was read;
+  // Stopped: a stop was asked of a multi-cycle run, so reading ended early;
+  // Abandoned: the run was stopped (neither running nor multi-cycle), the
+  // drawing is left as it is.
+  enum class Drawing { Drawn, Stopped, Abandoned };
+  Drawing DrawLoggedPoints();
+
+ private:
+  void ShowPage(int page);
+
+  int m_page = 0;
+  std::vector<int> m_pageControls[2];
+  std::unique_ptr<CMC_SingleAxisLogger> m_logger;
+  CGraphWindow m_graph{2, 0};
+};
