@@ -95,7 +95,8 @@ DriveFirmware::DriveFirmware(Plant& plant)
             {"TPOS", &m_positionReferenceLive},
             {"Target_Position", &m_positionReferenceLive},
             {"POSERR", &m_positionErrorLive},
-            {"AD5", &m_ad5}};
+            {"AD5", &m_ad5},
+            {"Electric_Angle", &m_electricAngle}};
   for (const char* output : {"var_i1", "var_i2", "var_u2", "var_lf_long", "REFTST_V", "RINCTST_V"})
     m_variables[output] = 0.0;
   Derive();
@@ -382,6 +383,10 @@ void DriveFirmware::ApplyPosition(double positionReference_counts, PositionLoop 
   m_positionLoop = loop;
   m_angleSource = AngleSource::Encoder;
   m_positionReference = positionReference_counts;
+}
+
+double DriveFirmware::TrueFluxAngle_rad() const {
+  return kTwoPi * m_plant.Position_m() / m_plant.Parameters().pole_pitch_m;
 }
 
 double DriveFirmware::CurrentMagnitude() const { return std::sqrt(m_iq * m_iq + m_id * m_id); }

@@ -45,6 +45,14 @@ const std::vector<ProgramSpec>& ProgramTable() {
         {"test_flag", T::Int, true},
         {"STARTED", T::Int, true}},
        MakeCurrentTuningTest},
+      {"Angle_Controller_Tuning_Test",
+       {{"In1", T::Int},
+        {"ReferenceIncrement", T::Int},
+        {"TimeLimit", T::Int},
+        {"test_flag", T::Int, true},
+        {"theta_1", T::Fixed, true},
+        {"STARTED", T::Int, true}},
+       MakeAngleTuningTest},
       // "LimitSpeedMax" and "delta_speed" are 32-bit: the host's default
       // speed limit, the commutation limit, is far beyond 16 bits of counts
       // per speed-loop period.

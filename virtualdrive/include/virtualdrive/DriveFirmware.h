@@ -155,6 +155,15 @@ class DriveFirmware {
   // supply reading shows, is the same number of counts on this input.
   void SampleAnalogueInput();
   const MotionLoops& Loops() const { return m_loops; }
+  // The electrical angle of the mover's flux in the drive's alpha-beta
+  // frame as the motor really has it (not as the encoder and the angle
+  // reference say): what an instrument on the bench sees, against which a
+  // program reports the angle it found. No control law may use it.
+  double TrueFluxAngle_rad() const;
+  // "Electric_Angle", the live variable of the angle found by the motionless
+  // start (steps of 65536 per electrical turn); the program that finds it
+  // keeps it current.
+  void SetElectricAngle(double steps) { m_electricAngle = steps; }
 
   // The voltage vector the bridge holds this period, volts (alpha, beta).
   double OutputAlpha_V() const { return m_outAlpha_V; }
@@ -233,6 +242,7 @@ class DriveFirmware {
   // Live variable storage.
   double m_thtst = 0, m_tinctst = 0, m_apos = 0, m_speedCounts = 0, m_lastSlowPosition = 0, m_ad5 = 0;
   double m_speedReferenceLive = 0, m_positionReferenceLive = 0, m_positionErrorLive = 0;
+  double m_electricAngle = 0;
   long m_slowCount = 0;
 };
 

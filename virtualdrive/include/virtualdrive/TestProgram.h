@@ -105,6 +105,7 @@ std::unique_ptr<TestProgram> MakeResistanceTest();
 std::unique_ptr<TestProgram> MakeInductanceTest();
 std::unique_ptr<TestProgram> MakeEncoderResolutionTest();
 std::unique_ptr<TestProgram> MakeCurrentTuningTest();
+std::unique_ptr<TestProgram> MakeAngleTuningTest();
 std::unique_ptr<TestProgram> MakeTotalMassTest();
 std::unique_ptr<TestProgram> MakeEncoderConnectionTest();
 std::unique_ptr<TestProgram> MakeAnalogueReferenceTest();
