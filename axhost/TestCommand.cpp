@@ -23,16 +23,11 @@
 namespace axhost {
 namespace {
 
-// How long a test may run before the command gives up on it: far beyond
-// the longest identification (some seconds of drive time), short enough that
-// a drive that never ends a program does not hold the command for good.
-constexpr long long kTestTimeLimitMs = 120000;
-
 struct TestKind {
   const char* name;
   const char* what;
   bool multiCycle;  // runs until the user stops it
-  std::function<std::unique_ptr<CMC_TestDlg>(CMC_Setup*)> make;
+  DialogMaker make;
 };
 
 template <typename Test>
@@ -82,21 +77,16 @@ std::string DefaultScript(const TestKind& test, const TestOptions& options) {
   return script.str();
 }
 
-struct Snapshot {
-  std::string name;
-  double value;
-};
+}  // namespace
 
-std::vector<Snapshot> TakeSnapshot(const CMC_Setup& setup) {
-  std::vector<Snapshot> values;
+std::vector<ParameterSnapshot> TakeSnapshot(const CMC_Setup& setup) {
+  std::vector<ParameterSnapshot> values;
   for (const auto& p : setup.Parameters()) values.push_back({p->GetName(), p->GetValueInBaseUnit()});
   return values;
 }
 
-// "NAME old -> new unit" for every parameter whose value differs from the
-// snapshot.
-void PrintChanges(const CMC_Setup& setup, const std::vector<Snapshot>& before, std::ostream& out) {
-  for (const Snapshot& old : before) {
+void PrintChanges(const CMC_Setup& setup, const std::vector<ParameterSnapshot>& before, std::ostream& out) {
+  for (const ParameterSnapshot& old : before) {
     const CMC_Parameter* p = setup.FindParameter(old.name);
     if (p == nullptr || p->GetValueInBaseUnit() == old.value) continue;
     char line[160];
@@ -105,8 +95,6 @@ void PrintChanges(const CMC_Setup& setup, const std::vector<Snapshot>& before, s
   }
 }
 
-}  // namespace
-
 std::string TestNamesHelp() {
   std::string help;
   for (const TestKind& test : Tests()) help += std::string("\n  ") + test.name + ": " + test.what;
@@ -114,6 +102,100 @@ std::string TestNamesHelp() {
 }
 
 bool IsTestName(const std::string& name) { return FindTest(name) != nullptr; }
+
+int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, std::vector<axcore::ScriptLine> lines,
+                  const TestOptions& options, Io io, const DialogMaker& make, const DialogInspector& inspect,
+                  TestRun& run) {
+  axcore::ScriptedUser user(std::move(lines), io.out);
+  int status = kExitOk;
+  auto platform = MakeDialogPlatform(command, "leave out --gui", !options.gui, &user, options.screenshotDir, io, status);
+  if (!platform) return status;
+  virtualdrive::VirtualDrive drive(plant, platform.get());
+  std::string error;
+  if (!drive.LoadSetup(setup, &error)) {
+    PrintError(io.err, "loading the setup into the drive: " + error);
+    return kExitFailed;
+  }
+  ScopedDriveLink connected(&drive);
+  // The user's hands on the machine: the analogue input and pushing the mover.
+  user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+
+  // The status texts as they appear, and the end of each run.
+  CMC_TestDlg::SetObserver({[&](const CMC_TestDlg&, const std::string& text) { io.out << "status: " << axcore::OneLine(text) << '\n'; },
+                            [&](const CMC_TestDlg& dialog) {
+                              ++run.runs;
+                              run.lastResult = dialog.GetTestResult();
+                              run.lastError = dialog.GetErrorText();
+                              if (run.lastResult == 1)
+                                io.out << "result: passed\n";
+                              else if (run.lastResult == 0)
+                                io.out << "result: failed: " << axcore::OneLine(run.lastError) << '\n';
+                              else
+                                io.out << "result: stopped by the user\n";
+                            }});
+  axcore::InstallPlatform(platform.get());
+  {
+    auto dialog = make(&setup);
+    run.dialogResult = dialog->DoModal();
+    if (inspect) inspect(*dialog);
+  }
+  axcore::InstallPlatform(nullptr);
+  CMC_TestDlg::SetObserver({});
+  PrintMissingNames(io.err);
+
+  const std::string name = std::string(command) + ": ";
+  if (user.Failed() && !options.script && user.Failure().find("a test still runs") != std::string::npos) {
+    PrintError(io.err, name + "the test did not end within " + std::to_string(kTestTimeLimitMs / 1000) +
+                           " s; it was stopped and nothing was saved");
+    return kExitFailed;
+  }
+  if (user.Failed()) {
+    const std::string where = options.script ? axcore::OneLine(ScriptName(*options.script)) + ": " : name;
+    PrintError(io.err, where + user.Failure() + "; nothing was saved");
+    return options.script ? kExitBadInput : kExitFailed;
+  }
+  if (run.runs == 0) {
+    PrintError(io.err, name + "the test was not started; nothing was saved");
+    return kExitFailed;
+  }
+  if (run.lastResult != 1) {
+    PrintError(io.err, name + (run.lastResult == 0 ? axcore::OneLine(run.lastError) : std::string("stopped by the user")) +
+                           "; nothing was saved");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int FinishTestedSetup(CMC_Setup& setup, const std::vector<ParameterSnapshot>& before, int dialogResult,
+                      const std::optional<std::string>& output, Io io) {
+  std::ostringstream changes;
+  PrintChanges(setup, before, changes);
+  io.out << (changes.str().empty() ? "no parameter changed\n" : "changed:\n" + changes.str());
+  // The dialog that opens the test brings registers and user values into
+  // step again when the test ends with its values kept.
+  if (dialogResult == 1) {
+    const std::vector<ParameterSnapshot> tested = TakeSnapshot(setup);
+    EncodeRegisters(setup);
+    DecodeRegisters(setup);
+    std::ostringstream follow;
+    PrintChanges(setup, tested, follow);
+    if (!follow.str().empty()) io.out << "and as the setup is encoded again:\n" << follow.str();
+  }
+  if (!output) return kExitOk;
+  if (std::string failure = axcore::SaveSetupFile(setup, *output); !failure.empty()) {
+    PrintError(io.err, failure);
+    return kExitFailed;
+  }
+  io.out << "setup written to " << axcore::OneLine(*output) << '\n';
+  return kExitOk;
+}
+
+std::optional<std::vector<axcore::ScriptLine>> TestScript(const std::string& defaultScript, const TestOptions& options,
+                                                          Io io) {
+  if (options.script) return LoadScript(*options.script, io);
+  std::string error;
+  return axcore::ParseScript(defaultScript, error);
+}
 
 int RunTest(const PluginModule& module, const std::string& name, const std::optional<std::string>& file,
             const TestOptions& options, Io io) {
@@ -132,95 +214,16 @@ int RunTest(const PluginModule& module, const std::string& name, const std::opti
   }
   const auto plant = DrivePlant(options.driveSpec, io);
   if (!plant) return kExitBadInput;
-  std::optional<std::vector<axcore::ScriptLine>> lines;
-  if (options.script) {
-    if (!(lines = LoadScript(*options.script, io))) return kExitBadInput;
-  } else {
-    std::string error;
-    lines = axcore::ParseScript(DefaultScript(*test, options), error);
-  }
+  auto lines = TestScript(DefaultScript(*test, options), options, io);
+  if (!lines) return kExitBadInput;
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
-
-  axcore::ScriptedUser user(std::move(*lines), io.out);
-  int status = kExitOk;
-  auto platform = MakeDialogPlatform("test", "leave out --gui", !options.gui, &user, options.screenshotDir, io, status);
-  if (!platform) return status;
-  virtualdrive::VirtualDrive drive(*plant, platform.get());
-  std::string error;
-  if (!drive.LoadSetup(*setup, &error)) {
-    PrintError(io.err, "loading the setup into the drive: " + error);
-    return kExitFailed;
-  }
-  ScopedDriveLink connected(&drive);
-  // The user's hands on the machine: the analogue input and pushing the mover.
-  user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
-  const std::vector<Snapshot> before = TakeSnapshot(*setup);
-
-  // The status texts as they appear, and the end of each run.
-  int runs = 0, lastResult = -1;
-  std::string lastError;
-  CMC_TestDlg::SetObserver({[&](const CMC_TestDlg&, const std::string& text) { io.out << "status: " << axcore::OneLine(text) << '\n'; },
-                            [&](const CMC_TestDlg& dialog) {
-                              ++runs;
-                              lastResult = dialog.GetTestResult();
-                              lastError = dialog.GetErrorText();
-                              if (lastResult == 1)
-                                io.out << "result: passed\n";
-                              else if (lastResult == 0)
-                                io.out << "result: failed: " << axcore::OneLine(lastError) << '\n';
-                              else
-                                io.out << "result: stopped by the user\n";
-                            }});
-  axcore::InstallPlatform(platform.get());
-  int result = 0;
-  {
-    auto dialog = test->make(setup.get());
-    result = dialog->DoModal();
-  }
-  axcore::InstallPlatform(nullptr);
-  CMC_TestDlg::SetObserver({});
-  PrintMissingNames(io.err);
-
-  if (user.Failed() && !options.script && user.Failure().find("a test still runs") != std::string::npos) {
-    PrintError(io.err, "test: the test did not end within " + std::to_string(kTestTimeLimitMs / 1000) +
-                           " s; it was stopped and nothing was saved");
-    return kExitFailed;
-  }
-  if (user.Failed()) {
-    const std::string where = options.script ? axcore::OneLine(ScriptName(*options.script)) + ": " : "test: ";
-    PrintError(io.err, where + user.Failure() + "; nothing was saved");
-    return options.script ? kExitBadInput : kExitFailed;
-  }
-  if (runs == 0) {
-    PrintError(io.err, "test: the test was not started; nothing was saved");
-    return kExitFailed;
-  }
-  if (lastResult != 1) {
-    PrintError(io.err, "test: " + (lastResult == 0 ? axcore::OneLine(lastError) : std::string("stopped by the user")) +
-                           "; nothing was saved");
-    return kExitFailed;
-  }
-  std::ostringstream changes;
-  PrintChanges(*setup, before, changes);
-  io.out << (changes.str().empty() ? "no parameter changed\n" : "changed:\n" + changes.str());
-  // The dialog that opens the test brings registers and user values into
-  // step again when the test ends with its values kept.
-  if (result == 1) {
-    const std::vector<Snapshot> tested = TakeSnapshot(*setup);
-    EncodeRegisters(*setup);
-    DecodeRegisters(*setup);
-    std::ostringstream follow;
-    PrintChanges(*setup, tested, follow);
-    if (!follow.str().empty()) io.out << "and as the setup is encoded again:\n" << follow.str();
-  }
-  if (!options.output) return kExitOk;
-  if (std::string failure = axcore::SaveSetupFile(*setup, *options.output); !failure.empty()) {
-    PrintError(io.err, failure);
-    return kExitFailed;
-  }
-  io.out << "setup written to " << axcore::OneLine(*options.output) << '\n';
-  return kExitOk;
+  const std::vector<ParameterSnapshot> before = TakeSnapshot(*setup);
+  TestRun run;
+  if (const int status = RunTestDialog("test", *setup, *plant, std::move(*lines), options, io, test->make, {}, run);
+      status != kExitOk)
+    return status;
+  return FinishTestedSetup(*setup, before, run.dialogResult, options.output, io);
 }
 
 }  // namespace axhost

@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "EditCommand.h"
 #include "TestCommand.h"
+#include "TuneCommand.h"
 #include "qt/QtPlatform.h"
 #include "qt/QtPngRenderer.h"
 
@@ -158,6 +159,36 @@ int main(int argc, char** argv) {
   cmdTest->add_option("--screenshot", testOptions.screenshotDir,
                       "Save a PNG of the dialog as DIR/<resource id>.png when it first shows (needs --gui)");
 
+  std::vector<std::string> tuneArgs;
+  axhost::TuneOptions tuneOptions;
+  std::string tuneOutput, tuneScript, tunePassband, tunePlot;
+  bool noTune = false;
+  CLI::App* cmdTune = app.add_subcommand(
+      "tune", "Run one of the plug-in's controller tuning tests on the setup with the drive connected: open its "
+              "Test page, set the passband (--passband) and press Tune (current), press Start once and let the run "
+              "end. Prints the status texts, the result, the gains and the step-response figures beside those of "
+              "the loop's model; with -o, OK writes the tuned setup. Exits 1 with the failure text when the run "
+              "fails. Loops:" +
+                  axhost::TuneNamesHelp());
+  cmdTune->add_option("LOOP", tuneArgs, "LOOP [FILE]")->required()->expected(1, 2);
+  cmdTune->add_option("-o,--output", tuneOutput, "Close with OK and write the setup to this file when the run passed" +
+                                                     replaceHelp)
+      ->check(kFileName);
+  cmdTune->add_option("--passband", tunePassband,
+                      "The current loop's passband PB_C before Tune: rad/s, or a number with a unit (250Hz, 1.5kHz, "
+                      "rpm); default: the setup's");
+  cmdTune->add_flag("--no-tune", noTune, "Do not press Tune: test the gains the setup holds");
+  cmdTune->add_option("--plot", tunePlot,
+                      "Save the run's graph: .svg or .png the plot with the model's response, .csv the logged points "
+                      "(time_s, then each drive variable, in base units)")
+      ->check(kFileName);
+  cmdTune->add_flag("--gui", tuneOptions.test.gui, "Show the test dialog live in the Qt view (the run is the same)");
+  cmdTune->add_option("--script", tuneScript,
+                      "Drive the test dialog with this script instead ('-': standard input), as for edit")
+      ->check(kFileName);
+  cmdTune->add_option("--screenshot", tuneOptions.test.screenshotDir,
+                      "Save a PNG of the dialog as DIR/<resource id>.png when it first shows (needs --gui)");
+
   CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
   cmdDrive->require_subcommand(1);
   std::vector<std::string> runArgs;
@@ -249,6 +280,21 @@ int main(int argc, char** argv) {
     const std::optional<std::string> file =
         testArgs.size() > 1 ? std::optional<std::string>(testArgs[1]) : std::nullopt;
     return axhost::RunTest(module, testArgs[0], file, testOptions, io);
+  }
+  if (cmdTune->parsed()) {
+    axhost::SetDesktopPlatformFactory(
+        [](axcore::ScriptedUser* user, const std::string& screenshotDir, std::string&) {
+          return axhost::MakeQtPlatform(user, screenshotDir);
+        });
+    tuneOptions.test.driveSpec = driveSpec;
+    if (!tuneOutput.empty()) tuneOptions.test.output = tuneOutput;
+    if (!tuneScript.empty()) tuneOptions.test.script = tuneScript;
+    if (!tunePassband.empty()) tuneOptions.passband = tunePassband;
+    if (!tunePlot.empty()) tuneOptions.plot = tunePlot;
+    tuneOptions.tune = !noTune;
+    const std::optional<std::string> file =
+        tuneArgs.size() > 1 ? std::optional<std::string>(tuneArgs[1]) : std::nullopt;
+    return axhost::RunTune(module, tuneArgs[0], file, tuneOptions, io);
   }
   if (cmdFilters->parsed()) {
     auto file = TakeFile(filtersArgs, 0);

@@ -117,16 +117,21 @@ std::string WriteWhole(const std::string& path, const std::string& text) {
 void CMC_Logger::SetGraphFolder(std::string folder) { GraphFolder() = std::move(folder); }
 const std::string& CMC_Logger::GetGraphFolder() { return GraphFolder(); }
 
+std::string CMC_Logger::SaveGraphAs(const std::string& path, const std::string& title) const {
+  const bool csv = path.size() >= 4 && (path.compare(path.size() - 4, 4, ".csv") == 0 ||
+                                        path.compare(path.size() - 4, 4, ".CSV") == 0);
+  return csv ? WriteWhole(path, m_graph.ToCsv()) : m_graph.ToPlot(title).Save(path);
+}
+
 int CMC_Logger::SaveGraph(const char* name) {
   m_saved.clear();
   m_saveError.clear();
   std::string base = name != nullptr && *name != '\0' ? std::string(name) : DefaultGraphName();
   const std::string& folder = GraphFolder();
   if (!folder.empty()) base = folder + (folder.back() == '/' ? "" : "/") + base;
-  const axcore::PlotDocument plot = m_graph.ToPlot(base.substr(base.rfind('/') + 1));
   for (const char* extension : {".csv", ".svg", ".png"}) {
     const std::string path = base + extension;
-    const std::string error = std::string(extension) == ".csv" ? WriteWhole(path, m_graph.ToCsv()) : plot.Save(path);
+    const std::string error = SaveGraphAs(path, base.substr(base.rfind('/') + 1));
     if (!error.empty()) {
       m_saveError = error;
       return 0;

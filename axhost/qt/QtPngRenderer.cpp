@@ -19,20 +19,19 @@ int g_argc = 1;
 char g_name[] = "axhost";
 char* g_argv[] = {g_name, nullptr};
 
-// Fonts need a GUI application; a run without a screen gets one that
-// draws offscreen.
-void EnsureApplication() {
-  static std::unique_ptr<QGuiApplication> application;
-  if (QCoreApplication::instance() != nullptr) return;
+// Fonts need a GUI application; a run without one gets one for the
+// picture, drawing offscreen when there is no screen.
+std::unique_ptr<QGuiApplication> ApplicationForPicture() {
+  if (QCoreApplication::instance() != nullptr) return nullptr;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
       qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
-  application = std::make_unique<QGuiApplication>(g_argc, g_argv);
+  return std::make_unique<QGuiApplication>(g_argc, g_argv);
 }
 
 std::string Render(const std::string& svg, double scale, const std::string& path) {
   const std::string target = axcore::QuoteForMessage(path);
-  EnsureApplication();
+  const std::unique_ptr<QGuiApplication> application = ApplicationForPicture();
   QSvgRenderer renderer(QByteArray::fromStdString(svg));
   if (!renderer.isValid()) return "cannot write " + target + ": the plot's picture could not be drawn";
   const QSize size = renderer.defaultSize();

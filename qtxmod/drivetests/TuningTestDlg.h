@@ -42,6 +42,9 @@ class CTuningTestDlg : public CMyTestDlg {
 
   // The page shown: 0 "Test Parameters", 1 "Test".
   int Page() const { return m_page; }
+  // The logger of the test's runs and its graph (null before the dialog
+  // is created).
+  const CMC_SingleAxisLogger* GetLogger() const { return m_logger.get(); }
 
  protected:
   // The controls of each page; the page not selected has them hidden.

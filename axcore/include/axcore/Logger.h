@@ -58,6 +58,9 @@ class CMC_Logger {
   // logger's program, else "Graph". Non-zero when all three were written;
   // otherwise GetSaveError says which could not be and why.
   int SaveGraph(const char* name = nullptr);
+  // Saves the graph to `path` by its extension: ".csv" the rows, ".svg" or
+  // ".png" the picture (titled `title`); "" when written, else why not.
+  std::string SaveGraphAs(const std::string& path, const std::string& title = {}) const;
   // The files the last SaveGraph wrote, and why it failed ("" when not).
   const std::vector<std::string>& GetSavedFiles() const { return m_saved; }
   const std::string& GetSaveError() const { return m_saveError; }

@@ -1,0 +1,201 @@
+#include "TuneCommand.h"
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <sstream>
+
+#include "FeatureProbes.h"
+#include "TestAngle.h"
+#include "TestCurrent.h"
+#include "axcore/MessageText.h"
+#include "axcore/Setup.h"
+
+namespace axhost {
+namespace {
+
+// Controls of the tuning tests the command works.
+constexpr int kPassbandEdit = 3155;
+constexpr int kPassbandUnit = 3151;
+constexpr int kTune = 3149;
+constexpr int kStepFigures = 3156;
+
+struct Loop {
+  const char* name;
+  const char* what;
+  DialogMaker make;
+  bool passband;                         // the test designs gains from a passband
+  std::vector<const char*> gains;        // printed after the run, with their registers
+};
+
+template <typename Test>
+std::unique_ptr<CMC_TestDlg> Make(CMC_Setup* setup) {
+  return std::make_unique<Test>(setup);
+}
+
+const std::vector<Loop>& Loops() {
+  static const std::vector<Loop> loops = {
+      {"current", "the current loop's PI: Tune at the passband, then one step of the test current", Make<CTestCurrent>,
+       true, {"Kp_C_scl", "SFTKPI", "KPI", "Ki_C_scl", "SFTKII", "KII"}},
+      {"angle", "the electric angle controller of the motionless start: one run of the angle search",
+       Make<CTestAngle>, false, {"Kp_T_scl", "SFTKPTHT", "KPTHT", "Ki_T_scl", "SFTKITHT", "KITHT"}},
+  };
+  return loops;
+}
+
+const Loop* FindLoop(const std::string& name) {
+  for (const Loop& loop : Loops())
+    if (name == loop.name) return &loop;
+  return nullptr;
+}
+
+std::string DefaultScript(const Loop& loop, const TuneOptions& options, std::optional<double> passband) {
+  std::ostringstream script;
+  script << "tab 1300 1\n";
+  if (loop.passband) {
+    if (passband) {
+      char value[64];
+      std::snprintf(value, sizeof value, "%.17g", *passband);
+      script << "unit " << kPassbandUnit << " rad/s\ntype " << kPassbandEdit << ' ' << value << '\n';
+    }
+    if (options.tune) script << "click " << kTune << '\n';
+  }
+  script << "click 10000\nuntil-idle " << kTestTimeLimitMs << '\n';
+  // OK keeps the gains for the file; without a file the dialog is closed.
+  script << "click " << (options.test.output ? 1 : 2) << '\n';
+  return script.str();
+}
+
+void PrintGains(const CMC_Setup& setup, const Loop& loop, std::ostream& out) {
+  out << "gains:";
+  for (const char* name : loop.gains) {
+    const CMC_Parameter* p = FindParameterQuiet(setup, name);
+    if (p == nullptr) continue;
+    char value[64];
+    std::snprintf(value, sizeof value, " %s = %.7g", name, p->GetValueInBaseUnit());
+    out << value;
+  }
+  out << '\n';
+}
+
+}  // namespace
+
+std::string TuneNamesHelp() {
+  std::string help;
+  for (const Loop& loop : Loops()) help += std::string("\n  ") + loop.name + ": " + loop.what;
+  return help;
+}
+
+std::optional<double> ParsePassband(const std::string& text, std::string& error) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const double number = std::strtod(begin, &end);
+  if (end == begin || !std::isfinite(number)) {
+    error = "--passband takes a number of rad/s, optionally with a unit (rad/s, Hz, kHz, rpm), not " +
+            axcore::QuoteForMessage(text);
+    return std::nullopt;
+  }
+  std::string unit(end);
+  while (!unit.empty() && unit.front() == ' ') unit.erase(unit.begin());
+  constexpr double kTwoPi = 2.0 * std::numbers::pi;
+  const struct {
+    const char* name;
+    double factor;  // rad/s per unit
+  } units[] = {{"", 1.0}, {"rad/s", 1.0}, {"Hz", kTwoPi}, {"kHz", kTwoPi * 1e3}, {"rpm", kTwoPi / 60.0}};
+  for (const auto& u : units)
+    if (unit == u.name) {
+      if (!(number > 0.0)) {
+        error = "--passband must be above 0, not " + axcore::QuoteForMessage(text);
+        return std::nullopt;
+      }
+      return number * u.factor;
+    }
+  error = "--passband: unknown unit " + axcore::QuoteForMessage(unit) + " (rad/s, Hz, kHz or rpm)";
+  return std::nullopt;
+}
+
+int RunTune(const PluginModule& module, const std::string& name, const std::optional<std::string>& file,
+            const TuneOptions& options, Io io) {
+  const Loop* loop = FindLoop(name);
+  if (loop == nullptr) {
+    std::string names;
+    for (const Loop& known : Loops()) names += std::string(names.empty() ? "" : ", ") + known.name;
+    PrintError(io.err, "tune: no loop " + axcore::QuoteForMessage(name) + "; one of: " + names);
+    return kExitBadInput;
+  }
+  if (!options.test.gui && !options.test.screenshotDir.empty()) {
+    PrintError(io.err, "tune: --screenshot needs the Qt view: give --gui");
+    return kExitBadInput;
+  }
+  if (!loop->passband && (options.passband || !options.tune)) {
+    PrintError(io.err, std::string("tune: --passband and --no-tune are for the current loop; the ") + loop->name +
+                           " test has no passband");
+    return kExitBadInput;
+  }
+  std::optional<double> passband;
+  if (options.passband) {
+    std::string error;
+    if (!(passband = ParsePassband(*options.passband, error))) {
+      PrintError(io.err, "tune: " + error);
+      return kExitBadInput;
+    }
+  }
+  if (options.plot) {
+    const std::string& plot = *options.plot;
+    const std::string extension = plot.size() >= 4 ? plot.substr(plot.size() - 4) : "";
+    if (extension != ".svg" && extension != ".png" && extension != ".csv") {
+      PrintError(io.err, "tune: --plot takes a file ending in .svg, .png or .csv, not " +
+                             axcore::QuoteForMessage(plot));
+      return kExitBadInput;
+    }
+  }
+  const auto plant = DrivePlant(options.test.driveSpec, io);
+  if (!plant) return kExitBadInput;
+  auto lines = TestScript(DefaultScript(*loop, options, passband), options.test, io);
+  if (!lines) return kExitBadInput;
+  auto setup = LoadInput(file, module, io);
+  if (!setup) return kExitBadInput;
+  if (passband) {
+    const CMC_Parameter* pb = FindParameterQuiet(*setup, "PB_C");
+    if (pb == nullptr || *passband < pb->GetMinInBaseUnit() || *passband > pb->GetMaxInBaseUnit()) {
+      char range[160] = "the setup has no passband PB_C";
+      if (pb != nullptr)
+        std::snprintf(range, sizeof range, "the passband PB_C goes from %.7g to %.7g rad/s", pb->GetMinInBaseUnit(),
+                      pb->GetMaxInBaseUnit());
+      char given[64];
+      std::snprintf(given, sizeof given, "%.7g rad/s", *passband);
+      PrintError(io.err, std::string("tune: --passband ") + given + ": " + range);
+      return kExitBadInput;
+    }
+  }
+
+  const std::vector<ParameterSnapshot> before = TakeSnapshot(*setup);
+  std::string figures, plotError;
+  bool plotWritten = false;
+  auto inspect = [&](CMC_TestDlg& dialog) {
+    figures = dialog.GetChildText(kStepFigures);
+    const auto* tuning = dynamic_cast<const CTuningTestDlg*>(&dialog);
+    if (!options.plot || tuning == nullptr || tuning->GetLogger() == nullptr) return;
+    plotError = tuning->GetLogger()->SaveGraphAs(*options.plot, dialog.GetCaption());
+    plotWritten = plotError.empty();
+  };
+  TestRun run;
+  const int status = RunTestDialog("tune", *setup, *plant, std::move(*lines), options.test, io, loop->make, inspect, run);
+  if (run.runs > 0) {
+    PrintGains(*setup, *loop, io.out);
+    if (!figures.empty()) {
+      io.out << "step response (the loop's model in parentheses):\n";
+      std::istringstream lines(figures);
+      for (std::string line; std::getline(lines, line);) io.out << "  " << line << '\n';
+    }
+  }
+  if (plotWritten) io.out << "plot written to " << axcore::OneLine(*options.plot) << '\n';
+  if (!plotError.empty()) {
+    PrintError(io.err, "tune: " + plotError);
+    if (status == kExitOk) return kExitFailed;
+  }
+  if (status != kExitOk) return status;
+  return FinishTestedSetup(*setup, before, run.dialogResult, options.test.output, io);
+}
+
+}  // namespace axhost
