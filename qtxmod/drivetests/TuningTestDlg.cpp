@@ -63,13 +63,14 @@ void CTuningTestDlg::OnTabChange(int id) {
   }
   ShowPage(page);
   UpdateData(false);
+  // Details sits outside the pages and explains the result on the "Test"
+  // page; the test base enables it only after a failure with a text.
+  ShowChild(kDetails, page == 1);
   if (page == 1) {
     if (m_nTestResult == 1)
       TestSucceeded(0);
     else if (!m_strErrorText.empty())
       TestFailed(0);
-  } else {
-    ShowChild(kDetails, false);
   }
 }
 
