@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "axcore/EditSetupDlg.h"
 
@@ -21,6 +22,16 @@ axcore::PlotAxisId VerticalAxis(int axis) { return axis == 2 ? axcore::PlotAxisI
 
 double Cell(const std::vector<double>& row, int column) {
   return column >= 0 && static_cast<std::size_t>(column) < row.size() ? row[static_cast<std::size_t>(column)] : NAN;
+}
+
+// The quantity a unit measures, for an axis title; "" when not known.
+std::string QuantityOf(const std::string& unit) {
+  static const std::pair<const char*, const char*> kQuantities[] = {
+      {"A", "Current"}, {"V", "Voltage"}, {"m/s", "Speed"}, {"rad/s", "Speed"}, {"m", "Position"},
+      {"rad", "Angle"}, {"N", "Force"},   {"m/s^2", "Acceleration"}};
+  for (const auto& [name, quantity] : kQuantities)
+    if (unit == name) return quantity;
+  return {};
 }
 
 }  // namespace
@@ -70,15 +81,24 @@ void CGraphDocument::LocateItems() {
   }
   m_axisTitle[0] = "Time";
   m_axisUnit[0] = "s";
+  int count[3] = {0, 0, 0};
   for (const CXYCurve& curve : m_sets[0].Curves()) {
     const int axis = curve.Axis() == 2 ? 2 : 1;
     const GraphColumn column = columnName(curve.YColumn());
-    if (m_axisTitle[axis].empty()) {
+    if (count[axis]++ == 0) {
       m_axisUnit[axis] = column.unit;
     } else {
       m_axisTitle[axis] += ", ";
     }
     m_axisTitle[axis] += column.name;
+  }
+  // Several variables of one kind on an axis: the axis is titled by their
+  // quantity ("Current (A)"), which fits beside a plot where the list of
+  // their names would not.
+  for (int axis = 1; axis < 3; ++axis) {
+    if (count[axis] < 2) continue;
+    const std::string quantity = QuantityOf(m_axisUnit[axis]);
+    if (!quantity.empty()) m_axisTitle[axis] = quantity;
   }
 }
 

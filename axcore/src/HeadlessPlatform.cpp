@@ -25,6 +25,7 @@ constexpr ActionSpec kActions[] = {
     {"wait", 1, 1, "wait MS"},               {"until-idle", 0, 1, "until-idle [MS]"},
     {"dump", 0, -1, "dump [ID...]"},         {"save-plot", 2, 2, "save-plot ID FILE"},
     {"analogue", 1, 1, "analogue VOLTS"},    {"move", 1, 2, "move MM [MS]"},
+    {"screenshot", 1, 1, "screenshot NAME"},
 };
 
 const ActionSpec* FindAction(std::string_view name) {
@@ -272,6 +273,9 @@ void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const Scrip
       ids.push_back(static_cast<int>(*id));
     }
     DumpDialog(dialog, ids, user.Out());
+  } else if (line.action == "screenshot") {
+    std::string why;
+    if (!platform.Picture(dialog, line.words[0], why)) user.Fail(where + ": " + why);
   } else if (line.action == "save-plot") {
     const auto id = ParseInteger(line.words[0]);
     const PlotDocument* plot = id && *id >= 1 && *id <= 65535 ? dialog.GetPlot(static_cast<int>(*id)) : nullptr;

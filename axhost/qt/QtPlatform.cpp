@@ -9,6 +9,8 @@
 #include <QPixmap>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -106,6 +108,39 @@ void QtPlatform::RunFor(int ms, const std::function<bool()>& done) {
   QTimer wake;
   wake.start(2);
   while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+bool QtPlatform::Picture(CMC_EditSetupDlg& dialog, const std::string& name, std::string& why) {
+  if (m_screenshotDir.empty()) {
+    why = "screenshot needs a folder: give --screenshot DIR";
+    return false;
+  }
+  const bool plain = !name.empty() && name.front() != '.' &&
+                     std::all_of(name.begin(), name.end(), [](unsigned char c) {
+                       return std::isalnum(c) || c == '-' || c == '_' || c == '.';
+                     });
+  if (!plain) {
+    why = "a screenshot's name is letters, digits, '-', '_' and '.', not " + axcore::QuoteForMessage(name);
+    return false;
+  }
+  for (const Frame& frame : m_stack) {
+    if (frame.dialog != &dialog) continue;
+    // A chart that was just drawn anew leaves its old axes to a deferred
+    // delete, which a nested event loop does not run by itself.
+    frame.view->FlushPlots();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    const QString folder = QString::fromStdString(m_screenshotDir);
+    const QString path = folder + "/" + QString::fromStdString(name) + ".png";
+    if (!QDir().mkpath(folder) || !frame.view->Window()->grab().save(path, "PNG")) {
+      why = "cannot write " + axcore::QuoteForMessage(path.toStdString());
+      return false;
+    }
+    m_screenshots.push_back(path.toStdString());
+    return true;
+  }
+  why = "the dialog is not on the screen";
+  return false;
 }
 
 void QtPlatform::Screenshot(CMC_EditSetupDlg& dialog, QtDialogView& view) {

@@ -57,6 +57,8 @@ class QtPlatform : public axcore::Platform, private axcore::ScriptPlatform {
   void Wait(long long ms, const std::function<bool()>& stop) override;
   // Through the widgets of the dialog's view.
   bool Act(CMC_EditSetupDlg& dialog, const axcore::ScriptLine& line, std::string& why) override;
+  // DIR/NAME.png of the dialog now (NAME: letters, digits, '-', '_', '.').
+  bool Picture(CMC_EditSetupDlg& dialog, const std::string& name, std::string& why) override;
   // Runs the event loop until `done` says so or `ms` milliseconds passed.
   void RunFor(int ms, const std::function<bool()>& done);
   void Screenshot(CMC_EditSetupDlg& dialog, QtDialogView& view);

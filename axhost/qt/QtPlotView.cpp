@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace axhost {
@@ -91,8 +92,19 @@ QtPlotView::Axis QtPlotView::MakeAxis(const axcore::PlotDocument& document, Plot
 
 void QtPlotView::SetRange(Axis& axis, double min, double max) {
   if (axis.axis == nullptr || !(max > min)) return;
-  axis.axis->setRange(min, max);
-  if (!axis.log) static_cast<QValueAxis*>(axis.axis)->setTickInterval(TickInterval(axis, min, max));
+  if (axis.log) {
+    axis.axis->setRange(min, max);
+    return;
+  }
+  // Never the small step of one range over the wide span of another (a
+  // thousand times the ticks to lay out): a coarser step goes first, a finer
+  // one after the range.
+  auto* value = static_cast<QValueAxis*>(axis.axis);
+  const double step = TickInterval(axis, min, max);
+  const bool coarser = step > value->tickInterval();
+  if (coarser) value->setTickInterval(step);
+  value->setRange(min, max);
+  if (!coarser) value->setTickInterval(step);
 }
 
 double QtPlotView::TickInterval(const Axis& axis, double min, double max) const {
@@ -102,6 +114,50 @@ double QtPlotView::TickInterval(const Axis& axis, double min, double max) const 
   return axcore::NiceStep(max - min, kTickParts);
 }
 
+// Everything of a plot but its data: a plot that keeps it is redrawn in
+// place (new points, new ranges) instead of built anew, which a dialog that
+// adds its points one by one would otherwise do for every point.
+std::string QtPlotView::Shape(const axcore::PlotDocument& document) {
+  std::string shape = document.Title() + '\x1f' + (document.LegendShown() ? "L" : "-");
+  for (PlotAxisId id : {PlotAxisId::Horizontal, PlotAxisId::Left, PlotAxisId::Right}) {
+    const axcore::PlotAxis& axis = document.Axis(id);
+    shape += '\x1f' + axis.Label() + (axis.scale == AxisScale::Logarithmic ? "log" : "lin");
+  }
+  shape += document.HasRightAxis() ? "R" : "-";
+  for (const axcore::PlotCurve& curve : document.Curves()) {
+    // A curve broken by a gap is drawn as several series: built anew.
+    const bool whole = std::none_of(curve.y.begin(), curve.y.end(), [](double y) { return !std::isfinite(y); });
+    if (!whole) return {};
+    shape += '\x1f' + curve.name + std::to_string(static_cast<int>(curve.axis)) + std::to_string(curve.colour) +
+             std::to_string(static_cast<int>(curve.style)) + (curve.inLegend ? "L" : "-");
+  }
+  return document.Markers().empty() ? shape : std::string();
+}
+
+bool QtPlotView::Update(const axcore::PlotDocument& document) {
+  const std::string shape = Shape(document);
+  if (shape.empty() || shape != m_shape || m_series.size() != document.Curves().size()) return false;
+  m_drawing = true;
+  for (const PlotAxisId id : {PlotAxisId::Horizontal, PlotAxisId::Left, PlotAxisId::Right}) {
+    Axis& axis = m_axes[static_cast<int>(id)];
+    if (axis.axis == nullptr) continue;
+    axis.whole = document.Range(id);
+    axis.step = document.TickStep(id);
+    if (!m_zoomed) SetRange(axis, axis.whole.min, axis.whole.max);
+  }
+  for (std::size_t i = 0; i < m_series.size(); ++i) {
+    const axcore::PlotCurve& curve = document.Curves()[i];
+    const bool logX = m_axes[0].log, logY = m_axes[curve.axis == PlotAxisId::Right ? 2 : 1].log;
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(curve.x.size()));
+    for (std::size_t k = 0; k < curve.x.size() && k < curve.y.size(); ++k)
+      if (Drawable(curve.x[k], curve.y[k], logX, logY)) points.append(QPointF(curve.x[k], curve.y[k]));
+    m_series[i]->replace(points);
+  }
+  m_drawing = false;
+  return true;
+}
+
 void QtPlotView::Draw(const axcore::PlotDocument& document) {
   // A zoom the user made outlives new data, until the dialog asks for the
   // whole plot again.
@@ -109,6 +165,9 @@ void QtPlotView::Draw(const axcore::PlotDocument& document) {
     m_wholeViewRequests = document.WholeViewRequests();
     m_zoomed = false;
   }
+  if (Update(document)) return;
+  m_shape = Shape(document);
+  m_series.clear();
   std::optional<std::pair<double, double>> kept[3];
   if (m_zoomed)
     for (int i = 0; i < 3; ++i)
@@ -155,6 +214,7 @@ void QtPlotView::Draw(const axcore::PlotDocument& document) {
       plot->addSeries(series);
       series->attachAxis(m_axes[0].axis);
       series->attachAxis(vertical.axis);
+      if (first) m_series.push_back(series);
       if (!first || !curve.inLegend)
         for (QLegendMarker* marker : plot->legend()->markers(series)) marker->setVisible(false);
       first = false;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QChartView>
+#include <string>
 #include <vector>
 
 #include "axcore/PlotDocument.h"
@@ -51,12 +52,18 @@ class QtPlotView : public QChartView {
   void SetRange(Axis& axis, double min, double max);
   double TickInterval(const Axis& axis, double min, double max) const;
   void RangeChanged();
+  static std::string Shape(const axcore::PlotDocument& document);
+  // Redraws a plot of the shape drawn last in place; false when it has
+  // another shape.
+  bool Update(const axcore::PlotDocument& document);
   void PlaceMarkerLabels();
 
   Axis m_axes[3];
   std::vector<Marker> m_markers;
   bool m_zoomed = false;
   unsigned m_wholeViewRequests = 0;  // the document's count last honoured
+  std::string m_shape;                // of the plot drawn last; "" : none that can be updated
+  std::vector<QLineSeries*> m_series;  // the first series of each curve drawn
   bool m_drawing = false;  // ranges set by Draw or ShowWhole are no zoom
 };
 

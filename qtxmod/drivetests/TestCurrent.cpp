@@ -315,7 +315,7 @@ void CTestCurrent::ShowStepResponse() {
     if (after.size() > 1 && PredictCurrentLoop(Setup(), 1, static_cast<int>(after.size()), loop)) {
       m_predicted = MeasurePredictedStep(loop, amplitude, m_measured.stepTime_s);
       axcore::PlotCurve predicted;
-      predicted.name = "Motor_Current predicted";
+      predicted.name = "Model";
       predicted.axis = axcore::PlotAxisId::Left;
       predicted.colour = RGB16(5);
       predicted.style = axcore::LineStyle::Dashed;

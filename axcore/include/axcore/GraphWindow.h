@@ -89,8 +89,8 @@ class CGraphDocument {
   const std::vector<axcore::PlotCurve>& Overlay() const { return m_overlay; }
 
   // Titles the axes from the columns: the horizontal axis "Time (s)", each
-  // vertical axis after the variables drawn on it, with the unit of the
-  // first of them.
+  // vertical axis after the variable drawn on it, or after the quantity of
+  // several ("Current" for amperes), with the unit of the first of them.
   void LocateItems();
 
   // The plot as drawn: the curves of curve set 0 over all rows, then the

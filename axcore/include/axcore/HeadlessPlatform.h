@@ -120,6 +120,14 @@ class ScriptPlatform {
   // soon as `stop` says so.
   virtual void Wait(long long ms, const std::function<bool()>& stop) = 0;
   virtual bool Act(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why) = 0;
+  // Saves a picture of `dialog` as it looks now under `name` ("screenshot
+  // NAME"); false with the reason. Only a view that draws can.
+  virtual bool Picture(CMC_EditSetupDlg& dialog, const std::string& name, std::string& why) {
+    (void)dialog;
+    (void)name;
+    why = "a screenshot needs the Qt view";
+    return false;
+  }
   // Called whenever a test may be running, to tell whether one still runs
   // ("until-idle"); none: busy while a test dialog runs a test.
   void SetBusyProbe(std::function<bool()> probe) { m_busy = std::move(probe); }
