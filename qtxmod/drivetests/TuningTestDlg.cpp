@@ -63,9 +63,6 @@ void CTuningTestDlg::OnTabChange(int id) {
   }
   ShowPage(page);
   UpdateData(false);
-  // Details sits outside the pages and explains the result on the "Test"
-  // page; the test base enables it only after a failure with a text.
-  ShowChild(kDetails, page == 1);
   // Details belongs to the results on the "Test" page.
   ShowChild(kDetails, page == 1);
   if (page == 1) {
