@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "CodecSteps.h"
 #include "FeatureProbes.h"
 
 namespace {
@@ -53,8 +52,6 @@ constexpr const char* kProcedure =
 constexpr int kAcquisitionsEdit = 3357;
 constexpr int kSamplingEdit = 3359;
 
-bool Is(const char* name, const char* other) { return axcore::EqualsIgnoreCase(name, other); }
-
 // A logger setting of the dialog's own: a motion parameter without a unit.
 CMC_Parameter* AddOwnSetting(CMC_Setup& own, const char* name, double value, double minimum, double maximum) {
   ParameterSpec spec;
@@ -84,6 +81,7 @@ CTestAngle::CTestAngle(CMC_Setup* setup, CMC_EditSetupDlg* parent) : CTuningTest
     AddParameterControls("SamplingRate", kSamplingEdit);
   else
     AddUserParameterControls(m_ownSampling, kSamplingEdit);
+  SetTunedGains({{"Kp_T_scl", "SFTKPTHT", "KPTHT"}, {"Ki_T_scl", "SFTKITHT", "KITHT"}});
   AddGainSlider("Kp_T_scl", 1337, 1335, 1338, 1336);
   AddGainSlider("Ki_T_scl", 1342, 1340, 1343, 1341);
   SetPageControls({10014, 10015, 1376, 1377, 1301, 1123, 3361, 3362, 3363, 3364, 3365, 3366, 3367, 3368, 3369},
@@ -136,26 +134,6 @@ void CTestAngle::SetUpLogger() {
 void CTestAngle::DoDataExchange(bool save) {
   CTuningTestDlg::DoDataExchange(save);
   if (!save) ExchangeRunState({1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343});
-}
-
-void CTestAngle::OnChangedParameterValue(const char* name) {
-  CMC_Setup& setup = Setup();
-  if (Is(name, "Kp_T_scl")) {
-    RunEncodeStep(setup, "SFTKPTHT");
-    RunEncodeStep(setup, "KPTHT");
-  } else if (Is(name, "Ki_T_scl")) {
-    RunEncodeStep(setup, "SFTKITHT");
-    RunEncodeStep(setup, "KITHT");
-  }
-  CTuningTestDlg::OnChangedParameterValue(name);
-}
-
-void CTestAngle::OnRefreshParameterValue(const char* name) {
-  if (Is(name, "Kp_T_scl"))
-    WriteToDriveWhileRunning({"SFTKPTHT", "KPTHT"});
-  else if (Is(name, "Ki_T_scl"))
-    WriteToDriveWhileRunning({"SFTKITHT", "KITHT"});
-  CTuningTestDlg::OnRefreshParameterValue(name);
 }
 
 bool CTestAngle::OnCommand(int id) {

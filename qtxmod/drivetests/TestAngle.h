@@ -24,8 +24,6 @@ class CTestAngle : public CTuningTestDlg {
 
   bool OnInitDialog() override;
   void DoDataExchange(bool save) override;
-  void OnChangedParameterValue(const char* name) override;
-  void OnRefreshParameterValue(const char* name) override;
   bool OnCommand(int id) override;
   void BeginTest() override;
   void OnRunTimer() override;

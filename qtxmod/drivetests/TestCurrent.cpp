@@ -109,6 +109,7 @@ CTestCurrent::CTestCurrent(CMC_Setup* setup, CMC_EditSetupDlg* parent)
   AddParameterControls("FilterOnCurrentControllerOutput", 3140, 3141);
   AddCheckParameterControls("isUseFilterOnCrtCtrlOutput", kFilterCheck);
   AddCheckParameterControls("isCompensateGravitationalLoads", kOffsetCheck);
+  SetTunedGains({{"Kp_C_scl", "SFTKPI", "KPI"}, {"Ki_C_scl", "SFTKII", "KII"}});
   AddGainSlider("Kp_C_scl", 1337, 1335, 1338, 1336);
   AddGainSlider("Ki_C_scl", 1342, 1340, 1343, 1341);
   AddGainSlider("PB_C", 3152, 3155, 3154, 3153, 3151);
@@ -165,27 +166,12 @@ bool CTestCurrent::MayEnterTestPage() {
 
 void CTestCurrent::OnChangedParameterValue(const char* name) {
   CMC_Setup& setup = Setup();
-  if (Is(name, "Kp_C_scl")) {
-    RunEncodeStep(setup, "SFTKPI");
-    RunEncodeStep(setup, "KPI");
-  } else if (Is(name, "Ki_C_scl")) {
-    RunEncodeStep(setup, "SFTKII");
-    RunEncodeStep(setup, "KII");
-  } else if (Is(name, "OffsetCurrent")) {
+  if (Is(name, "OffsetCurrent")) {
     RunEncodeStep(setup, "FFL");
   } else if (Is(name, "FilterOnCurrentControllerOutput")) {
     RunEncodeStep(setup, "FILTERQ");
   }
   CTuningTestDlg::OnChangedParameterValue(name);
-}
-
-void CTestCurrent::OnRefreshParameterValue(const char* name) {
-  // The running step response takes the new gain from its next Start.
-  if (Is(name, "Kp_C_scl"))
-    WriteToDriveWhileRunning({"SFTKPI", "KPI"});
-  else if (Is(name, "Ki_C_scl"))
-    WriteToDriveWhileRunning({"SFTKII", "KII"});
-  CTuningTestDlg::OnRefreshParameterValue(name);
 }
 
 bool CTestCurrent::OnCommand(int id) {
@@ -218,7 +204,7 @@ void CTestCurrent::Tune() {
   // The gains shown are the ones the registers hold.
   RunDecodeStep(setup, "Ki_C_scl");
   RunDecodeStep(setup, "Kp_C_scl");
-  WriteToDriveWhileRunning({"SFTKPI", "KPI", "SFTKII", "KII"});
+  WriteTunedGainsWhileRunning();
   RefreshAllParameters();
 }
 

@@ -30,7 +30,6 @@ class CTestCurrent : public CTuningTestDlg {
   void OnOK() override;
   void DoDataExchange(bool save) override;
   void OnChangedParameterValue(const char* name) override;
-  void OnRefreshParameterValue(const char* name) override;
   bool OnCommand(int id) override;
   void BeginTest() override;
   void OnRunTimer() override;

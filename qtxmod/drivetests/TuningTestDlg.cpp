@@ -2,7 +2,9 @@
 
 #include <cmath>
 
+#include "CodecSteps.h"
 #include "FeatureProbes.h"
+#include "axcore/Names.h"
 #include "axcore/Setup.h"
 
 std::pair<double, double> TuningSliderSpan(double value, double minimum, double maximum) {
@@ -100,6 +102,32 @@ void CTuningTestDlg::ExchangeRunState(std::initializer_list<int> gainControls) {
   EnableChild(tuning::kOk, idle);
   for (int id : gainControls) EnableChild(id, idle);
   ShowChild(tuning::kGraph, m_page == 1);
+}
+
+const CTuningTestDlg::TunedGain* CTuningTestDlg::FindGain(const char* name) const {
+  for (const TunedGain& gain : m_gains)
+    if (axcore::EqualsIgnoreCase(name, gain.name)) return &gain;
+  return nullptr;
+}
+
+void CTuningTestDlg::OnChangedParameterValue(const char* name) {
+  if (const TunedGain* gain = FindGain(name)) {
+    RunEncodeStep(Setup(), gain->shift);
+    RunEncodeStep(Setup(), gain->mantissa);
+  }
+  CMyTestDlg::OnChangedParameterValue(name);
+}
+
+void CTuningTestDlg::OnRefreshParameterValue(const char* name) {
+  // The running test takes the new gain from its next Start.
+  if (const TunedGain* gain = FindGain(name)) WriteToDriveWhileRunning({gain->shift, gain->mantissa});
+  CMyTestDlg::OnRefreshParameterValue(name);
+}
+
+bool CTuningTestDlg::WriteTunedGainsWhileRunning() {
+  for (const TunedGain& gain : m_gains)
+    if (!WriteToDriveWhileRunning({gain.shift, gain.mantissa})) return false;
+  return true;
 }
 
 bool CTuningTestDlg::WriteToDriveWhileRunning(std::initializer_list<const char*> registers) {

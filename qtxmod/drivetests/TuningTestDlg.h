@@ -39,6 +39,10 @@ class CTuningTestDlg : public CMyTestDlg {
   void OnTabChange(int id) override;
   void OnShowWindow(bool show) override;
   bool OnCommand(int id) override;
+  // A tuned gain's change encodes its shift, then its mantissa; while a
+  // test runs its refresh writes both to the drive in that order.
+  void OnChangedParameterValue(const char* name) override;
+  void OnRefreshParameterValue(const char* name) override;
 
   // The page shown: 0 "Test Parameters", 1 "Test".
   int Page() const { return m_page; }
@@ -58,6 +62,18 @@ class CTuningTestDlg : public CMyTestDlg {
   // Whether the "Test" page may be entered now; a refusal has told the
   // user why. The base allows it.
   virtual bool MayEnterTestPage() { return true; }
+
+  // A gain the user tunes and the two registers the drive holds it in.
+  struct TunedGain {
+    const char* name;      // "Kp_C_scl"
+    const char* shift;     // "SFTKPI"
+    const char* mantissa;  // "KPI"
+  };
+  void SetTunedGains(std::vector<TunedGain> gains) { m_gains = std::move(gains); }
+  // While a test runs, every tuned gain's registers to the drive, gain after
+  // gain, shift before mantissa, each write only after the one before it
+  // succeeded (after "Tune").
+  bool WriteTunedGainsWhileRunning();
 
   // The fill rules the tuning tests share: OK and the gain controls
   // enabled only while no test runs, the graph only on page 1.
@@ -87,8 +103,11 @@ class CTuningTestDlg : public CMyTestDlg {
  private:
   void ShowPage(int page);
 
+  const TunedGain* FindGain(const char* name) const;
+
   int m_page = 0;
   std::vector<int> m_pageControls[2];
+  std::vector<TunedGain> m_gains;
   std::unique_ptr<CMC_SingleAxisLogger> m_logger;
   CGraphWindow m_graph{2, 0};
 };
