@@ -3,7 +3,9 @@
 // end (the two that run until stopped for one second of drive time, the
 // mover moved by hand for the encoder), closed keeping its new values, on
 // the example setup and the example plant. The drive runs on the virtual
-// clock, so this is the simulation and the dialogs' own work.
+// clock, so this is the simulation and the dialogs' own work. Beside it, one
+// run of each controller tuning test: the current loop tuned and stepped
+// once (100 points drawn with the model), the angle search (2000 points).
 #include <benchmark/benchmark.h>
 
 #include <functional>
@@ -14,7 +16,9 @@
 #include "DetectEncoderResolution.h"
 #include "EmbeddedExamples.h"
 #include "ScaleFactor.h"
+#include "TestAngle.h"
 #include "TestAnalogueRef.h"
+#include "TestCurrent.h"
 #include "TestEncoderConnections.h"
 #include "TestPhaseConnections.h"
 #include "TestRL.h"
@@ -51,33 +55,63 @@ const Step kSteps[] = {
     {Make<CTestAnalogueRef>, "click 10000\nwait 1000\nclick 10000\nuntil-idle 5000\nclick 2\n"},
 };
 
+const Step kTuningSteps[] = {
+    {Make<CTestCurrent>, "tab 1300 1\nclick 3149\nclick 10000\nuntil-idle 60000\nclick 2\n"},
+    {Make<CTestAngle>, "tab 1300 1\nclick 10000\nuntil-idle 60000\nclick 2\n"},
+};
+
+// One test through its dialog on a drive of its own; 1 when it passed.
+int RunStep(CMC_Setup& setup, const Step& step) {
+  std::string error;
+  std::ostringstream out;
+  auto lines = axcore::ParseScript(step.script, error);
+  axcore::ScriptedUser user(std::move(*lines), out);
+  axcore::HeadlessPlatform platform(&user);
+  virtualdrive::VirtualDrive drive(virtualdrive::ExamplePlant(), &platform);
+  drive.LoadSetup(setup);
+  ScopedDriveLink connected(&drive);
+  user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+  axcore::InstallPlatform(&platform);
+  auto dialog = step.make(&setup);
+  dialog->DoModal();
+  const int passed = dialog->GetTestResult() == 1 ? 1 : 0;
+  axcore::InstallPlatform(nullptr);
+  return passed;
+}
+
+std::unique_ptr<CMC_Setup> Example() {
+  auto setup = std::move(axcore::ParseSetup(LinearDriveExample(), "example").setup);
+  setup->SetScaleFunctions(ModelScaleFunctions());
+  return setup;
+}
+
 void SevenIdentificationTests(benchmark::State& state) {
   axcore::RegisterResourceFolder(AX_RESOURCES_DIR);
   int passed = 0;
   for (auto _ : state) {
-    auto setup = std::move(axcore::ParseSetup(LinearDriveExample(), "example").setup);
-    setup->SetScaleFunctions(ModelScaleFunctions());
-    std::string error;
-    for (const Step& step : kSteps) {
-      std::ostringstream out;
-      auto lines = axcore::ParseScript(step.script, error);
-      axcore::ScriptedUser user(std::move(*lines), out);
-      axcore::HeadlessPlatform platform(&user);
-      virtualdrive::VirtualDrive drive(virtualdrive::ExamplePlant(), &platform);
-      drive.LoadSetup(*setup);
-      ScopedDriveLink connected(&drive);
-      user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
-      axcore::InstallPlatform(&platform);
-      auto dialog = step.make(setup.get());
-      dialog->DoModal();
-      passed += dialog->GetTestResult() == 1 ? 1 : 0;
-      axcore::InstallPlatform(nullptr);
-    }
+    auto setup = Example();
+    for (const Step& step : kSteps) passed += RunStep(*setup, step);
   }
   axcore::WithdrawResourceFolder(AX_RESOURCES_DIR);
   state.counters["tests_passed_per_run"] =
       benchmark::Counter(static_cast<double>(passed) / static_cast<double>(state.iterations()));
 }
+
+// Argument 0: the current loop, 1: the electric angle.
+void TuningTest(benchmark::State& state) {
+  axcore::RegisterResourceFolder(AX_RESOURCES_DIR);
+  const Step& step = kTuningSteps[state.range(0)];
+  int passed = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto setup = Example();
+    state.ResumeTiming();
+    passed += RunStep(*setup, step);
+  }
+  axcore::WithdrawResourceFolder(AX_RESOURCES_DIR);
+  state.counters["passed"] = benchmark::Counter(static_cast<double>(passed) / static_cast<double>(state.iterations()));
+}
+BENCHMARK(TuningTest)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(SevenIdentificationTests)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
