@@ -111,12 +111,12 @@ int DesignCurrentController(CMC_Setup& setup, ControllerDesignResult* result) {
 }
 
 int DesignSpeedController(CMC_Setup& setup, ControllerDesignResult* result) {
-  CMC_Parameter *ki = nullptr, *kp = nullptr, *totalMass = nullptr, *polePitch = nullptr, *kf = nullptr;
+  CMC_Parameter *ki = nullptr, *kp = nullptr, *totalMass = nullptr, *kf = nullptr;
   CMC_Parameter *passband = nullptr, *damping = nullptr;
   const bool gainsFound = FindAll(setup, {{"Ki_S_scl", &ki}, {"Kp_S_scl", &kp}});
   const bool fastLoop = RunsInFastLoop(setup);
   const bool inputsFound = FindAll(setup, {{"Mt", &totalMass},
-                                           {"PolePitch", &polePitch},
+                                           {"PolePitch"},
                                            {"Kf", &kf},
                                            {"PB_S", &passband},
                                            {"Dump_S", &damping},
@@ -139,7 +139,12 @@ int DesignSpeedController(CMC_Setup& setup, ControllerDesignResult* result) {
   design.damping = Value(damping);
   design.period_s = t;
   const double w = design.passband_rad_s;
-  const double m = Value(polePitch) * Value(totalMass);
+  // The mass the force constant accelerates: "Mt" in kilograms, as the total
+  // mass test identifies it (force constant x current x time / speed
+  // change). The pole pitch is looked up with the other motor data but has
+  // no part in it: a mass times a length would leave the loop about
+  // sqrt(PolePitch) times the passband asked for.
+  const double m = Value(totalMass);
   // Poles at s^2 + 2 zeta w s + w^2; the drive's integral gain is per
   // sampling period, hence the factor T.
   design.ki = w * w * t * m * kI / (kS * Value(kf));
@@ -188,12 +193,13 @@ int DesignPositionController(CMC_Setup& setup, ControllerDesignResult* result) {
     // The PID drives the current reference of the mass directly and places
     // (s + w)(s^2 + 2 zeta w s + w^2) = s^3 + c s^2 + c w s + w^3 with
     // c = (2 zeta + 1) w; Ki per period carries T, Kd carries 1/T.
-    CMC_Parameter *totalMass = nullptr, *polePitch = nullptr, *kf = nullptr;
-    if (!FindAll(setup, {{"Mt", &totalMass}, {"PolePitch", &polePitch}, {"Kf", &kf}, {"ImaxPS"}})) return 0;
+    CMC_Parameter *totalMass = nullptr, *kf = nullptr;
+    if (!FindAll(setup, {{"Mt", &totalMass}, {"PolePitch"}, {"Kf", &kf}, {"ImaxPS"}})) return 0;
     const double kI = CurrentScale(setup);
     if (!AllUsable({kI})) return 0;
     design.model = ControllerModel::PositionPid;
-    const double m = Value(polePitch) * Value(totalMass);
+    // The mass in kilograms, as for the speed loop.
+    const double m = Value(totalMass);
     const double c = (2.0 * zeta + 1.0) * w;
     design.ki = w * w * w * t * m * kI / (kP * Value(kf));
     design.kp = c * w * m * kI / (kP * Value(kf));

@@ -39,7 +39,7 @@ class DesignCommand : public ::testing::Test {
 TEST_F(DesignCommand, EachLoopShowsPassbandGainsAndRegisters) {
   // The registers of the designed gains (worked out in ControllerDesignTest):
   // Kp_C 15.0833: shift ceil(log2) = 4, 15.0833 * 32767 / 16 = 30889.6, held 30890 * 16 / 32767;
-  // Ki_C 2.61942: 2, 21457.9. Kp_S 0.411373 * 32767 = 13479.4; Ki_S 0.0646183 * 32767 = 2117.35.
+  // Ki_C 2.61942: 2, 21457.9. Kp_S 12.8554: shift 4, 26327.1; Ki_S 2.01932: shift 2, 16541.8.
   // Kp_P 0.1256637 * 32767 = 4117.6; Ki_P 0.00394784 * 32767 = 129.36; Kd_P 0.
   const struct {
     const char* loop;
@@ -48,7 +48,7 @@ TEST_F(DesignCommand, EachLoopShowsPassbandGainsAndRegisters) {
       {"current",
        {"PB_C = 6283.185 rad/s (1000 Hz)", "Dump_C = 1\n", "KPI = 30890  SFTKPI = 4  15.08347\n",
         "KII = 21458  SFTKII = 2"}},
-      {"speed", {"PB_S = 628.3185 rad/s (100 Hz)", "KPS = 13479  SFTKPS = 0", "KIS = 2117   SFTKIS = 0"}},
+      {"speed", {"PB_S = 628.3185 rad/s (100 Hz)", "KPS = 26327  SFTKPS = 4", "KIS = 16542  SFTKIS = 2"}},
       {"position", {"around the closed speed loop", "KPP = 4118", "KIP = 129", "KDP = 0"}},
   };
   for (const auto& c : cases) {

@@ -1,6 +1,6 @@
 // Controller designs on the example motor against the pole-placement
 // formulas worked by hand: R 4.2 ohm, L 3.5 mH (tau = 833.3 µs), Kf 25 N/A,
-// pole pitch 32 mm, Mt 0.5 kg (m = 0.016); kV / kI = 1241.174 / 3273.6 =
+// pole pitch 32 mm, Mt 0.5 kg (m = Mt = 0.5 kg); kV / kI = 1241.174 / 3273.6 =
 // 0.379146; Ts_C 50 µs, Ts_S 500 µs; kS = 6400, kP = 12.8e6 counts/m.
 #include <gtest/gtest.h>
 
@@ -58,14 +58,17 @@ TEST(ControllerDesign, GainsOfTheExampleMotor) {
       // tau < 2 sqrt 2 Ts_C: (0.707107 - 1) * 0.379146, a negative Kp written as computed.
       {"current, negative Kp", {{"R", 1}, {"L", 0.0001}}, DesignCurrentController,
        ControllerModel::CurrentFastWinding, {{"Kp_C_scl", -0.1110495}}},
-      // w = 2 pi 100, T = Ts_S: Ki = w^2 T m kI / (kS Kf) = 394784 * 5e-4 * 0.016 * 3273.6 / 160000;
+      // w = 2 pi 100, T = Ts_S: Ki = w^2 T m kI / (kS Kf) = 394784 * 5e-4 * 0.5 * 3273.6 / 160000;
       // Kp = 2 w m kI / (kS Kf). In the fast loop T = Ts_C = Ts_S / 10 while kS keeps Ts_S.
       {"speed", {}, DesignSpeedController, ControllerModel::Speed,
-       {{"Ki_S_scl", 0.06461827}, {"Kp_S_scl", 0.4113727}}},
+       {{"Ki_S_scl", 2.019321060}, {"Kp_S_scl", 12.85539714}}},
       {"speed, fast loop", {{"PosSpd_in_FastLoop", 1}}, DesignSpeedController, ControllerModel::Speed,
-       {{"Ki_S_scl", 0.006461827}, {"Kp_S_scl", 0.4113727}}},
+       {{"Ki_S_scl", 0.2019321060}, {"Kp_S_scl", 12.85539714}}},
       {"speed, no fast-loop parameter", {{"PosSpd_in_FastLoop", NAN}}, DesignSpeedController, ControllerModel::Speed,
-       {{"Ki_S_scl", 0.06461827}}},
+       {{"Ki_S_scl", 2.019321060}}},
+      // The mass is Mt alone: another pole pitch designs the same gains.
+      {"speed, another pole pitch", {{"PolePitch", 0.064}}, DesignSpeedController, ControllerModel::Speed,
+       {{"Ki_S_scl", 2.019321060}, {"Kp_S_scl", 12.85539714}}},
       // w = 2 pi 20 over the speed loop: Ki = w^2 Ts_S kS / kP = 15791.4 * 5e-4 / 2000; Kp = 2 w / 2000.
       // Over the speed loop no mass data are needed.
       {"position over speed", {{"Mt", NAN}, {"PolePitch", NAN}, {"Kf", NAN}}, DesignPositionController,
@@ -73,7 +76,7 @@ TEST(ControllerDesign, GainsOfTheExampleMotor) {
        {{"Ki_P_scl", 0.003947842}, {"Kp_P_scl", 0.1256637}, {"Kd_P_scl", 0}}},
       // PID, c = 3 w = 376.99: Ki = w^3 T m kI / (kP Kf), Kp = c w m kI / (kP Kf), Kd = c m kI / (kP Kf T).
       {"position PID", {{"PositionControlType", 0}}, DesignPositionController, ControllerModel::PositionPid,
-       {{"Ki_P_scl", 1.6240344e-4}, {"Kp_P_scl", 0.007754193}, {"Kd_P_scl", 0.1234118}}},
+       {{"Ki_P_scl", 0.005075107367}, {"Kp_P_scl", 0.2423185273}, {"Kd_P_scl", 3.856619142}}},
       // clang-format on
   };
   for (const auto& c : cases) {

@@ -41,9 +41,8 @@ inline std::unique_ptr<CMC_Setup> SetupFor(const virtualdrive::PlantParameters& 
   set("Kf", plant.force_constant_N_per_A);
   set("PB_C", 3000.0);
   set("Dump_C", 1.0);
-  // The design's mass model is m = PolePitch * Mt (ControllerDesign.cpp);
-  // Mt is chosen so that m is the plant's moving mass.
-  set("Mt", plant.moving_mass_kg / setup->GetParameterValueInBaseUnit("PolePitch"));
+  // The total mass as the total mass test would find it.
+  set("Mt", plant.moving_mass_kg);
   set("KFFA", 0.0);
   set("KFFS", 0.0);
   set("FFL", 0.0);
