@@ -139,6 +139,7 @@ bool CTestCurrent::OnInitDialog() {
   curves.AddCurve(CXYCurve(0, kVoltageColumn, 2, RGB16(8), 2));
   curves.AddCurve(CXYCurve(0, kCurrentColumn, 1, RGB16(5), 2));
   BindGraph();
+  SetGraphName("CurrentTuning");
   SetChildText(kStepFigures, "");
   return true;
 }

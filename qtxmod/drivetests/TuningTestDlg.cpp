@@ -87,7 +87,7 @@ bool CTuningTestDlg::OnCommand(int id) {
   if (id != tuning::kSavePlot) return CMyTestDlg::OnCommand(id);
   // A graph saved while the points still come in would be cut short.
   if (m_logger == nullptr || m_bTestRunning != 0) return true;
-  if (m_logger->SaveGraph(nullptr) == 0) {
+  if (m_logger->SaveGraph(m_graphName) == 0) {
     MessageBox("The plot could not be saved: " + m_logger->GetSaveError(), MB_OK | MB_ICONERROR);
   } else {
     std::string saved = "Saved";

@@ -91,6 +91,9 @@ class CTuningTestDlg : public CMyTestDlg {
   CGraphWindow& Graph() { return m_graph; }
   // Binds the graph window to the graph control and draws it.
   void BindGraph();
+  // The name "Save plot" saves the graph under (null: the logger's own,
+  // its program's name).
+  void SetGraphName(const char* name) { m_graphName = name; }
 
   // Reads the uploaded points into the graph one by one, drawing each and
   // letting the user act between points. Drawn: every point was read;
@@ -108,6 +111,7 @@ class CTuningTestDlg : public CMyTestDlg {
   int m_page = 0;
   std::vector<int> m_pageControls[2];
   std::vector<TunedGain> m_gains;
+  const char* m_graphName = nullptr;
   std::unique_ptr<CMC_SingleAxisLogger> m_logger;
   CGraphWindow m_graph{2, 0};
 };
