@@ -133,7 +133,7 @@ void CTestAngle::SetUpLogger() {
 
 void CTestAngle::DoDataExchange(bool save) {
   CTuningTestDlg::DoDataExchange(save);
-  if (!save) ExchangeRunState({1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343});
+  if (!save) ExchangeRunState();
 }
 
 bool CTestAngle::OnCommand(int id) {

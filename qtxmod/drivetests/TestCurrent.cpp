@@ -43,7 +43,6 @@ constexpr int kTune = 3149;
 constexpr int kFilterCheck = 3142;
 constexpr int kOffsetCheck = 3147;
 constexpr int kStepFigures = 3156;
-constexpr int kGainControls[] = {1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343};
 
 // Logged columns: 0 time, then the variables in the order they are added.
 constexpr int kReferenceColumn = 1;
@@ -149,8 +148,7 @@ void CTestCurrent::DoDataExchange(bool save) {
   if (save) return;
   const CMC_Setup& setup = Setup();
   const bool testPage = Page() == 1;
-  ExchangeRunState({kGainControls[0], kGainControls[1], kGainControls[2], kGainControls[3], kGainControls[4],
-                    kGainControls[5], kGainControls[6], kGainControls[7]});
+  ExchangeRunState();
   const bool filter = testPage && setup.GetParameterValueInBaseUnit("isUseFilterOnCrtCtrlOutput") != 0.0;
   for (int id : {3139, 3140, 3141}) ShowChild(id, filter);
   const bool offset = testPage && setup.GetParameterValueInBaseUnit("isCompensateGravitationalLoads") != 0.0;

@@ -97,10 +97,10 @@ bool CTuningTestDlg::OnCommand(int id) {
   return true;
 }
 
-void CTuningTestDlg::ExchangeRunState(std::initializer_list<int> gainControls) {
+void CTuningTestDlg::ExchangeRunState() {
   const bool idle = m_bTestRunning == 0;
   EnableChild(tuning::kOk, idle);
-  for (int id : gainControls) EnableChild(id, idle);
+  for (int id : tuning::kGainControls) EnableChild(id, idle);
   ShowChild(tuning::kGraph, m_page == 1);
 }
 

@@ -23,6 +23,8 @@ inline constexpr int kProcedure = 1377;
 inline constexpr int kGraph = 1361;
 inline constexpr int kSavePlot = 1372;
 inline constexpr int kOk = 1;
+// Kp and Ki: value field, spin buttons and slider of each.
+inline constexpr int kGainControls[] = {1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343};
 }  // namespace tuning
 
 // The span of a tuning slider, in base units: half to one and a half times
@@ -75,9 +77,9 @@ class CTuningTestDlg : public CMyTestDlg {
   // succeeded (after "Tune").
   bool WriteTunedGainsWhileRunning();
 
-  // The fill rules the tuning tests share: OK and the gain controls
+  // The fill rules the tuning tests share: OK and the Kp and Ki controls
   // enabled only while no test runs, the graph only on page 1.
-  void ExchangeRunState(std::initializer_list<int> gainControls);
+  void ExchangeRunState();
 
   // While a test runs, writes the registers to the drive in this order,
   // each only after the one before it was written. False when a write
