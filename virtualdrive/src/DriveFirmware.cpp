@@ -226,6 +226,8 @@ void DriveFirmware::DeriveMotion() {
   s.speedIntegralLimit = limit("IMAXS");
   s.positionOutputLimit = limit("SATP");
   s.positionIntegralLimit = limit("IMAXP");
+  s.programCurrentLimit = m_programCurrentReferenceLimit;
+  s.programSpeedLimit = m_programSpeedReferenceLimit;
   m_fastOuterLoops = RegisterBit("UPGRADE", 6, false) || RegisterOr("PosSpd_in_FastLoop", 0.0) != 0.0;
   s.ticksPerSpeedPeriod = m_fastOuterLoops ? static_cast<double>(m_slowDivider) : 1.0;
   for (int slot = 0; slot < kDriveBiquadSlots; ++slot) {
@@ -342,9 +344,17 @@ void DriveFirmware::ForceMerBits(unsigned bits) {
 void DriveFirmware::ClearProtections() {
   m_mer = 0;
   m_programCurrentLimit = 0.0;
+  if (m_programCurrentReferenceLimit != 0.0 || m_programSpeedReferenceLimit != 0.0) SetProgramLoopLimits(0.0, 0.0);
   m_merValue = static_cast<double>(Mer());
   m_aposOrigin = 0.0;
   m_apos = m_positionCount;
+}
+
+void DriveFirmware::SetProgramLoopLimits(double currentReference_counts, double speedReference_counts) {
+  // A value that is no number sets no limit.
+  m_programCurrentReferenceLimit = currentReference_counts > 0.0 ? currentReference_counts : 0.0;
+  m_programSpeedReferenceLimit = speedReference_counts > 0.0 ? speedReference_counts : 0.0;
+  DeriveMotion();
 }
 
 void DriveFirmware::ZeroPositionCounter() {
@@ -517,7 +527,8 @@ void DriveFirmware::OuterLoopTick() {
                                       : m_loops.PositionTick(m_positionLoop, m_positionReference, m_positionCount);
   m_idRef = 0.0;
   m_speedReferenceLive = m_loops.SpeedReference();
-  m_positionReferenceLive = m_mode == LoopMode::Position ? m_loops.PositionReference() : 0.0;
+  // "TPOS" counts from where "APOS" reads 0, as the position does.
+  m_positionReferenceLive = m_mode == LoopMode::Position ? m_loops.PositionReference() - m_aposOrigin : 0.0;
   m_positionErrorLive = m_mode == LoopMode::Position ? m_loops.PositionError() : 0.0;
   if (m_slowTick) CheckControlErrors();
 }

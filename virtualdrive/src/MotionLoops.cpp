@@ -8,6 +8,11 @@ namespace {
 
 double Saturate(double x, double limit) { return std::clamp(x, -limit, limit); }
 
+// A program's own limit, when it set one, takes the register's place.
+double LimitOf(double registerLimit, double programLimit) {
+  return programLimit > 0.0 ? std::min(programLimit, 32767.0) : registerLimit;
+}
+
 }  // namespace
 
 BiquadCoefficientSet BiquadCoefficientSet::FromRegisters(double b0, double b1, double b2, double a1, double a2,
@@ -76,7 +81,8 @@ double MotionLoops::SpeedLaw(double speedReference, double acceleration) {
   m_speedReference = speedReference;
   const double error = speedReference - m_speedFeedbackFilter.Filter(m_speed);
   m_speedIntegral = Saturate(m_speedIntegral + m_s.kiSpeed * error, m_s.speedIntegralLimit);
-  return Finish(m_s.kpSpeed * error + m_speedIntegral, acceleration, m_s.speedCurrentLimit);
+  return Finish(m_s.kpSpeed * error + m_speedIntegral, acceleration,
+                LimitOf(m_s.speedCurrentLimit, m_s.programCurrentLimit));
 }
 
 double MotionLoops::SpeedTick(double speedReference, double position_counts) {
@@ -100,14 +106,15 @@ double MotionLoops::PositionTick(PositionLoop loop, double positionReference_cou
     m_lastPositionError = m_positionError;
     const double speedReference =
         Saturate(m_speedReferenceFilter.Filter(proportionalIntegral) + m_s.speedFeedForward * referenceSpeed,
-                 m_s.positionOutputLimit);
+                 LimitOf(m_s.positionOutputLimit, m_s.programSpeedLimit));
     m_lastSpeedReference = speedReference;
     return SpeedLaw(speedReference, acceleration);
   }
   m_derivative += m_s.derivativeFilter * ((m_positionError - m_lastPositionError) - m_derivative);
   m_lastPositionError = m_positionError;
   m_speedReference = referenceSpeed;  // what the speed error protection compares with
-  return Finish(proportionalIntegral + m_s.kdPosition * m_derivative, acceleration, m_s.positionOutputLimit);
+  return Finish(proportionalIntegral + m_s.kdPosition * m_derivative, acceleration,
+                LimitOf(m_s.positionOutputLimit, m_s.programCurrentLimit));
 }
 
 }  // namespace virtualdrive

@@ -19,6 +19,24 @@ std::int64_t ProgramContext::Periods(double seconds) const {
   return periods >= 1.0 ? static_cast<std::int64_t>(std::min(periods, 1e12)) : 1;
 }
 
+namespace {
+
+// The variables of the programs that follow a reference profile.
+std::vector<UserVariableSpec> ProfileVariables(bool speedLimit) {
+  using T = VariableType;
+  std::vector<UserVariableSpec> variables = {{"RefTest", T::Int}, {"RIncTest", T::Int}, {"IlimPS_Test", T::Int}};
+  if (speedLimit) variables.push_back({"LimitSpeed_Test", T::Long});
+  variables.push_back({"Imax_Prot_Test", T::Int});
+  for (const char* count : {"a0", "a1", "a2", "a3", "a4", "a5"}) variables.push_back({count, T::Int});
+  for (const char* increment : {"b0", "b1", "b2", "b3", "b4", "b5"}) variables.push_back({increment, T::Fixed});
+  variables.push_back({"MultiC", T::Int});
+  variables.push_back({"test_flag", T::Int, true});
+  variables.push_back({"STARTED", T::Int, true});
+  return variables;
+}
+
+}  // namespace
+
 // The user variables of each program: what the host writes before the run
 // and reads after it. A new program drops in with its row here, its factory
 // and its descriptor file among the plug-in's resources.
@@ -69,6 +87,13 @@ const std::vector<ProgramSpec>& ProgramTable() {
        MakeTotalMassTest},
       {"Encoder_Connection_Test", {{"STARTED", T::Int, true}}, MakeEncoderConnectionTest},
       {"Analogue_Reference_Test", {{"STARTED", T::Int, true}}, MakeAnalogueReferenceTest},
+      // The tuning programs that follow a reference profile: six segments of
+      // "a<i>" speed-loop periods adding "b<i>" (16.16) every period.
+      // "LimitSpeed_Test" is 32-bit like "LimitSpeedMax".
+      {"Speed_Controller_Tuning_Test", ProfileVariables(false), MakeSpeedTuningTest},
+      {"Position_Controller_Tuning_Test_with_SpdCtrl", ProfileVariables(true), MakePositionTuningTestWithSpeedLoop},
+      {"Position_Controller_Tuning_Test_without_SpdCtrl", ProfileVariables(false),
+       MakePositionTuningTestWithoutSpeedLoop},
   };
   return table;
 }

@@ -104,6 +104,12 @@ class DriveFirmware {
   // a current magnitude beyond it for more than "TIMAXPROT" speed-loop
   // periods trips the short-circuit / over-current bit like "IMAXPROT".
   void SetProgramCurrentLimit(double counts) { m_programCurrentLimit = counts; }
+  // A program's own limits of what the outer loops give, in place of the
+  // registers' saturations: the current reference (converter counts; the
+  // speed loop's "SATS", the PID's "SATP") and the speed reference of the
+  // position loop over the speed loop (counts per speed-loop period; its
+  // "SATP"). 0 or less: the register's. A new program starts without them.
+  void SetProgramLoopLimits(double currentReference_counts, double speedReference_counts);
   void SetEnableInput(bool enabled) { m_enableInput = enabled; }
 
   // --- controls for the programs.
@@ -200,6 +206,7 @@ class DriveFirmware {
   double m_voltsPerCount = 0.0;
   double m_kp = 0.0, m_ki = 0.0, m_filterQ = 1.0, m_limitQ = 32767.0, m_limitD = 32767.0;
   double m_overCurrentLimit = 32767.0, m_programCurrentLimit = 0.0;
+  double m_programCurrentReferenceLimit = 0.0, m_programSpeedReferenceLimit = 0.0;
   double m_analogueLow_V = -10.0, m_analogueSpan_V = 20.0;
   bool m_overCurrentOn = true;  // "PCR" bit 0
   long m_overCurrentPeriods = 200;

@@ -97,6 +97,11 @@ struct MotionSettings {
   double gravityCurrent = 0.0;
   double speedCurrentLimit = 32767.0, speedIntegralLimit = 32767.0;
   double positionOutputLimit = 32767.0, positionIntegralLimit = 32767.0;
+  // A running program's own limits in place of the registers': of the
+  // current reference (instead of "SATS" in the speed loop and "SATP" in the
+  // PID) and of the speed reference the position loop of type 1 gives
+  // (instead of "SATP"); 0 or less: the register's.
+  double programCurrentLimit = 0.0, programSpeedLimit = 0.0;
   double ticksPerSpeedPeriod = 1.0;  // n above
   std::array<BiquadCoefficientSet, kDriveBiquadSlots> slots{};
   int speedReferenceSlots = 0, currentReferenceSlots = 0, speedFeedbackSlots = 0;

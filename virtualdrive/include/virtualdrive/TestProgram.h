@@ -109,5 +109,8 @@ std::unique_ptr<TestProgram> MakeAngleTuningTest();
 std::unique_ptr<TestProgram> MakeTotalMassTest();
 std::unique_ptr<TestProgram> MakeEncoderConnectionTest();
 std::unique_ptr<TestProgram> MakeAnalogueReferenceTest();
+std::unique_ptr<TestProgram> MakeSpeedTuningTest();
+std::unique_ptr<TestProgram> MakePositionTuningTestWithSpeedLoop();
+std::unique_ptr<TestProgram> MakePositionTuningTestWithoutSpeedLoop();
 
 }  // namespace virtualdrive
