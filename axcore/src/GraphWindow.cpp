@@ -43,6 +43,32 @@ CGraphDocument::CGraphDocument() : m_columns{{"time_s", "s"}}, m_sets(1) {}
 void CGraphDocument::SetColumns(std::vector<GraphColumn> columns) {
   m_columns = std::move(columns);
   m_rows.clear();
+  m_display.clear();
+}
+
+bool CGraphDocument::SetRow(std::size_t index, std::vector<double> row) {
+  if (index > m_rows.size()) return false;
+  row.resize(m_columns.size(), NAN);
+  if (index == m_rows.size()) {
+    m_rows.push_back(std::move(row));
+  } else {
+    m_rows[index] = std::move(row);
+  }
+  return true;
+}
+
+void CGraphDocument::SetColumnDisplay(int column, double gain, double bias) {
+  if (column < 0 || !std::isfinite(gain) || !std::isfinite(bias)) return;
+  const auto k = static_cast<std::size_t>(column);
+  if (k >= m_display.size()) m_display.resize(k + 1, {1.0, 0.0});
+  m_display[k] = {gain, bias};
+}
+
+double CGraphDocument::DrawnCell(const std::vector<double>& row, int column) const {
+  const double value = Cell(row, column);
+  const auto k = static_cast<std::size_t>(column);
+  if (column < 0 || k >= m_display.size()) return value;
+  return value * m_display[k].first + m_display[k].second;
 }
 
 void CGraphDocument::AddRow(std::vector<double> row) {
@@ -92,10 +118,14 @@ void CGraphDocument::LocateItems() {
     }
     m_axisTitle[axis] += column.name;
   }
+  if (m_divisions > 0) {
+    m_axisTitle[1] = "Divisions";
+    m_axisUnit[1].clear();
+  }
   // Several variables of one kind on an axis: the axis is titled by their
   // quantity ("Current (A)"), which fits beside a plot where the list of
   // their names would not.
-  for (int axis = 1; axis < 3; ++axis) {
+  for (int axis = m_divisions > 0 ? 2 : 1; axis < 3; ++axis) {
     if (count[axis] < 2) continue;
     const std::string quantity = QuantityOf(m_axisUnit[axis]);
     if (!quantity.empty()) m_axisTitle[axis] = quantity;
@@ -116,8 +146,16 @@ axcore::PlotDocument CGraphDocument::ToPlot(const std::string& title) const {
     const std::string name = y < m_columns.size() ? m_columns[y].name : "column " + std::to_string(y);
     axcore::PlotCurve& drawn =
         plot.AddCurve(name, VerticalAxis(curve.Axis()), RGB16(curve.Colour()), StyleOf(curve.Style()));
-    drawn.x = Column(curve.XColumn());
-    drawn.y = Column(curve.YColumn());
+    for (const std::vector<double>& row : m_rows) {
+      drawn.x.push_back(DrawnCell(row, curve.XColumn()));
+      drawn.y.push_back(DrawnCell(row, curve.YColumn()));
+    }
+  }
+  if (m_divisions > 0) {
+    axcore::PlotAxis& left = plot.Axis(axcore::PlotAxisId::Left);
+    left.fixedMin = -0.5 * m_divisions;
+    left.fixedMax = 0.5 * m_divisions;
+    left.tickStep = 1.0;
   }
   for (const axcore::PlotCurve& overlay : m_overlay) {
     axcore::PlotCurve& drawn = plot.AddCurve(overlay.name, overlay.axis, overlay.colour, overlay.style);
@@ -187,8 +225,37 @@ void CGraphWindow::UpdateLastPoint() {
   }
   for (std::size_t i = 0; i < curves.size(); ++i) {
     axcore::PlotCurve& curve = plot->CurveAt(i);
-    curve.x.push_back(Cell(row, curves[i].XColumn()));
-    curve.y.push_back(Cell(row, curves[i].YColumn()));
+    curve.x.push_back(m_document->DrawnCell(row, curves[i].XColumn()));
+    curve.y.push_back(m_document->DrawnCell(row, curves[i].YColumn()));
+  }
+  m_dialog->RefreshPlot(m_id);
+}
+
+void CGraphWindow::UpdatePoint(int index) {
+  axcore::PlotDocument* plot = Plot();
+  if (plot == nullptr || index < 0) return;
+  const auto k = static_cast<std::size_t>(index);
+  const std::vector<std::vector<double>>& rows = m_document->Rows();
+  const std::vector<CXYCurve>& curves = m_document->GetCurveSet(0).Curves();
+  const std::vector<axcore::PlotCurve>& drawn = plot->Curves();
+  // Only a point in place or the next one is drawn alone; anything else
+  // (a graph drawn from other rows or curves) is drawn whole.
+  if (k >= rows.size() || drawn.size() != curves.size() + m_document->Overlay().size() ||
+      (!curves.empty() && k > drawn[0].x.size())) {
+    RefreshGraph();
+    return;
+  }
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    axcore::PlotCurve& curve = plot->CurveAt(i);
+    const double x = m_document->DrawnCell(rows[k], curves[i].XColumn());
+    const double y = m_document->DrawnCell(rows[k], curves[i].YColumn());
+    if (k == curve.x.size()) {
+      curve.x.push_back(x);
+      curve.y.push_back(y);
+    } else {
+      curve.x[k] = x;
+      curve.y[k] = y;
+    }
   }
   m_dialog->RefreshPlot(m_id);
 }

@@ -3,6 +3,7 @@
 #include "axcore/CoffFormat.h"
 #include "axcore/Comm.h"
 #include "axcore/Logger.h"
+#include "axcore/ScopeLogger.h"
 
 namespace axcore {
 namespace {
@@ -40,7 +41,16 @@ int ExecuteCode(const std::string& programName, CMC_CoffFormat* program, CMC_Log
   }
   DriveLink* link = Link(error);
   if (link == nullptr) return Fail(error);
-  if (!link->StartProgram(programName, logger != nullptr ? &logger->GetSettings() : nullptr, error)) return Fail(error);
+  // A scope streams instead of recording: it is started first, so that it
+  // takes the program's first sample, and the program runs without the
+  // data logger.
+  auto* scope = dynamic_cast<CMC_ScopeLogger*>(logger);
+  if (scope != nullptr && scope->BeginUploadData() == 0) return 0;
+  const LoggerSettings* recorded = logger != nullptr && scope == nullptr ? &logger->GetSettings() : nullptr;
+  if (!link->StartProgram(programName, recorded, error)) {
+    if (scope != nullptr) scope->EndUploadData();
+    return Fail(error);
+  }
   return 1;
 }
 

@@ -240,15 +240,15 @@ TEST(DriveLink, ProgramLaunchCarriesTheLoggerAndTheUploadReadsPointByPoint) {
 TEST(DriveLink, UnsolicitedMessagesGoToTheInstalledHandlerWhichCanBeRestored) {
   ScriptedLink link;
   ScopedDriveLink connected(&link);
-  std::vector<double> received;
+  std::vector<std::uint8_t> received;
   auto previous = CMC_Comm::RegisterReceiveUnsolicitedMsgHandler(
-      [&](const UnsolicitedMessage& m) { received.insert(received.end(), m.values.begin(), m.values.end()); });
-  link.pending = {{1, {1.0, 2.0}}, {1, {3.0}}};
+      [&](const UnsolicitedMessage& m) { received.insert(received.end(), m.bytes.begin(), m.bytes.end()); });
+  link.pending = {{{1, 2}}, {{3}}};
   EXPECT_EQ(CMC_Comm::CheckForUnrequestedMessages(), 1);
-  EXPECT_EQ(received, (std::vector<double>{1.0, 2.0, 3.0}));
+  EXPECT_EQ(received, (std::vector<std::uint8_t>{1, 2, 3}));
   auto mine = CMC_Comm::RegisterReceiveUnsolicitedMsgHandler(previous);
   EXPECT_TRUE(static_cast<bool>(mine));
-  link.pending = {{1, {9.0}}};
+  link.pending = {{{9}}};
   EXPECT_EQ(CMC_Comm::CheckForUnrequestedMessages(), 1);
   EXPECT_EQ(received.size(), 3u) << "the restored handler got the frame";
 }

@@ -108,6 +108,7 @@ void VirtualDrive::StepPeriod() {
   if (m_running) {
     const std::int64_t elapsed = m_periods - m_programStart;
     m_logger.Sample(elapsed, static_cast<double>(elapsed) * m_epochPeriod_s);
+    if (m_firmware.SpeedLoopTick()) m_scope.SpeedLoopTick(m_epochPeriod_s * m_firmware.SlowLoopDivider());
   }
   ++m_periods;
 }
@@ -115,6 +116,7 @@ void VirtualDrive::StepPeriod() {
 void VirtualDrive::FinishProgram() {
   m_firmware.TurnAxisOff();
   m_logger.Disarm();
+  m_scope.ProgramEnded();
   m_running.reset();
   m_runningState = nullptr;
 }
@@ -230,7 +232,17 @@ bool VirtualDrive::UploadLog(std::vector<std::vector<double>>& points, std::stri
 
 bool VirtualDrive::TakeUnsolicitedMessages(std::vector<UnsolicitedMessage>& messages, std::string& error) {
   if (!Begin(error)) return false;
-  messages.clear();
+  m_scope.Take(messages);
+  return true;
+}
+
+bool VirtualDrive::StartScope(const ScopeSettings& settings, std::string& error) {
+  return Begin(error) && m_scope.Start(settings, m_firmware, error);
+}
+
+bool VirtualDrive::StopScope(std::string& error) {
+  if (!Begin(error)) return false;
+  m_scope.Stop();
   return true;
 }
 

@@ -24,7 +24,9 @@
 // significant digits, and the picture as SVG and PNG.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "axcore/PlotDocument.h"
@@ -76,6 +78,9 @@ class CGraphDocument {
   // A row has one value per column; a shorter row is padded with NaN.
   void AddRow(std::vector<double> row);
   void ClearRows();
+  // Replaces row `index`, or adds it when it is the next row (a scope's
+  // ring of window points); false, nothing changed, beyond that.
+  bool SetRow(std::size_t index, std::vector<double> row);
   const std::vector<std::vector<double>>& Rows() const { return m_rows; }
   // The values of one column, row by row (NaN where a row lacks it).
   std::vector<double> Column(int column) const;
@@ -87,6 +92,18 @@ class CGraphDocument {
   // response): not part of the CSV.
   void SetOverlay(std::vector<axcore::PlotCurve> curves) { m_overlay = std::move(curves); }
   const std::vector<axcore::PlotCurve>& Overlay() const { return m_overlay; }
+
+  // How a column is drawn: value x gain + bias, so that a scope channel
+  // sits on its own scale; the rows and the CSV keep the value itself.
+  // SetColumns draws every column as it is again.
+  void SetColumnDisplay(int column, double gain, double bias);
+  // The left axis counts `divisions` divisions, from -divisions/2 to
+  // +divisions/2 with a tick at each, titled "Divisions" (a scope's
+  // screen); 0: the axis follows the data.
+  void SetDivisions(int divisions) { m_divisions = divisions > 0 ? divisions : 0; }
+  int Divisions() const { return m_divisions; }
+  // The value of `column` in `row` as drawn; NaN where the row lacks it.
+  double DrawnCell(const std::vector<double>& row, int column) const;
 
   // Titles the axes from the columns: the horizontal axis "Time (s)", each
   // vertical axis after the variable drawn on it, or after the quantity of
@@ -105,6 +122,8 @@ class CGraphDocument {
   std::vector<std::vector<double>> m_rows;
   std::vector<CCurveSet> m_sets;
   std::vector<axcore::PlotCurve> m_overlay;
+  std::vector<std::pair<double, double>> m_display;  // gain, bias by column
+  int m_divisions = 0;
   std::string m_axisTitle[3];
   std::string m_axisUnit[3];
 };
@@ -126,6 +145,10 @@ class CGraphWindow {
   // Adds the document's last row to the drawn curves and redraws: the
   // dialog's drawing loop calls it once per point it reads.
   void UpdateLastPoint();
+  // Draws row `index` of the document in place of point `index` of the
+  // drawn curves (a scope's ring, whose window points are replaced one by
+  // one as a new sweep passes), or adds it as their next point.
+  void UpdatePoint(int index);
   // Shows the whole graph again: the axes take the data's full range, a
   // zoom the user made is dropped.
   void DoZoomOut();

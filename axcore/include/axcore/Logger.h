@@ -32,6 +32,9 @@ class CMC_Logger {
   static constexpr int kMemoryValues = 65536;
   int CorrectPointsNo();
   const LoggerSettings& GetSettings() const { return m_settings; }
+  // The points of the graph: those to record (a scope: the points of its
+  // window, the ring its rows fill).
+  virtual int GetPointsNo() const { return m_settings.points; }
   // Forgets the settings, the variables, the graph's columns and curves and
   // the uploaded points, as a new logger has them: a test that logs other
   // variables in its next run starts from here.
@@ -39,7 +42,7 @@ class CMC_Logger {
 
   // Uploads the points of the last run through the connected drive; non-zero
   // on success, else the reason is in CMC_Comm::GetLastErrorText.
-  int BeginUploadData();
+  virtual int BeginUploadData();
   // The next uploaded point (element 0 the time, then the variables in the
   // order they were added, in the drive's units); non-zero while a point was
   // delivered.
@@ -71,6 +74,7 @@ class CMC_Logger {
  protected:
   // The name a graph is saved under when none is given.
   virtual std::string DefaultGraphName() const { return "Graph"; }
+  CMC_Setup* GetSetup() const { return m_setup; }
 
  private:
   CMC_Setup* m_setup;

@@ -11,7 +11,9 @@ class CMC_Logger;
 namespace axcore {
 
 // Downloads and starts the program `programName`; with `logger` the drive
-// records its settings and variables while the program runs. Non-zero when
+// records its settings and variables while the program runs (a scope
+// logger: the drive's scope streams them, started just before the
+// program, CMC_ScopeLogger::BeginUploadData). Non-zero when
 // the program was downloaded and started; the reason of a failure is in
 // CMC_Comm::GetLastErrorText.
 int ExecuteCode(const std::string& programName, CMC_CoffFormat* program, CMC_Logger* logger);

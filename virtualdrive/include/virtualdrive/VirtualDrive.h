@@ -22,6 +22,7 @@
 #include "axcore/Names.h"
 #include "virtualdrive/DataLogger.h"
 #include "virtualdrive/DriveFirmware.h"
+#include "virtualdrive/DriveScope.h"
 #include "virtualdrive/Plant.h"
 #include "virtualdrive/PlantFile.h"
 #include "virtualdrive/TestProgram.h"
@@ -48,6 +49,10 @@ class VirtualDrive : public DriveLink {
   bool GetAxisOn(bool& on, std::string& error) override;
   bool UploadLog(std::vector<std::vector<double>>& points, std::string& error) override;
   bool TakeUnsolicitedMessages(std::vector<UnsolicitedMessage>& messages, std::string& error) override;
+  // The scope (DriveScope.h): frames while a program runs, taken with
+  // TakeUnsolicitedMessages.
+  bool StartScope(const ScopeSettings& settings, std::string& error) override;
+  bool StopScope(std::string& error) override;
 
   // Copies every register and constant of the setup (base value, which for
   // registers is the internal value) into the drive, adding the names the
@@ -89,6 +94,8 @@ class VirtualDrive : public DriveLink {
   // --- for tools and tests.
   const Plant& GetPlant() const { return m_plant; }
   DriveFirmware& Firmware() { return m_firmware; }
+  // Scope frames the drive dropped because the host did not take them.
+  std::uint64_t DroppedScopeFrames() const { return m_scope.DroppedFrames(); }
   // The drive variables the last program run wrote, in the order written.
   const std::vector<std::string>& WrittenVariables() const { return m_firmware.WrittenVariables(); }
 
@@ -110,6 +117,7 @@ class VirtualDrive : public DriveLink {
   Plant m_plant;
   DriveFirmware m_firmware;
   DataLogger m_logger;
+  DriveScope m_scope;
   axcore::CaseInsensitiveMap<ProgramState> m_programs;
   std::unique_ptr<TestProgram> m_running;
   ProgramState* m_runningState = nullptr;

@@ -1,0 +1,453 @@
+#include "axcore/ScopeLogger.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "axcore/Comm.h"
+#include "axcore/Diagnostics.h"
+#include "axcore/MessageText.h"
+#include "axcore/Names.h"
+#include "axcore/Setup.h"
+#include "axcore/Units.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::uint32_t Long(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+// The next value of 1, 2, 5, 10, 20, ... above `s` (up) or below it (down).
+double NextScale(double s, bool up) {
+  const double decade = std::pow(10.0, std::floor(std::log10(s)));
+  double best = up ? std::numeric_limits<double>::infinity() : 0.0;
+  for (double d : {decade / 10, decade, decade * 10})
+    for (double m : {1.0, 2.0, 5.0}) {
+      const double c = m * d;
+      if (up && c > s * (1 + 1e-9)) best = std::min(best, c);
+      if (!up && c < s * (1 - 1e-9)) best = std::max(best, c);
+    }
+  return best;
+}
+
+// The unit's factor to the base unit when `unit` names a unit of the same
+// type as `base` (or is empty: the base unit itself); 0 otherwise.
+double UnitFactor(const std::string& base, const std::string& unit) {
+  if (unit.empty() || unit == base) return 1.0;
+  const CMC_Unit* target = CMC_Units::FindUnit(unit);
+  const CMC_Unit* own = CMC_Units::FindUnit(base);
+  if (target == nullptr || own == nullptr || target->GetType() != own->GetType()) return 0.0;
+  return target->GetFactorToBase() / own->GetFactorToBase();
+}
+
+}  // namespace
+
+CMC_ScopeLogger::CMC_ScopeLogger(CMC_Setup* setup) : CMC_Logger(setup) { GetPlotDocument().SetDivisions(kDivisions); }
+
+int CMC_ScopeLogger::ChangeSettings(int windowPoints, int triggerMode, int triggerSlope, const char* triggerChannel,
+                                    double triggerLevel, double preTriggerPercent) {
+  const std::string channel = triggerChannel != nullptr ? triggerChannel : "";
+  if (windowPoints < 1 || windowPoints > kMaxWindowPoints) return 0;
+  if (triggerMode != kFreeRunning && triggerMode != kNormal && triggerMode != kSingle) return 0;
+  if ((triggerSlope != 0 && triggerSlope != 1) || !std::isfinite(triggerLevel)) return 0;
+  if (!(preTriggerPercent >= 0.0 && preTriggerPercent <= 100.0)) return 0;
+  if (triggerMode != kFreeRunning && channel.empty()) return 0;
+  m_windowPoints = windowPoints;
+  m_mode = triggerMode;
+  m_slope = triggerSlope;
+  m_triggerChannel = channel;
+  m_level = triggerLevel;
+  m_preTrigger = preTriggerPercent;
+  return 1;
+}
+
+int CMC_ScopeLogger::SetDivider(int divider) {
+  if (divider < 1 || divider > 1000) return 0;
+  m_divider = divider;
+  return 1;
+}
+
+int CMC_ScopeLogger::GetTriggerPoint() const {
+  if (m_mode == kFreeRunning) return 0;
+  const double point = std::floor(m_preTrigger / 100.0 * m_windowPoints + 0.5);
+  return std::clamp(static_cast<int>(point), 0, m_windowPoints - 1);
+}
+
+CMC_ScopeLogger::Scale& CMC_ScopeLogger::ScaleOf(int channel) {
+  const auto k = static_cast<std::size_t>(channel - 1);
+  if (m_scales.size() <= k) m_scales.resize(k + 1);
+  return m_scales[k];
+}
+
+void CMC_ScopeLogger::ApplyDisplay() {
+  CGraphDocument& graph = GetPlotDocument();
+  const std::vector<GraphColumn>& columns = graph.Columns();
+  for (int channel = 1; channel <= ChannelCount() && static_cast<std::size_t>(channel) < columns.size(); ++channel) {
+    const Scale& scale = ScaleOf(channel);
+    const double factor = UnitFactor(columns[static_cast<std::size_t>(channel)].unit, scale.unit);
+    if (factor == 0.0) continue;
+    graph.SetColumnDisplay(channel, 1.0 / (factor * scale.perDivision), -scale.offset / scale.perDivision);
+  }
+}
+
+int CMC_ScopeLogger::RescaleVariable(const char* name, const char* unit, double scalePerDivision, double offset) {
+  if (name == nullptr || !(scalePerDivision > 0.0) || !std::isfinite(scalePerDivision) || !std::isfinite(offset))
+    return 0;
+  const std::vector<std::string>& variables = GetSettings().variables;
+  for (std::size_t k = 0; k < variables.size(); ++k) {
+    if (!axcore::EqualsIgnoreCase(variables[k], name)) continue;
+    const int channel = static_cast<int>(k) + 1;
+    const std::string shown = unit != nullptr ? unit : "";
+    if (UnitFactor(GetPlotDocument().Columns()[k + 1].unit, shown) == 0.0) return 0;
+    ScaleOf(channel) = {shown, scalePerDivision, offset};
+    ApplyDisplay();
+    return 1;
+  }
+  return 0;
+}
+
+int CMC_ScopeLogger::ChangeChannelScale(int channel, int steps) {
+  steps &= 0xFFFF;
+  if (steps >= 0x8000) steps -= 0x10000;
+  if (channel < 1 || channel > ChannelCount() || steps == 0) return 0;
+  Scale& scale = ScaleOf(channel);
+  const double divisions = scale.offset / scale.perDivision;
+  double s = scale.perDivision;
+  for (int k = 0; k < std::abs(steps); ++k) s = NextScale(s, steps > 0);
+  if (!(s > 0.0) || !std::isfinite(s) || s == scale.perDivision) return 0;
+  scale.perDivision = s;
+  scale.offset = divisions * s;
+  ApplyDisplay();
+  return 1;
+}
+
+bool CMC_ScopeLogger::GetChannelScale(int channel, double& scalePerDivision, double& offset, std::string& unit) const {
+  if (channel < 1 || channel > ChannelCount()) return false;
+  const auto k = static_cast<std::size_t>(channel - 1);
+  const Scale scale = k < m_scales.size() ? m_scales[k] : Scale{};
+  scalePerDivision = scale.perDivision;
+  offset = scale.offset;
+  unit = scale.unit.empty() ? GetPlotDocument().Columns()[k + 1].unit : scale.unit;
+  return true;
+}
+
+void CMC_ScopeLogger::SetDefaultValues() {
+  Reset();
+  GetPlotDocument().SetDivisions(kDivisions);
+  m_scales.clear();
+  m_windowPoints = 1000;
+  m_mode = kFreeRunning;
+  m_slope = 1;
+  m_triggerChannel.clear();
+  m_level = 0.0;
+  m_preTrigger = 0.0;
+  m_divider = 1;
+}
+
+std::string CMC_ScopeLogger::SettingsToJson() const {
+  nlohmann::ordered_json json;
+  json["format"] = "axscope-1";
+  json["window_points"] = m_windowPoints;
+  json["divider"] = m_divider;
+  json["trigger"] = {{"mode", m_mode},
+                     {"slope", m_slope},
+                     {"channel", m_triggerChannel},
+                     {"level", m_level},
+                     {"pretrigger_percent", m_preTrigger}};
+  json["channels"] = nlohmann::ordered_json::array();
+  const std::vector<std::string>& variables = GetSettings().variables;
+  for (std::size_t k = 0; k < variables.size(); ++k) {
+    const Scale scale = k < m_scales.size() ? m_scales[k] : Scale{};
+    json["channels"].push_back(
+        {{"name", variables[k]}, {"unit", scale.unit}, {"per_division", scale.perDivision}, {"offset", scale.offset}});
+  }
+  json["curves"] = nlohmann::ordered_json::array();
+  for (const CXYCurve& c : GetPlotDocument().GetCurveSet(0).Curves())
+    json["curves"].push_back(
+        {{"x", c.XColumn()}, {"y", c.YColumn()}, {"axis", c.Axis()}, {"colour", c.Colour()}, {"style", c.Style()}});
+  return json.dump();
+}
+
+bool CMC_ScopeLogger::SettingsFromJson(const std::string& text, std::string& why) {
+  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.is_object()) {
+    why = "the scope settings are not valid JSON";
+    return false;
+  }
+  // Everything is checked on a new scope first, so that a bad text leaves
+  // this one as it was.
+  CMC_ScopeLogger loaded(GetSetup());
+  try {
+    if (json.value("format", std::string()) != "axscope-1") {
+      why = "the scope settings are not of format \"axscope-1\"";
+      return false;
+    }
+    for (const auto& channel : json.at("channels")) {
+      const std::string name = channel.at("name").get<std::string>();
+      if (loaded.AddVariable(name.c_str(), 1) == 0 ||
+          loaded.RescaleVariable(name.c_str(), channel.value("unit", std::string()).c_str(),
+                                 channel.value("per_division", 1.0), channel.value("offset", 0.0)) == 0) {
+        why = "the scope settings' channel \"" + name + "\" is not valid";
+        return false;
+      }
+    }
+    const int columns = static_cast<int>(loaded.GetPlotDocument().Columns().size());
+    for (const auto& c : json.at("curves")) {
+      const int x = c.at("x").get<int>(), y = c.at("y").get<int>();
+      if (x < 0 || y < 0 || x >= columns || y >= columns) {
+        why = "the scope settings' curve of column " + std::to_string(y) + " has no such column";
+        return false;
+      }
+      loaded.GetPlotDocument().GetCurveSet(0).AddCurve(
+          CXYCurve(x, y, c.at("axis").get<int>(), c.at("colour").get<int>(), c.at("style").get<int>()));
+    }
+    const auto& trigger = json.at("trigger");
+    if (loaded.ChangeSettings(json.at("window_points").get<int>(), trigger.at("mode").get<int>(),
+                              trigger.at("slope").get<int>(), trigger.value("channel", std::string()).c_str(),
+                              trigger.at("level").get<double>(), trigger.at("pretrigger_percent").get<double>()) == 0 ||
+        loaded.SetDivider(json.value("divider", 1)) == 0) {
+      why = "the scope settings' window or trigger is out of range";
+      return false;
+    }
+  } catch (const nlohmann::json::exception&) {
+    why = "the scope settings lack an entry or hold one of the wrong kind";
+    return false;
+  }
+  // Take the checked settings over.
+  SetDefaultValues();
+  for (const std::string& name : loaded.GetSettings().variables) AddVariable(name.c_str(), 1);
+  for (const CXYCurve& c : loaded.GetPlotDocument().GetCurveSet(0).Curves()) GetPlotDocument().GetCurveSet(0).AddCurve(c);
+  m_scales = loaded.m_scales;
+  m_scales.resize(static_cast<std::size_t>(ChannelCount()));
+  ApplyDisplay();
+  ChangeSettings(loaded.m_windowPoints, loaded.m_mode, loaded.m_slope, loaded.m_triggerChannel.c_str(), loaded.m_level,
+                 loaded.m_preTrigger);
+  m_divider = loaded.m_divider;
+  GetPlotDocument().LocateItems();
+  return true;
+}
+
+int CMC_ScopeLogger::LoadSettingsFromSetupOption(const char* option) {
+  if (GetSetup() == nullptr || option == nullptr) return 0;
+  const std::string text = GetSetup()->GetOptionNoError(option);
+  if (text.empty()) return 0;
+  return SettingsFromJson(text, m_settingsError) ? 1 : 0;
+}
+
+int CMC_ScopeLogger::SaveSettingsToSetupOption(const char* option) const {
+  if (GetSetup() == nullptr || option == nullptr || *option == '\0') return 0;
+  GetSetup()->SetOption(option, SettingsToJson());
+  return 1;
+}
+
+int CMC_ScopeLogger::Load(const char* path) {
+  std::ifstream in(path != nullptr ? path : "", std::ios::binary);
+  if (!in) {
+    m_settingsError = std::string("cannot read ") + axcore::QuoteForMessage(path != nullptr ? path : "") + ": " +
+                      std::strerror(errno);
+    return 0;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return SettingsFromJson(text.str(), m_settingsError) ? 1 : 0;
+}
+
+int CMC_ScopeLogger::Save(const char* path) const {
+  std::string& error = m_settingsError;
+  const std::string target = path != nullptr ? path : "";
+  const std::string temporary = target + ".part";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (out) out << SettingsToJson() << "\n";
+    if (out) out.close();
+    if (!out) {
+      error = "cannot write " + axcore::QuoteForMessage(target) + ": " + std::strerror(errno);
+      std::remove(temporary.c_str());
+      return 0;
+    }
+  }
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+    error = "cannot write " + axcore::QuoteForMessage(target) + ": " + std::strerror(errno);
+    std::remove(temporary.c_str());
+    return 0;
+  }
+  error.clear();
+  return 1;
+}
+
+int CMC_ScopeLogger::BeginUploadData() {
+  m_uploading = m_ended = m_complete = m_capturing = false;
+  m_first = true;
+  m_period_s = 0.0;
+  m_expected = 0;
+  m_previous = kNaN;
+  m_history.clear();
+  m_position = m_dirtyFirst = m_dirtyCount = 0;
+  m_lostSamples = m_droppedFrames = 0;
+  GetPlotDocument().ClearRows();
+  const std::vector<std::string>& variables = GetSettings().variables;
+  if (variables.empty()) {
+    CMC_Comm::SetLastErrorText("the scope has no channels");
+    return 0;
+  }
+  m_triggerColumn = 0;
+  if (m_mode != kFreeRunning) {
+    for (std::size_t k = 0; k < variables.size() && m_triggerColumn == 0; ++k)
+      if (axcore::EqualsIgnoreCase(variables[k], m_triggerChannel)) m_triggerColumn = static_cast<int>(k) + 1;
+    if (m_triggerColumn == 0) {
+      CMC_Comm::SetLastErrorText("the scope's trigger channel \"" + m_triggerChannel + "\" is not one of its channels");
+      return 0;
+    }
+  }
+  m_variables.clear();
+  {
+    axcore::QuietLookup quiet;
+    for (const std::string& name : variables)
+      m_variables.push_back(GetSetup() != nullptr ? GetSetup()->FindVariable(name) : nullptr);
+  }
+  DriveLink* link = CMC_Comm::GetLink();
+  if (link == nullptr) {
+    CMC_Comm::SetLastErrorText(kNoDriveConnected);
+    return 0;
+  }
+  ScopeSettings settings;
+  settings.variables = variables;
+  settings.divider = m_divider;
+  std::string error;
+  if (!link->StartScope(settings, error)) {
+    CMC_Comm::SetLastErrorText(error);
+    return 0;
+  }
+  m_uploading = true;
+  return 1;
+}
+
+int CMC_ScopeLogger::EndUploadData() {
+  m_uploading = false;
+  DriveLink* link = CMC_Comm::GetLink();
+  if (link == nullptr) {
+    CMC_Comm::SetLastErrorText(kNoDriveConnected);
+    return 0;
+  }
+  std::string error;
+  if (!link->StopScope(error)) {
+    CMC_Comm::SetLastErrorText(error);
+    return 0;
+  }
+  return 1;
+}
+
+int CMC_ScopeLogger::OnFrameReceive(std::span<const std::uint8_t> payload) {
+  if (!m_uploading) return 0;
+  if (payload.empty()) {
+    // The drive's end of stream: the program ended, the scope stopped.
+    m_ended = true;
+    m_uploading = false;
+    return 0;
+  }
+  const std::size_t channels = static_cast<std::size_t>(ChannelCount());
+  const std::size_t sampleBytes = 4 * channels;
+  const std::size_t header = 2 * ScopeSettings::kHeaderWords;
+  if (payload.size() < header || (payload.size() - header) % sampleBytes != 0) {
+    ++m_droppedFrames;
+    return 0;
+  }
+  const std::uint32_t index = Long(payload, 0);
+  const std::uint32_t period_ns = Long(payload, 4);
+  if (period_ns == 0 || (!m_first && index < m_expected)) {
+    ++m_droppedFrames;
+    return 0;
+  }
+  m_period_s = period_ns * 1e-9;
+  const std::uint64_t writesBefore = m_writes;
+  if (!m_first && index > m_expected) {
+    // Frames lost on the way: blank points keep the time of those after.
+    const std::uint64_t gap = index - m_expected;
+    m_lostSamples += gap;
+    const std::vector<double> blank(channels, kNaN);
+    for (std::uint64_t k = 0; k < std::min<std::uint64_t>(gap, static_cast<std::uint64_t>(m_windowPoints)); ++k)
+      TakeSample(blank);
+  }
+  m_first = false;
+  const std::size_t samples = (payload.size() - header) / sampleBytes;
+  m_expected = index + static_cast<std::uint32_t>(samples);
+  std::vector<double> values(channels);
+  for (std::size_t s = 0; s < samples && !m_complete; ++s) {
+    for (std::size_t c = 0; c < channels; ++c) {
+      const auto raw = static_cast<std::int32_t>(Long(payload, header + s * sampleBytes + 4 * c));
+      const double drive = raw / ScopeSettings::kValueScale;
+      values[c] = m_variables[c] != nullptr ? m_variables[c]->InternalToBase(drive) : drive;
+    }
+    TakeSample(values);
+  }
+  return static_cast<int>(std::min<std::uint64_t>(m_writes - writesBefore, static_cast<std::uint64_t>(m_windowPoints)));
+}
+
+void CMC_ScopeLogger::TakeSample(const std::vector<double>& values) {
+  if (m_complete) return;
+  if (m_mode == kFreeRunning) {
+    Write(values);
+    if (m_position == m_windowPoints) m_position = 0;
+    return;
+  }
+  const double v = values[static_cast<std::size_t>(m_triggerColumn - 1)];
+  if (!m_capturing) {
+    const bool fires = m_slope == 1 ? (m_previous < m_level && v >= m_level) : (m_previous > m_level && v <= m_level);
+    m_previous = v;
+    const auto before = static_cast<std::size_t>(GetTriggerPoint());
+    if (!fires) {
+      if (before == 0) return;
+      m_history.push_back(values);
+      if (m_history.size() > before) m_history.pop_front();
+      return;
+    }
+    m_capturing = true;
+    m_position = 0;
+    const std::vector<double> blank(values.size(), kNaN);
+    for (std::size_t k = m_history.size(); k < before; ++k) Write(blank);
+    for (const std::vector<double>& old : m_history) Write(old);
+    m_history.clear();
+  } else {
+    m_previous = v;
+  }
+  Write(values);
+  if (m_position == m_windowPoints) {
+    m_capturing = false;
+    m_position = 0;
+    m_previous = v;
+    if (m_mode == kSingle) m_complete = true;
+  }
+}
+
+void CMC_ScopeLogger::Write(const std::vector<double>& values) {
+  std::vector<double> row;
+  row.reserve(values.size() + 1);
+  row.push_back((m_position - GetTriggerPoint()) * m_period_s);
+  row.insert(row.end(), values.begin(), values.end());
+  GetPlotDocument().SetRow(static_cast<std::size_t>(m_position), std::move(row));
+  if (m_dirtyCount == 0) m_dirtyFirst = m_position;
+  if (m_dirtyCount < m_windowPoints) {
+    ++m_dirtyCount;
+  } else {
+    m_dirtyFirst = (m_dirtyFirst + 1) % m_windowPoints;
+  }
+  ++m_position;
+  ++m_writes;
+}
+
+bool CMC_ScopeLogger::GetPointsToBeDrawn(int& first, int& count) {
+  first = m_dirtyFirst;
+  count = m_dirtyCount;
+  m_dirtyCount = 0;
+  return count > 0;
+}
