@@ -1,7 +1,6 @@
 #include "axcore/GraphWindow.h"
 
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
 #include "axcore/EditSetupDlg.h"
@@ -165,25 +164,12 @@ axcore::PlotDocument CGraphDocument::ToPlot(const std::string& title) const {
 }
 
 std::string CGraphDocument::ToCsv() const {
-  auto field = [](const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + '"';
-  };
   std::string csv;
-  for (std::size_t c = 0; c < m_columns.size(); ++c) csv += (c ? "," : "") + field(m_columns[c].name);
+  for (std::size_t c = 0; c < m_columns.size(); ++c) csv += (c ? "," : "") + axcore::CsvField(m_columns[c].name);
   csv += "\n";
-  char number[32];
   for (const std::vector<double>& row : m_rows) {
-    for (std::size_t c = 0; c < m_columns.size(); ++c) {
-      if (c) csv += ",";
-      const double value = Cell(row, static_cast<int>(c));
-      if (std::isfinite(value)) {
-        std::snprintf(number, sizeof number, "%.10g", value);
-        csv += number;
-      }
-    }
+    for (std::size_t c = 0; c < m_columns.size(); ++c)
+      csv += (c ? "," : "") + axcore::CsvNumber(Cell(row, static_cast<int>(c)));
     csv += "\n";
   }
   return csv;

@@ -1,16 +1,13 @@
 #include "axcore/Logger.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 
 #include "axcore/CoffFormat.h"
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/MessageText.h"
 #include "axcore/Setup.h"
+#include "axcore/SetupFile.h"
 
 int CMC_Logger::ChangeSettings(int points, int logType, int step) {
   if (points <= 0 || (logType != 1 && logType != 2) || step <= 0) return 0;
@@ -90,28 +87,6 @@ std::string& GraphFolder() {
   return folder;
 }
 
-// Writes `text` to `path` through a temporary file beside it, so a failed
-// write leaves any earlier file whole; "" when written.
-std::string WriteWhole(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) out << text;
-    if (out) out.close();
-    if (!out) {
-      const std::string reason = std::strerror(errno);
-      std::remove(temporary.c_str());
-      return "cannot write " + axcore::QuoteForMessage(path) + ": " + reason;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(temporary.c_str());
-    return "cannot write " + axcore::QuoteForMessage(path) + ": " + reason;
-  }
-  return {};
-}
-
 }  // namespace
 
 void CMC_Logger::SetGraphFolder(std::string folder) { GraphFolder() = std::move(folder); }
@@ -120,7 +95,7 @@ const std::string& CMC_Logger::GetGraphFolder() { return GraphFolder(); }
 std::string CMC_Logger::SaveGraphAs(const std::string& path, const std::string& title) const {
   const bool csv = path.size() >= 4 && (path.compare(path.size() - 4, 4, ".csv") == 0 ||
                                         path.compare(path.size() - 4, 4, ".CSV") == 0);
-  return csv ? WriteWhole(path, m_graph.ToCsv()) : m_graph.ToPlot(title).Save(path);
+  return csv ? axcore::ReplaceFile(path, m_graph.ToCsv()) : m_graph.ToPlot(title).Save(path);
 }
 
 int CMC_Logger::SaveGraph(const char* name) {

@@ -49,7 +49,18 @@ bool DataExtent(const PlotDocument& plot, PlotAxisId id, double& lo, double& hi)
   return lo <= hi;
 }
 
-std::string Number(double value) {
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+std::string CsvNumber(double value) {
   if (!std::isfinite(value)) return {};
   char text[32];
   std::snprintf(text, sizeof text, "%.10g", value);
@@ -65,17 +76,6 @@ std::string CsvField(const std::string& text) {
   }
   return quoted + '"';
 }
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-}  // namespace
 
 const char* PlotColour(int index) {
   static constexpr const char* kPalette[] = {"#1f5fbf", "#c8362b", "#2f8f3a", "#d9822b", "#7b4fb0", "#1c8c8c",
@@ -308,7 +308,7 @@ std::string PlotDocument::ToCsv() const {
     grid.erase(std::unique(grid.begin(), grid.end()), grid.end());
   }
   for (std::size_t row = 0; row < grid.size(); ++row) {
-    csv += Number(grid[row]);
+    csv += CsvNumber(grid[row]);
     for (std::size_t c = 0; c < m_curves.size(); ++c) {
       const PlotCurve& curve = m_curves[c];
       double y = NAN;
@@ -321,7 +321,7 @@ std::string PlotDocument::ToCsv() const {
             break;
           }
       }
-      csv += ',' + Number(y);
+      csv += ',' + CsvNumber(y);
     }
     csv += '\n';
   }

@@ -1,5 +1,7 @@
 #include "axcore/ScopeLogger.h"
 
+#include "axcore/SetupFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -16,6 +18,7 @@
 #include "axcore/MessageText.h"
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
+#include "axcore/SetupFile.h"
 #include "axcore/Units.h"
 
 namespace {
@@ -263,26 +266,8 @@ int CMC_ScopeLogger::Load(const char* path) {
 }
 
 int CMC_ScopeLogger::Save(const char* path) const {
-  std::string& error = m_settingsError;
-  const std::string target = path != nullptr ? path : "";
-  const std::string temporary = target + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) out << SettingsToJson() << "\n";
-    if (out) out.close();
-    if (!out) {
-      error = "cannot write " + axcore::QuoteForMessage(target) + ": " + std::strerror(errno);
-      std::remove(temporary.c_str());
-      return 0;
-    }
-  }
-  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-    error = "cannot write " + axcore::QuoteForMessage(target) + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return 0;
-  }
-  error.clear();
-  return 1;
+  m_settingsError = axcore::ReplaceFile(path != nullptr ? path : "", SettingsToJson() + "\n");
+  return m_settingsError.empty() ? 1 : 0;
 }
 
 int CMC_ScopeLogger::BeginUploadData() {

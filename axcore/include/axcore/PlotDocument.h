@@ -132,6 +132,13 @@ struct PlotGauge {
 // slate, silver) for plots with more curves.
 const char* PlotColour(int index);
 
+// A CSV cell: the text as it is, or quoted with its quotes doubled when it
+// holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text);
+// A number as the CSV files write it: ten significant digits; "" for NaN
+// or infinity (an empty cell).
+std::string CsvNumber(double value);
+
 // A round step (1, 2 or 5 times a power of ten) that cuts `span` into about
 // `parts` intervals; 1 for a span that is not positive and finite.
 double NiceStep(double span, int parts);
