@@ -1,7 +1,7 @@
 #include "QtPngRenderer.h"
 
+#include <QBuffer>
 #include <QByteArray>
-#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -11,6 +11,7 @@
 
 #include "axcore/MessageText.h"
 #include "axcore/PlotDocument.h"
+#include "axcore/SetupFile.h"
 
 namespace axhost {
 namespace {
@@ -43,19 +44,12 @@ std::string Render(const std::string& svg, double scale, const std::string& path
     painter.setRenderHint(QPainter::Antialiasing);
     renderer.render(&painter);
   }
-  // Through a temporary file: a failed write leaves an earlier picture whole.
-  const QString file = QString::fromStdString(path);
-  const QString temporary = file + ".part";
-  if (!image.save(temporary, "PNG")) {
-    QFile::remove(temporary);
-    return "cannot write " + target + ": the folder is missing or not writable";
-  }
-  QFile::remove(file);
-  if (!QFile::rename(temporary, file)) {
-    QFile::remove(temporary);
-    return "cannot write " + target + ": it cannot be replaced";
-  }
-  return {};
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+    return "cannot write " + target + ": the picture could not be encoded";
+  // Whole or not at all, as every file the host writes.
+  return axcore::ReplaceFile(path, png.toStdString());
 }
 
 }  // namespace
