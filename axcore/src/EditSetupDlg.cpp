@@ -4,8 +4,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "axcore/Diagnostics.h"
+#include "axcore/HostMenu.h"
 #include "axcore/MessageText.h"
 #include "axcore/Names.h"
 #include "axcore/Resources.h"
@@ -165,7 +167,7 @@ void CMC_EditSetupDlg::EndDialog(int result) {
 }
 
 bool CMC_EditSetupDlg::CreateDialog(axcore::DialogView* view) {
-  m_template = axcore::FindDialogTemplate(m_resourceId, m_createError);
+  m_template = m_ownTemplate ? m_ownTemplate.get() : axcore::FindDialogTemplate(m_resourceId, m_createError);
   if (m_template == nullptr) return false;
   m_controls.clear();
   m_order.clear();
@@ -284,6 +286,22 @@ void CMC_EditSetupDlg::OnShowWindow(bool show) {
   if (show && m_motorEditor) m_motorEditor->ReportSkipped();
 }
 void CMC_EditSetupDlg::OnKeyChord(std::string_view) {}
+bool CMC_EditSetupDlg::OnContextMenu(int) { return false; }
+void CMC_EditSetupDlg::OnControlMessage(int, unsigned, std::uintptr_t, std::intptr_t) {}
+
+int CMC_EditSetupDlg::TrackHostMenu(int menuResource, int submenu) {
+  const std::vector<axcore::HostMenuItem>* items = axcore::FindHostMenu(menuResource, submenu);
+  if (items == nullptr) return 0;
+  const int chosen = axcore::CurrentPlatform().TrackPopupMenu(*items, this);
+  // Only a command of the menu counts: a separator or anything else is no choice.
+  for (const axcore::HostMenuItem& item : *items)
+    if (item.command != 0 && item.command == chosen) return chosen;
+  return 0;
+}
+
+void CMC_EditSetupDlg::SetOwnTemplate(axcore::DialogTemplate layout) {
+  m_ownTemplate = std::make_unique<axcore::DialogTemplate>(std::move(layout));
+}
 
 bool CMC_EditSetupDlg::UpdateData(bool save) {
   DoDataExchange(save);
@@ -889,5 +907,19 @@ bool CMC_EditSetupDlg::UserPressesKeys(std::string_view chord, std::string& why)
   std::string normal(chord);
   std::transform(normal.begin(), normal.end(), normal.begin(), [](unsigned char c) { return std::tolower(c); });
   OnKeyChord(normal);
+  return true;
+}
+
+bool CMC_EditSetupDlg::UserRightClicks(int id, std::string& why, bool* handled) {
+  if (Usable(id, why) == nullptr) return false;
+  const bool taken = OnContextMenu(id);
+  if (handled != nullptr) *handled = taken;
+  return true;
+}
+
+bool CMC_EditSetupDlg::UserSendsMessage(int id, unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
+                                        std::string& why) {
+  if (Usable(id, why) == nullptr) return false;
+  OnControlMessage(id, message, wParam, lParam);
   return true;
 }

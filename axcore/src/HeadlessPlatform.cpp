@@ -1,8 +1,13 @@
 #include "axcore/HeadlessPlatform.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "axcore/MessageText.h"
 
@@ -25,7 +30,8 @@ constexpr ActionSpec kActions[] = {
     {"wait", 1, 1, "wait MS"},               {"until-idle", 0, 1, "until-idle [MS]"},
     {"dump", 0, -1, "dump [ID...]"},         {"save-plot", 2, 2, "save-plot ID FILE"},
     {"analogue", 1, 1, "analogue VOLTS"},    {"move", 1, 2, "move MM [MS]"},
-    {"screenshot", 1, 1, "screenshot NAME"},
+    {"screenshot", 1, 1, "screenshot NAME"},  {"menu", 2, 2, "menu ID COMMAND"},
+    {"file", 1, -1, "file PATH"},            {"message", 3, 3, "message ID MSG LPARAM"},
 };
 
 const ActionSpec* FindAction(std::string_view name) {
@@ -47,6 +53,17 @@ std::optional<double> ParseNumber(std::string_view text, double limit) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || std::abs(value) > limit)
     return std::nullopt;
+  return value;
+}
+
+// An integer in C syntax: decimal, 0x hexadecimal or 0 octal, with an
+// optional sign.
+std::optional<long long> ParseCInteger(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, 0);
+  if (errno != 0 || end != text.c_str() + text.size()) return std::nullopt;
   return value;
 }
 
@@ -142,6 +159,11 @@ std::optional<std::vector<ScriptLine>> ParseScript(std::string_view text, std::s
       parsed.rest = line.substr(starts[2]);
       while (!parsed.rest.empty() && (parsed.rest.back() == ' ' || parsed.rest.back() == '\t')) parsed.rest.pop_back();
     }
+    if (words.size() > 1) {
+      parsed.arguments = line.substr(starts[1]);
+      while (!parsed.arguments.empty() && (parsed.arguments.back() == ' ' || parsed.arguments.back() == '\t'))
+        parsed.arguments.pop_back();
+    }
     lines.push_back(std::move(parsed));
   }
   return lines;
@@ -161,6 +183,26 @@ std::pair<int, int> ScriptedUser::TakeAnswer() {
   return answer;
 }
 
+std::optional<std::pair<int, int>> ScriptedUser::TakeMenuChoice() {
+  if (m_menuChoices.empty()) return std::nullopt;
+  const auto choice = m_menuChoices.front();
+  m_menuChoices.pop_front();
+  return choice;
+}
+
+bool ScriptedUser::DropMenuChoice(int line) {
+  const auto before = m_menuChoices.size();
+  std::erase_if(m_menuChoices, [line](const std::pair<int, int>& choice) { return choice.second == line; });
+  return m_menuChoices.size() != before;
+}
+
+std::optional<std::pair<std::string, int>> ScriptedUser::TakeFile() {
+  if (m_files.empty()) return std::nullopt;
+  auto file = std::move(m_files.front());
+  m_files.pop_front();
+  return file;
+}
+
 void ScriptedUser::Fail(const std::string& failure) {
   if (m_failure.empty()) m_failure = failure;
 }
@@ -178,6 +220,22 @@ bool ApplyControlAction(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::s
   if (line.action == "select") return dialog.UserSelects(control, line.rest, why);
   if (line.action == "radio") return dialog.UserClicksRadio(control, why);
   if (line.action == "click") return dialog.UserClicks(control, why);
+  if (line.action == "menu") return dialog.UserRightClicks(control, why);
+  if (line.action == "message") {
+    const auto message = ParseCInteger(line.words.at(1));
+    const auto lParam = ParseCInteger(line.words.at(2));
+    if (!message || *message < 0 || *message > 0xFFFFFFFFLL) {
+      why = "message takes a message number, not " + QuoteForMessage(line.words.at(1));
+      return false;
+    }
+    if (!lParam) {
+      why = "message takes a number after the message, not " + QuoteForMessage(line.words.at(2));
+      return false;
+    }
+    // The control's id goes with the message, as a notification's does.
+    return dialog.UserSendsMessage(control, static_cast<unsigned>(*message), static_cast<std::uintptr_t>(control),
+                                   static_cast<std::intptr_t>(*lParam), why);
+  }
   const auto number = ParseInteger(line.words.at(1));
   if (line.action == "check") {
     if (!number || (*number != 0 && *number != 1)) {
@@ -225,10 +283,54 @@ void PrintMessageBox(std::ostream& out, const std::string& text, int answer, boo
       << (defaulted ? ", by default: no answer was queued" : "") << "]\n";
 }
 
+int ChooseScriptedMenuCommand(ScriptedUser& user, const std::vector<HostMenuItem>& items) {
+  std::string entries;
+  for (const HostMenuItem& item : items)
+    if (item.command != 0) entries += (entries.empty() ? "" : ", ") + MenuText(item.text);
+  const auto queued = user.TakeMenuChoice();
+  const HostMenuItem* chosen = nullptr;
+  if (queued && queued->first != 0) {
+    for (const HostMenuItem& item : items)
+      if (item.command != 0 && item.command == queued->first) chosen = &item;
+    if (chosen == nullptr)
+      user.Fail("line " + std::to_string(queued->second) + ": the menu has no command " +
+                std::to_string(queued->first));
+  }
+  user.Out() << "menu: " << OneLine(entries) << " ["
+             << (chosen != nullptr ? std::to_string(chosen->command) + " " + MenuText(chosen->text)
+                 : queued      ? std::string("dismissed")
+                               : std::string("dismissed, by default: no choice was queued"))
+             << "]\n";
+  return chosen != nullptr ? chosen->command : 0;
+}
+
+std::string AnswerScriptedFilePrompt(ScriptedUser& user, const FilePrompt& prompt) {
+  const auto queued = user.TakeFile();
+  user.Out() << "file: " << (prompt.open ? "open " : "save ") << QuoteForMessage(prompt.defaultName) << " ["
+             << (queued ? OneLine(queued->first) : std::string("cancelled, by default: no file was queued")) << "]\n";
+  return queued ? queued->first : std::string();
+}
+
 void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const ScriptLine& line,
                        ScriptPlatform& platform) {
   const std::string where = Line(line);
-  if (line.action == "answer") {
+  if (line.action == "file") {
+    user.QueueFile(line.arguments, line.number);
+  } else if (line.action == "menu") {
+    const auto command = ParseCInteger(line.words[1]);
+    if (!command || *command < 0 || *command > 65535) {
+      user.Fail(where + ": menu takes a command id after the control, not " + QuoteForMessage(line.words[1]));
+      return;
+    }
+    user.QueueMenuChoice(static_cast<int>(*command), line.number);
+    std::string why;
+    if (!platform.Act(dialog, line, why)) {
+      user.DropMenuChoice(line.number);
+      user.Fail(where + ": " + why);
+    } else if (user.DropMenuChoice(line.number)) {
+      user.Fail(where + ": control " + line.words[0] + " showed no menu");
+    }
+  } else if (line.action == "answer") {
     const auto answer = AnswerOf(line.words[0]);
     if (!answer) {
       user.Fail(where + ": answer takes yes, no, cancel, ok or help, not " + QuoteForMessage(line.words[0]));
@@ -386,6 +488,14 @@ int HeadlessPlatform::MessageBox(const std::string& text, unsigned style, CMC_Ed
 
 void HeadlessPlatform::PumpMessages() {
   if (!m_stack.empty()) RunTimersUntil(m_clock.Now(), *m_stack.back());
+}
+
+int HeadlessPlatform::TrackPopupMenu(const std::vector<HostMenuItem>& items, CMC_EditSetupDlg*) {
+  return m_user == nullptr ? 0 : ChooseScriptedMenuCommand(*m_user, items);
+}
+
+std::string HeadlessPlatform::PromptFileName(const FilePrompt& prompt, CMC_EditSetupDlg*) {
+  return m_user == nullptr ? std::string() : AnswerScriptedFilePrompt(*m_user, prompt);
 }
 
 void HeadlessPlatform::OpenHelp(const std::string& page, int contextId) {

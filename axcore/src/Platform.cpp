@@ -53,6 +53,19 @@ const char* AnswerName(int answer) {
   }
 }
 
+std::string MenuText(const std::string& text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    plain += text[i];
+  }
+  return plain;
+}
+
+int Platform::TrackPopupMenu(const std::vector<HostMenuItem>&, CMC_EditSetupDlg*) { return 0; }
+
+std::string Platform::PromptFileName(const FilePrompt&, CMC_EditSetupDlg*) { return {}; }
+
 Platform& CurrentPlatform() {
   if (g_platform != nullptr) return *g_platform;
   static HeadlessPlatform nobody;

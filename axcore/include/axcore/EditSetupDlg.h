@@ -46,7 +46,14 @@ class CMC_Setup;
 class CMC_Parameter;
 namespace axcore {
 class MotorEditor;
-}
+
+// The message a plot control sends its dialog when the user turns the
+// wheel over it (OnControlMessage): wParam the control's id, lParam
+// (steps << 16) | curve, steps a signed 16-bit count (+1 a notch away from
+// the user, -1 towards), curve 1, 2, ... the curve (a scope's channel)
+// picked in the legend.
+inline constexpr unsigned kPlotWheelMessage = 0x467;
+}  // namespace axcore
 
 // The text a value field shows for a value in its shown unit: six
 // significant digits, no exponent between 1e-4 and 1e12, no trailing zeros.
@@ -138,6 +145,14 @@ class CMC_EditSetupDlg {
   virtual void OnShowWindow(bool show);
   // A key chord pressed anywhere in the dialog ("ctrl+alt+shift+K").
   virtual void OnKeyChord(std::string_view chord);
+  // The user right-clicked control `id`. True when the dialog handled the
+  // click (showed its menu, typically with TrackHostMenu); false leaves
+  // the click to the view, which zooms a plot out a step. The base: false.
+  virtual bool OnContextMenu(int id);
+  // A window message from control `id` (a plot's user message 0x467: the
+  // wheel over a scope graph, lParam = (steps << 16) | channel). The base
+  // ignores it.
+  virtual void OnControlMessage(int id, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
   bool UpdateData(bool save);
 
@@ -232,6 +247,11 @@ class CMC_EditSetupDlg {
   bool UserSlides(int id, int position, std::string& why);
   bool UserClicks(int id, std::string& why);
   bool UserPressesKeys(std::string_view chord, std::string& why);
+  // A right click on control `id` (OnContextMenu); `handled`, when given,
+  // tells whether the dialog took the click.
+  bool UserRightClicks(int id, std::string& why, bool* handled = nullptr);
+  // Control `id` sends the dialog `message` (OnControlMessage).
+  bool UserSendsMessage(int id, unsigned message, std::uintptr_t wParam, std::intptr_t lParam, std::string& why);
 
   // --- for the platform
   // Builds the controls from the template and runs OnInitDialog; false
@@ -251,6 +271,14 @@ class CMC_EditSetupDlg {
   // Handles the messages pending now (the user's input, due timers), for
   // a dialog that polls inside a message handler.
   void PumpMessages() { axcore::CurrentPlatform().PumpMessages(); }
+  // Shows submenu `submenu` of the host's menu resource `menuResource`
+  // (HostMenu.h) at the pointer and gives the command chosen, 0 when none
+  // was (or the host has no such menu). The caller carries the command
+  // out, usually with OnCommand.
+  int TrackHostMenu(int menuResource, int submenu);
+  // A dialog of the host's own: built from `layout` instead of a template
+  // of the registered resources. Before DoModal.
+  void SetOwnTemplate(axcore::DialogTemplate layout);
 
  private:
   friend class axcore::MotorEditor;
@@ -284,6 +312,7 @@ class CMC_EditSetupDlg {
   std::size_t m_guideline = 0;
   CMC_EditSetupDlg* m_parent;
   const axcore::DialogTemplate* m_template = nullptr;
+  std::unique_ptr<axcore::DialogTemplate> m_ownTemplate;
   std::string m_createError;
   std::map<int, ControlState> m_controls;
   std::map<int, std::unique_ptr<axcore::PlotDocument>> m_plots;

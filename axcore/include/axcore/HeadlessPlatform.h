@@ -15,6 +15,12 @@
 //   click ID           presses button ID
 //   key CHORD          presses a key chord (ctrl+alt+shift+K)
 //   answer yes|no|cancel|ok   queues the answer to the next message box
+//   menu ID COMMAND    right-clicks control ID and chooses COMMAND in the
+//                      menu the dialog shows (0: dismisses it); a click
+//                      that shows no menu, or a menu without COMMAND, fails
+//   file PATH          queues PATH as the answer to the next file prompt
+//   message ID MSG LPARAM   control ID sends the dialog message MSG with
+//                      LPARAM (numbers in C syntax: 0x467, 65537, -1)
 //   wait MS            lets MS milliseconds pass (timers fire, the drive runs)
 //   until-idle [MS]    waits until no test runs (at most MS, default 60000)
 //   dump [ID...]       prints the dialog and its controls (all, or those)
@@ -31,7 +37,10 @@
 //                      run MS meanwhile (timers fire, the drive runs)
 //
 // Every message box is printed as "message: TEXT" with the answer given; an
-// unanswered one takes its default answer and says so. A line that cannot be
+// unanswered one takes its default answer and says so. Menus and file
+// prompts are printed too ("menu: ENTRY, ... [CHOICE]", "file: open|save
+// "NAME" [PATH]"); a menu with no choice queued is dismissed, a file prompt
+// with no file queued cancelled, and the line says so. A line that cannot be
 // carried out (unknown action, a control that does not exist, is hidden or
 // disabled) stops the run with an error naming the line; so does a script
 // that ends while a dialog is still open.
@@ -58,6 +67,7 @@ struct ScriptLine {
   std::string action;
   std::vector<std::string> words;  // the arguments, split at blanks
   std::string rest;                // everything after the action and its first argument
+  std::string arguments;           // everything after the action
 };
 
 // The actions of a script text; on a line with an unknown action nothing,
@@ -90,6 +100,15 @@ class ScriptedUser {
   // queued it; {0, 0} when none.
   std::pair<int, int> TakeAnswer();
   void QueueAnswer(int answer, int line) { m_answers.emplace_back(answer, line); }
+  // The command queued for the next popup menu (0: dismiss it) and the
+  // line that queued it; none when nothing is queued.
+  std::optional<std::pair<int, int>> TakeMenuChoice();
+  void QueueMenuChoice(int command, int line) { m_menuChoices.emplace_back(command, line); }
+  // Drops the choice queued by `line` when no menu took it; true when there was one.
+  bool DropMenuChoice(int line);
+  // The path queued for the next file prompt and its line; none when nothing is queued.
+  std::optional<std::pair<std::string, int>> TakeFile();
+  void QueueFile(std::string path, int line) { m_files.emplace_back(std::move(path), line); }
   // The line of the action taken last.
   int LastLine() const { return m_last; }
   // The first failure ("line N: reason"); a failed run stops every dialog.
@@ -100,6 +119,8 @@ class ScriptedUser {
  private:
   std::deque<ScriptLine> m_lines;
   std::deque<std::pair<int, int>> m_answers;
+  std::deque<std::pair<int, int>> m_menuChoices;
+  std::deque<std::pair<std::string, int>> m_files;
   int m_last = 0;
   std::ostream& m_out;
   std::string m_failure;
@@ -107,7 +128,8 @@ class ScriptedUser {
 };
 
 // Applies one control action (type, unit, check, radio, select, tab,
-// slide, click, key) to `dialog`; false with the reason. Shared by the
+// slide, click, key, menu, message) to `dialog`; false with the reason. A
+// "menu" line is the right click alone: ExecuteScriptLine queues its choice. Shared by the
 // headless and the Qt platform so that one script means the same on both.
 bool ApplyControlAction(CMC_EditSetupDlg& dialog, const ScriptLine& line, std::string& why);
 
@@ -150,6 +172,13 @@ std::string DialogName(const CMC_EditSetupDlg& dialog);
 void DumpDialog(const CMC_EditSetupDlg& dialog, const std::vector<int>& ids, std::ostream& out);
 // A message box as a script run prints it, with its answer.
 void PrintMessageBox(std::ostream& out, const std::string& text, int answer, bool defaulted);
+// The command a scripted run chooses in a popup menu: the queued one (one
+// the menu does not have fails the script and dismisses the menu) or none
+// (0); the menu is printed with the choice.
+int ChooseScriptedMenuCommand(ScriptedUser& user, const std::vector<HostMenuItem>& items);
+// The file a scripted run gives a file prompt: the queued path, or "" (the
+// prompt cancelled); the prompt is printed with the answer.
+std::string AnswerScriptedFilePrompt(ScriptedUser& user, const FilePrompt& prompt);
 
 class HeadlessView : public DialogView {
  public:
@@ -178,6 +207,8 @@ class HeadlessPlatform : public Platform, private ScriptPlatform {
   int MessageBox(const std::string& text, unsigned style, CMC_EditSetupDlg* owner) override;
   void PumpMessages() override;
   void OpenHelp(const std::string& page, int contextId) override;
+  int TrackPopupMenu(const std::vector<HostMenuItem>& items, CMC_EditSetupDlg* owner) override;
+  std::string PromptFileName(const FilePrompt& prompt, CMC_EditSetupDlg* owner) override;
 
   VirtualClock& GetClock() { return m_clock; }
   // Help pages opened, as "PAGE (context 0xID)".

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "axcore/Clock.h"
 
@@ -46,6 +47,25 @@ bool StyleOffers(unsigned style, int answer);
 // "ok", "cancel", "yes", "no", "help" (script words), or nothing for other
 // values.
 const char* AnswerName(int answer);
+
+// One entry of a popup menu of the host: a command, or a separator
+// (command 0). The text may mark its mnemonic letter with '&'.
+struct HostMenuItem {
+  int command = 0;
+  std::string text;
+};
+
+// A file prompt: which file to open or to save to.
+struct FilePrompt {
+  bool open = false;        // an existing file to read; else a file to write
+  std::string title;        // the prompt's caption ("Load Scope Settings")
+  std::string defaultName;  // the name offered ("SpeedTuning.axscope"); its extension is the kind of file
+  std::string filter;       // the kind of file as the prompt lists it ("Scope settings (*.axscope)")
+  std::string folder;       // where the prompt starts; "": the working folder
+};
+
+// The text of a menu entry without its mnemonic mark ("&&" is a literal '&').
+std::string MenuText(const std::string& text);
 
 // One dialog on the screen. The dialog calls it whenever a control's state
 // changes; the view calls the dialog's User... operations for what the user
@@ -85,6 +105,13 @@ class Platform : public Clock {
   virtual void PumpMessages() = 0;
   // Opens page `page` of the manual (a path), for `contextId`.
   virtual void OpenHelp(const std::string& page, int contextId) = 0;
+  // Shows `items` as a popup menu at the pointer over `owner` (or the
+  // application) and gives the command chosen; 0 when the menu was
+  // dismissed. Without a user (this default) every menu is dismissed.
+  virtual int TrackPopupMenu(const std::vector<HostMenuItem>& items, CMC_EditSetupDlg* owner);
+  // Asks the user for a file; gives its path, "" when the prompt was
+  // cancelled. Without a user (this default) every prompt is cancelled.
+  virtual std::string PromptFileName(const FilePrompt& prompt, CMC_EditSetupDlg* owner);
 };
 
 // The platform the host runs its dialogs on. The host installs one before
