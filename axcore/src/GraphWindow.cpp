@@ -1,9 +1,14 @@
 #include "axcore/GraphWindow.h"
 
 #include <cmath>
+#include <functional>
+#include <string>
 #include <utility>
 
 #include "axcore/EditSetupDlg.h"
+#include "axcore/Logger.h"
+#include "axcore/Platform.h"
+#include "axcore/SetupFile.h"
 
 namespace {
 
@@ -31,6 +36,26 @@ std::string QuantityOf(const std::string& unit) {
   for (const auto& [name, quantity] : kQuantities)
     if (unit == name) return quantity;
   return {};
+}
+
+// Asks the user for a file to export a graph to, offering NAME plus
+// `extension` in the graph folder, and writes `text` to it. Non-zero when
+// written; a failed write is told to the user.
+int ExportToChosenFile(CMC_EditSetupDlg* owner, const char* name, const char* extension, const char* kind,
+                       const std::function<std::string()>& text) {
+  axcore::FilePrompt prompt;
+  prompt.title = std::string("Export ") + kind;
+  prompt.defaultName = std::string(name != nullptr && *name != '\0' ? name : "Graph") + extension;
+  prompt.filter = std::string(kind) + " (*" + extension + ")";
+  prompt.folder = CMC_Logger::GetGraphFolder();
+  axcore::Platform& platform = axcore::CurrentPlatform();
+  const std::string path = platform.PromptFileName(prompt, owner);
+  if (path.empty()) return 0;
+  if (const std::string error = axcore::ReplaceFile(path, text()); !error.empty()) {
+    platform.MessageBox("The graph was not exported: " + error, MB_OK | MB_ICONERROR, owner);
+    return 0;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -251,4 +276,17 @@ void CGraphWindow::DoZoomOut() {
   if (plot == nullptr) return;
   plot->RequestWholeView();
   m_dialog->RefreshPlot(m_id);
+}
+
+int CGraphWindow::CreateWMF(const char* name) {
+  if (m_document == nullptr) return 0;
+  const std::string title = !m_title.empty() ? m_title : (name != nullptr ? name : "");
+  return ExportToChosenFile(m_dialog, name, ".svg", "Picture (SVG)",
+                            [&] { return m_document->ToPlot(title).ToSvg(); });
+}
+
+int CGraphFilter::ExportToASCII(CGraphWindow& graph, const char* name) {
+  const CGraphDocument* document = graph.GetDocument();
+  if (document == nullptr) return 0;
+  return ExportToChosenFile(graph.GetDialog(), name, ".csv", "Data (CSV)", [&] { return document->ToCsv(); });
 }

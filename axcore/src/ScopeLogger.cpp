@@ -1,7 +1,5 @@
 #include "axcore/ScopeLogger.h"
 
-#include "axcore/SetupFile.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -20,6 +18,7 @@
 #include "axcore/Setup.h"
 #include "axcore/SetupFile.h"
 #include "axcore/Units.h"
+#include "ScopeSettingsDlg.h"
 
 namespace {
 
@@ -42,6 +41,10 @@ double NextScale(double s, bool up) {
     }
   return best;
 }
+
+// The smallest of 1, 2, 5, 10, 20, ... that is not below `x` (> 0), a
+// hair's breadth of rounding forgiven.
+double ScaleAtLeast(double x) { return NextScale(x * (1 - 1e-6), true); }
 
 // The unit's factor to the base unit when `unit` names a unit of the same
 // type as `base` (or is empty: the base unit itself); 0 otherwise.
@@ -142,6 +145,61 @@ bool CMC_ScopeLogger::GetChannelScale(int channel, double& scalePerDivision, dou
   offset = scale.offset;
   unit = scale.unit.empty() ? GetPlotDocument().Columns()[k + 1].unit : scale.unit;
   return true;
+}
+
+int CMC_ScopeLogger::Autoscale() {
+  const CGraphDocument& graph = GetPlotDocument();
+  const std::vector<GraphColumn>& columns = graph.Columns();
+  const double half = 0.5 * kDivisions;
+  int changed = 0;
+  for (int channel = 1; channel <= ChannelCount() && static_cast<std::size_t>(channel) < columns.size(); ++channel) {
+    const auto k = static_cast<std::size_t>(channel);
+    Scale& scale = ScaleOf(channel);
+    const double factor = UnitFactor(columns[k].unit, scale.unit);
+    if (factor == 0.0) continue;
+    // The values shown now, in the channel's display unit.
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (const std::vector<double>& row : graph.Rows()) {
+      if (k >= row.size() || !std::isfinite(row[k])) continue;
+      lo = std::min(lo, row[k] / factor);
+      hi = std::max(hi, row[k] / factor);
+    }
+    if (!(lo <= hi) || !std::isfinite(hi - lo)) continue;
+    double s = hi > lo ? ScaleAtLeast((hi - lo) / kDivisions) : scale.perDivision;
+    double offset = 0.0;
+    // A centre line on a whole division may leave half a division too
+    // little on one side: the next coarser scale then.
+    for (int tries = 0; tries < 8 && std::isfinite(s); ++tries) {
+      offset = std::round(0.5 * (lo + hi) / s) * s + 0.0;
+      const double slack = 1e-9 * s;
+      if (lo >= offset - half * s - slack && hi <= offset + half * s + slack) break;
+      s = NextScale(s, true);
+    }
+    if (!(s > 0.0) || !std::isfinite(s) || !std::isfinite(offset)) continue;
+    if (s == scale.perDivision && offset == scale.offset) continue;
+    scale.perDivision = s;
+    scale.offset = offset;
+    changed = 1;
+  }
+  if (changed != 0) ApplyDisplay();
+  return changed;
+}
+
+int CMC_ScopeLogger::EditSettings(CMC_EditSetupDlg* parent) {
+  const std::string before = SettingsToJson();
+  axcore::ScopeSettingsDlg dialog(*this, parent);
+  if (dialog.DoModal() != IDOK) return 0;
+  return SettingsToJson() != before ? 1 : 0;
+}
+
+std::string DoPromptScopeLoggerFileName(int mode, const char* name) {
+  axcore::FilePrompt prompt;
+  prompt.open = mode == 1;
+  prompt.title = prompt.open ? "Load Scope Settings" : "Save Scope Settings";
+  prompt.defaultName = std::string(name != nullptr && *name != '\0' ? name : "Scope") + ".axscope";
+  prompt.filter = "Scope settings (*.axscope)";
+  prompt.folder = CMC_Logger::GetGraphFolder();
+  return axcore::CurrentPlatform().PromptFileName(prompt, nullptr);
 }
 
 void CMC_ScopeLogger::SetDefaultValues() {

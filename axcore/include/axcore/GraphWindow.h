@@ -21,7 +21,9 @@
 //
 // Saving (CMC_Logger::SaveGraph) writes the table as CSV: a header row
 // "time_s" and the variables' drive names, then one row per point with ten
-// significant digits, and the picture as SVG and PNG.
+// significant digits, and the picture as SVG and PNG. The user can also
+// export one graph to a file of their choice: its picture
+// (CGraphWindow::CreateWMF) or its table (CGraphFilter::ExportToASCII).
 #pragma once
 
 #include <cstddef>
@@ -154,6 +156,15 @@ class CGraphWindow {
   void DoZoomOut();
   // The title drawn above the graph.
   void SetTitle(std::string title) { m_title = std::move(title); }
+  // The document the window draws; null before SubclassDlgItem.
+  CGraphDocument* GetDocument() const { return m_document; }
+  CMC_EditSetupDlg* GetDialog() const { return m_dialog; }
+  // Exports the graph as a vector picture to a file the user picks (a save
+  // prompt offering NAME.svg in the graph folder; here the picture is SVG,
+  // titled with the window's title, else NAME). Non-zero when written; a
+  // file that cannot be written is told to the user. 0 without a prompt
+  // when the window shows no document.
+  int CreateWMF(const char* name);
 
  private:
   axcore::PlotDocument* Plot() const;
@@ -163,4 +174,15 @@ class CGraphWindow {
   int m_id = 0;
   CGraphDocument* m_document = nullptr;
   std::string m_title;
+};
+
+// Exports of a graph's data.
+class CGraphFilter {
+ public:
+  // Exports the table of the document `graph` shows to a file the user
+  // picks (a save prompt offering NAME.csv in the graph folder): the CSV
+  // that CMC_Logger::SaveGraph writes. Non-zero when written; a file that
+  // cannot be written is told to the user. 0 without a prompt when the
+  // window shows no document.
+  static int ExportToASCII(CGraphWindow& graph, const char* name);
 };

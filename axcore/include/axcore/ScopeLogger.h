@@ -35,7 +35,8 @@
 // division, offset 0. Rows and the saved CSV keep the values in base units.
 //
 // Settings (channels, their scales, the graph's curves, window, trigger and
-// divider) are kept as one JSON text, in a setup option or a file:
+// divider) are kept as one JSON text, in a setup option or a file (by
+// default NAME.axscope, DoPromptScopeLoggerFileName below):
 //   {"format": "axscope-1", "window_points": 400, "divider": 1,
 //    "trigger": {"mode": 4, "slope": 1, "channel": "Speed_Reference",
 //                "level": 0.5, "pretrigger_percent": 13},
@@ -53,7 +54,14 @@
 
 #include "axcore/Logger.h"
 
+class CMC_EditSetupDlg;
 class CMC_Variable;
+
+// Asks the user for a scope settings file: mode 1 one to load, 0 one to
+// save to; `name` gives the name offered, NAME.axscope ("Scope.axscope"
+// without one), in the graph folder (CMC_Logger::GetGraphFolder). The path
+// chosen, "" when the user cancelled.
+std::string DoPromptScopeLoggerFileName(int mode, const char* name);
 
 class CMC_ScopeLogger : public CMC_Logger {
  public:
@@ -77,6 +85,10 @@ class CMC_ScopeLogger : public CMC_Logger {
   int SetDivider(int divider);
   int GetDivider() const { return m_divider; }
   int GetTriggerMode() const { return m_mode; }
+  int GetTriggerSlope() const { return m_slope; }
+  const std::string& GetTriggerChannel() const { return m_triggerChannel; }
+  double GetTriggerLevel() const { return m_level; }
+  double GetPreTriggerPercent() const { return m_preTrigger; }
   int GetPointsNo() const override { return m_windowPoints; }
   // The trigger sample's window point (0 in free-running mode).
   int GetTriggerPoint() const;
@@ -95,6 +107,28 @@ class CMC_ScopeLogger : public CMC_Logger {
   // Scale per division and offset of a channel in its display unit, and the
   // unit ("" when the channel has none); false for an unknown channel.
   bool GetChannelScale(int channel, double& scalePerDivision, double& offset, std::string& unit) const;
+  // Rescales every channel so that the values the window holds now fill
+  // the screen: the smallest scale of 1, 2, 5, 10, ... units per division
+  // that shows them all, the offset a whole number of divisions (the centre
+  // line near their middle). A channel with nothing to show keeps its
+  // scale; a flat one keeps its scale and is centred. Non-zero when a scale
+  // or offset changed.
+  int Autoscale();
+  // The host's dialog of the scope's settings, modal over `parent`: the
+  // window (points, divider), the trigger (mode, slope, channel, level,
+  // pre-trigger %) and each channel's unit, scale per division and offset.
+  // Non-zero when the user closed it with OK and changed something.
+  //
+  // Dialog kSettingsDialog, "Scope Settings"; its controls for scripts:
+  //   102 points, 104 divider (edits);
+  //   112 mode ("Free running", "Normal", "Single"), 114 slope ("Rising",
+  //   "Falling"), 116 channel (the channels' names) (combos); 118 level with
+  //   its unit box 119, 121 pre-trigger % (edits);
+  //   channel k (1, 2, ...): 200 + 10k + 2 scale per division with its unit
+  //   box 200 + 10k + 3, 200 + 10k + 4 offset (in that unit);
+  //   1 OK, 2 Cancel.
+  static constexpr int kSettingsDialog = 30100;
+  int EditSettings(CMC_EditSetupDlg* parent);
 
   // Back to a new scope's state: no channels, no curves, window of 1000
   // points, free running, divider 1.
