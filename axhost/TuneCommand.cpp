@@ -8,23 +8,28 @@
 #include "FeatureProbes.h"
 #include "TestAngle.h"
 #include "TestCurrent.h"
+#include "TestPositionTuning.h"
+#include "TestSpeedTuning.h"
 #include "axcore/MessageText.h"
 #include "axcore/Setup.h"
 
 namespace axhost {
 namespace {
 
-// Controls of the tuning tests the command works.
-constexpr int kPassbandEdit = 3155;
-constexpr int kPassbandUnit = 3151;
-constexpr int kTune = 3149;
-constexpr int kStepFigures = 3156;
+// The controls of a tuning test the command works: the passband's value
+// field and unit box, "Tune", and the figures of the run.
+struct LoopControls {
+  int passbandEdit, passbandUnit, tune, figures;
+};
+constexpr LoopControls kCurrentControls = {3155, 3151, 3149, 3156};
+constexpr LoopControls kProfileControls = {1379, 1380, 1390, 1391};
 
 struct Loop {
   const char* name;
   const char* what;
   DialogMaker make;
-  bool passband;                         // the test designs gains from a passband
+  const char* passband;                  // the passband the test designs its gains from; null: none
+  LoopControls controls;
   std::vector<const char*> gains;        // printed after the run, with their registers
 };
 
@@ -36,9 +41,14 @@ std::unique_ptr<CMC_TestDlg> Make(CMC_Setup* setup) {
 const std::vector<Loop>& Loops() {
   static const std::vector<Loop> loops = {
       {"current", "the current loop's PI: Tune at the passband, then one step of the test current", Make<CTestCurrent>,
-       true, {"Kp_C_scl", "SFTKPI", "KPI", "Ki_C_scl", "SFTKII", "KII"}},
+       "PB_C", kCurrentControls, {"Kp_C_scl", "SFTKPI", "KPI", "Ki_C_scl", "SFTKII", "KII"}},
+      {"speed", "the speed loop's PI: Tune at the passband, then one cycle of the speed profile",
+       Make<CTestSpeedTuning>, "PB_S", kProfileControls, {"Kp_S_scl", "SFTKPS", "KPS", "Ki_S_scl", "SFTKIS", "KIS"}},
+      {"position", "the position loop's PID: Tune at the passband, then one cycle of the position profile",
+       Make<CTestPositionTuning>, "PB_P", kProfileControls,
+       {"Kp_P_scl", "SFTKPP", "KPP", "Ki_P_scl", "SFTKIP", "KIP", "Kd_P_scl", "SFTKDP", "KDP"}},
       {"angle", "the electric angle controller of the motionless start: one run of the angle search",
-       Make<CTestAngle>, false, {"Kp_T_scl", "SFTKPTHT", "KPTHT", "Ki_T_scl", "SFTKITHT", "KITHT"}},
+       Make<CTestAngle>, nullptr, {}, {"Kp_T_scl", "SFTKPTHT", "KPTHT", "Ki_T_scl", "SFTKITHT", "KITHT"}},
   };
   return loops;
 }
@@ -52,13 +62,14 @@ const Loop* FindLoop(const std::string& name) {
 std::string DefaultScript(const Loop& loop, const TuneOptions& options, std::optional<double> passband) {
   std::ostringstream script;
   script << "tab 1300 1\n";
-  if (loop.passband) {
+  if (loop.passband != nullptr) {
     if (passband) {
       char value[64];
       std::snprintf(value, sizeof value, "%.17g", *passband);
-      script << "unit " << kPassbandUnit << " rad/s\ntype " << kPassbandEdit << ' ' << value << '\n';
+      script << "unit " << loop.controls.passbandUnit << " rad/s\ntype " << loop.controls.passbandEdit << ' ' << value
+             << '\n';
     }
-    if (options.tune) script << "click " << kTune << '\n';
+    if (options.tune) script << "click " << loop.controls.tune << '\n';
   }
   script << "click 10000\nuntil-idle " << kTestTimeLimitMs << '\n';
   // OK keeps the gains for the file; without a file the dialog is closed.
@@ -127,9 +138,9 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
     PrintError(io.err, "tune: --screenshot needs the Qt view: give --gui");
     return kExitBadInput;
   }
-  if (!loop->passband && (options.passband || !options.tune)) {
-    PrintError(io.err, std::string("tune: --passband and --no-tune are for the current loop; the ") + loop->name +
-                           " test has no passband");
+  if (loop->passband == nullptr && (options.passband || !options.tune)) {
+    PrintError(io.err, std::string("tune: --passband and --no-tune are for the loops designed from a passband; the ") +
+                           loop->name + " test has none");
     return kExitBadInput;
   }
   std::optional<double> passband;
@@ -156,12 +167,13 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
   if (passband) {
-    const CMC_Parameter* pb = FindParameterQuiet(*setup, "PB_C");
+    const CMC_Parameter* pb = FindParameterQuiet(*setup, loop->passband);
     if (pb == nullptr || *passband < pb->GetMinInBaseUnit() || *passband > pb->GetMaxInBaseUnit()) {
-      char range[160] = "the setup has no passband PB_C";
+      char range[160];
+      std::snprintf(range, sizeof range, "the setup has no passband %s", loop->passband);
       if (pb != nullptr)
-        std::snprintf(range, sizeof range, "the passband PB_C goes from %.7g to %.7g rad/s", pb->GetMinInBaseUnit(),
-                      pb->GetMaxInBaseUnit());
+        std::snprintf(range, sizeof range, "the passband %s goes from %.7g to %.7g rad/s", loop->passband,
+                      pb->GetMinInBaseUnit(), pb->GetMaxInBaseUnit());
       char given[64];
       std::snprintf(given, sizeof given, "%.7g rad/s", *passband);
       PrintError(io.err, std::string("tune: --passband ") + given + ": " + range);
@@ -173,7 +185,7 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
   std::string figures, plotError;
   bool plotWritten = false;
   auto inspect = [&](CMC_TestDlg& dialog) {
-    figures = dialog.GetChildText(kStepFigures);
+    figures = dialog.GetChildText(loop->controls.figures);
     const auto* tuning = dynamic_cast<const CTuningTestDlg*>(&dialog);
     if (!options.plot || tuning == nullptr || tuning->GetLogger() == nullptr) return;
     plotError = tuning->GetLogger()->SaveGraphAs(*options.plot, dialog.GetCaption());

@@ -165,9 +165,9 @@ int main(int argc, char** argv) {
   bool noTune = false;
   CLI::App* cmdTune = app.add_subcommand(
       "tune", "Run one of the plug-in's controller tuning tests on the setup with the drive connected: open its "
-              "Test page, set the passband (--passband) and press Tune (current), press Start once and let the run "
-              "end. Prints the status texts, the result, the gains and the step-response figures beside those of "
-              "the loop's model; with -o, OK writes the tuned setup. Exits 1 with the failure text when the run "
+              "Test page, set the passband (--passband) and press Tune (current, speed, position), press Start once "
+              "and let the run end. Prints the status texts, the result, the gains and the response's figures "
+              "beside those of the loop's model; with -o, OK writes the tuned setup. Exits 1 with the failure text when the run "
               "fails. Loops:" +
                   axhost::TuneNamesHelp());
   cmdTune->add_option("LOOP", tuneArgs, "LOOP [FILE]")->required()->expected(1, 2);
@@ -175,8 +175,8 @@ int main(int argc, char** argv) {
                                                      replaceHelp)
       ->check(kFileName);
   cmdTune->add_option("--passband", tunePassband,
-                      "The current loop's passband PB_C before Tune: rad/s, or a number with a unit (250Hz, 1.5kHz, "
-                      "rpm); default: the setup's");
+                      "The loop's passband (PB_C, PB_S or PB_P) before Tune: rad/s, or a number with a unit (250Hz, "
+                      "1.5kHz, rpm); default: the setup's");
   cmdTune->add_flag("--no-tune", noTune, "Do not press Tune: test the gains the setup holds");
   cmdTune->add_option("--plot", tunePlot,
                       "Save the run's graph: .svg or .png the plot with the model's response, .csv the logged points "

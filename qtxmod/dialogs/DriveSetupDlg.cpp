@@ -19,6 +19,8 @@
 #include "MotorSetupDlg.h"
 #include "TestAngle.h"
 #include "TestCurrent.h"
+#include "TestPositionTuning.h"
+#include "TestSpeedTuning.h"
 #include "TestVdcDetection.h"
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
@@ -217,10 +219,13 @@ bool CDriveSetupDlg::OnCommand(int id) {
       RunChildDialog<CTestCurrent>(GetSetup());
       return true;
     case 3178:
-      ShowNotAvailable("The Speed Controller Tuning Test");
+      // The test's limits follow the quantities this dialog has just set.
+      PrepareChild();
+      SetParameterLimits(Setup());
+      if (CTestSpeedTuning(GetSetup()).DoModal() == 1) ReloadAfterChild();
       return true;
     case 3198:
-      ShowNotAvailable("The Position Controller Tuning Test");
+      RunChildDialog<CTestPositionTuning>(GetSetup());
       return true;
     case 3263:
       RunChildDialog<CTestAngle>(GetSetup());

@@ -96,8 +96,3 @@ void CMySetupDlg::ReloadAfterChild() {
   UpdateData(false);
 }
 
-void CMySetupDlg::ShowNotAvailable(const char* what) {
-  std::string text = what != nullptr ? what : "This dialog";
-  text += " is not available yet in this version of the plug-in.";
-  MessageBox(text, MB_OK | MB_ICONINFORMATION);
-}

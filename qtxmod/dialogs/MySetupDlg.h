@@ -48,10 +48,5 @@ class CMySetupDlg : public CMC_EditSetupDlg {
   void PrepareChild();      // EncodeRegisters, DecodeRegisters
   void ReloadAfterChild();  // EncodeRegisters, DecodeRegisters, values, enable state
 
-  // Tells the user that a dialog or test this button opens is not part of
-  // this version of the plug-in; `what` names it ("The Advanced dialog").
-  // Nothing in the setup changes.
-  void ShowNotAvailable(const char* what);
-
   CMC_Setup& Setup() const { return *GetSetup(); }
 };

@@ -203,12 +203,16 @@ int CMyTestDlg::AskToKeep(const std::vector<std::string>& changes) {
   return MessageBox(text, MB_YESNOCANCEL | MB_ICONQUESTION);
 }
 
-void CMyTestDlg::KeepTestProtectionCurrent() {
+void CMyTestDlg::KeepTestProtectionCurrent() { KeepTestValues({{"TestProtectionCurrent", "Imax_Prot"}}); }
+
+void CMyTestDlg::KeepTestValues(std::initializer_list<std::pair<const char*, const char*>> copies) {
   if (!HasEnded() || GetResult() != IDOK) return;
   CMC_Setup& setup = Setup();
-  const CMC_Parameter* test = FindParameterQuiet(setup, "TestProtectionCurrent");
-  CMC_Parameter* protection = FindParameterQuiet(setup, "Imax_Prot");
-  if (test != nullptr && protection != nullptr) protection->SetValueInBaseUnit(test->GetValueInBaseUnit());
+  for (const auto& [from, to] : copies) {
+    const CMC_Parameter* test = FindParameterQuiet(setup, from);
+    CMC_Parameter* kept = FindParameterQuiet(setup, to);
+    if (test != nullptr && kept != nullptr) kept->SetValueInBaseUnit(test->GetValueInBaseUnit());
+  }
 }
 
 void CMyTestDlg::LoadProgram(CMC_CoffFormat& program, const char* programName) {

@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -104,6 +106,10 @@ class CMyTestDlg : public CMC_TestDlg {
   // own: when the dialog has really closed with OK, the drive's protection
   // level "Imax_Prot" follows "TestProtectionCurrent" (when both exist).
   void KeepTestProtectionCurrent();
+  // The same for any pairs {test value, setup value}: when the dialog has
+  // really closed with OK, each setup value the setup has follows its test
+  // value (base units).
+  void KeepTestValues(std::initializer_list<std::pair<const char*, const char*>> copies);
 
   // Opening a program's descriptor (its path by GetOutPathName, then read).
   void LoadProgram(CMC_CoffFormat& program, const char* programName);

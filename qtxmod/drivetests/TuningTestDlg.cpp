@@ -85,16 +85,20 @@ void CTuningTestDlg::OnShowWindow(bool show) {
 
 bool CTuningTestDlg::OnCommand(int id) {
   if (id != tuning::kSavePlot) return CMyTestDlg::OnCommand(id);
+  SavePlotOf(m_logger.get());
+  return true;
+}
+
+void CTuningTestDlg::SavePlotOf(CMC_Logger* logger) {
   // A graph saved while the points still come in would be cut short.
-  if (m_logger == nullptr || m_bTestRunning != 0) return true;
-  if (m_logger->SaveGraph(m_graphName) == 0) {
-    MessageBox("The plot could not be saved: " + m_logger->GetSaveError(), MB_OK | MB_ICONERROR);
+  if (logger == nullptr || m_bTestRunning != 0) return;
+  if (logger->SaveGraph(m_graphName) == 0) {
+    MessageBox("The plot could not be saved: " + logger->GetSaveError(), MB_OK | MB_ICONERROR);
   } else {
     std::string saved = "Saved";
-    for (const std::string& file : m_logger->GetSavedFiles()) saved += " " + file;
+    for (const std::string& file : logger->GetSavedFiles()) saved += " " + file;
     ShowStatus(saved);
   }
-  return true;
 }
 
 void CTuningTestDlg::ExchangeRunState() {
@@ -130,7 +134,7 @@ bool CTuningTestDlg::WriteTunedGainsWhileRunning() {
   return true;
 }
 
-bool CTuningTestDlg::WriteToDriveWhileRunning(std::initializer_list<const char*> registers) {
+bool CTuningTestDlg::WriteToDriveWhileRunning(const std::vector<const char*>& registers) {
   if (m_bTestRunning == 0) return true;
   for (const char* name : registers) {
     CMC_Parameter* parameter = FindParameterQuiet(Setup(), name);

@@ -84,7 +84,7 @@ class CTuningTestDlg : public CMyTestDlg {
   // While a test runs, writes the registers to the drive in this order,
   // each only after the one before it was written. False when a write
   // failed (nothing more is written).
-  bool WriteToDriveWhileRunning(std::initializer_list<const char*> registers);
+  bool WriteToDriveWhileRunning(const std::vector<const char*>& registers);
 
   // The logger of the test's main program and the graph bound to the
   // dialog's graph control.
@@ -96,6 +96,10 @@ class CTuningTestDlg : public CMyTestDlg {
   // The name "Save plot" saves the graph under (null: the logger's own,
   // its program's name).
   void SetGraphName(const char* name) { m_graphName = name; }
+  // "Save plot": saves `logger`'s graph under that name and says where in
+  // the status line, or why not in a message box; nothing while a test runs
+  // (the points are still coming in).
+  void SavePlotOf(CMC_Logger* logger);
 
   // Reads the uploaded points into the graph one by one, drawing each and
   // letting the user act between points. Drawn: every point was read;

@@ -24,12 +24,13 @@ TEST(TuneCommandTest, RefusesBadArgumentsBeforeOpeningAnything) {
     const char* arguments;
     const char* err;  // the start of standard error
   } cases[] = {
-      {"tune speed", "error: tune: no loop \"speed\"; one of: current, angle"},
+      {"tune torque", "error: tune: no loop \"torque\"; one of: current, speed, position, angle"},
+      {"tune speed --passband 5000", "error: tune: --passband 5000 rad/s: the passband PB_S goes from"},
       {"tune current --passband 250parsec", "error: tune: --passband: unknown unit \"parsec\""},
       // The example's PB_C goes from 2 pi 100 Hz to 2 pi 3 kHz.
       {"tune current --passband 50", "error: tune: --passband 50 rad/s: the passband PB_C goes from 628.3185 to 1884"},
       {"tune current --passband 3.1kHz", "error: tune: --passband 19477.87 rad/s: the passband PB_C goes from"},
-      {"tune angle --passband 1000", "error: tune: --passband and --no-tune are for the current loop"},
+      {"tune angle --passband 1000", "error: tune: --passband and --no-tune are for the loops designed from a passband"},
       {"tune current --plot graph.txt", "error: tune: --plot takes a file ending in .svg, .png or .csv"},
   };
   for (const auto& c : cases) {

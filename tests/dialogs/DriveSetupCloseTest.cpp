@@ -68,29 +68,30 @@ TEST(DriveSetupClose, OkEncodesTheRegistersAndCancelTakesNothingBack) {
   }
 }
 
-// The buttons of dialogs and tests this version lacks say so and leave the
-// setup exactly as it was.
-TEST(DriveSetupButtons, AMissingDialogIsNamedAndChangesNothing) {
+// The speed and position tuning tests open from their buttons; the test's
+// current limits become the drive's only when the test closes with OK.
+TEST(DriveSetupButtons, TuningTestsOpenAndKeepTheirLimitsOnlyOnOk) {
   const struct {
-    const char* before;  // what makes the button usable
     int button;
-    const char* named;
+    const char* caption;
+    bool ok;
   } cases[] = {
-      {"", 3178, "The Speed Controller Tuning Test"},
-      {"", 3198, "The Position Controller Tuning Test"},
+      {3178, "dialog 102 \"Speed Controller Tuning Test\"", false},
+      {3178, "dialog 102 \"Speed Controller Tuning Test\"", true},
+      {3198, "dialog 103 \"Position Controller Tuning Test\"", false},
+      {3198, "dialog 103 \"Position Controller Tuning Test\"", true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.named);
-    auto untouched = ExampleSetup();
-    ASSERT_EQ(RunDriveSetup(*untouched, std::string(c.before) + "click 2\n").failure, "");
+    SCOPED_TRACE(c.caption + std::string(c.ok ? " OK" : " Cancel"));
     auto setup = ExampleSetup();
-    const ScriptRun run =
-        RunDriveSetup(*setup, std::string(c.before) + "click " + std::to_string(c.button) + "\nclick 2\n");
+    const double limit = Get(*setup, "IlimPS"), protection = Get(*setup, "Imax_Prot");
+    const ScriptRun run = RunDriveSetup(*setup, "click " + std::to_string(c.button) +
+                                                    "\ndump 1\ntype 3284 2.5\ntype 3281 3\nclick " +
+                                                    (c.ok ? "1" : "2") + "\nclick 2\n");
     ASSERT_EQ(run.failure, "");
-    ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_EQ(run.boxes[0].text, std::string(c.named) + " is not available yet in this version of the plug-in.");
-    EXPECT_EQ(run.boxes[0].style, MB_OK | MB_ICONINFORMATION);
-    EXPECT_EQ(axcore::SerializeSetup(*setup), axcore::SerializeSetup(*untouched));
+    EXPECT_NE(run.output.find(c.caption), std::string::npos) << run.output;
+    EXPECT_NEAR(Get(*setup, "IlimPS"), c.ok ? 2.5 : limit, 1e-3);
+    EXPECT_NEAR(Get(*setup, "Imax_Prot"), c.ok ? 3.0 : protection, 1e-3);
   }
 }
 
