@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -26,6 +27,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <tuple>
@@ -312,6 +314,7 @@ QWidget* QtDialogView::Build(const ControlTemplate& control, QWidget* parent) {
     }
     case ControlKind::Plot: {
       auto* plot = new QtPlotView(parent);
+      WirePlot(control.id, plot);
       const int lines = control.lines > 0 ? control.lines : 12;
       plot->setMinimumSize(CharsWide(plot, control.width > 0 ? control.width : 48),
                            plot->fontMetrics().lineSpacing() * lines);
@@ -419,6 +422,22 @@ void QtDialogView::Wire(int id, ControlKind kind, QWidget* widget) {
     default:
       break;
   }
+}
+
+void QtDialogView::WirePlot(int id, QtPlotView* plot) {
+  plot->SetRightClickHandler([this, id] {
+    bool handled = false;
+    Deliver(id, [&](std::string& why) { return m_dialog.UserRightClicks(id, why, &handled); });
+    return handled;
+  });
+  plot->SetWheelHandler([this, id](int steps, int curve) {
+    // The steps in the high word as a signed 16-bit count, the curve in the low word.
+    const auto lParam = static_cast<std::intptr_t>((static_cast<std::uint32_t>(steps) & 0xFFFFu) << 16 |
+                                                   (static_cast<std::uint32_t>(curve) & 0xFFFFu));
+    Deliver(id, [&](std::string& why) {
+      return m_dialog.UserSendsMessage(id, axcore::kPlotWheelMessage, static_cast<std::uintptr_t>(id), lParam, why);
+    });
+  });
 }
 
 template <typename Call>
@@ -593,7 +612,13 @@ void QtDialogView::DrawPlot(int id) {
   // gives way to a gauge there (and back, should the plot show curves again).
   const bool gauge = plot->Kind() != axcore::PlotKind::Curves;
   if (gauge != (dynamic_cast<QtGaugeView*>(widget) != nullptr)) {
-    widget = ReplaceWidget(widget, gauge ? static_cast<QWidget*>(new QtGaugeView) : new QtPlotView);
+    QWidget* fresh = new QtGaugeView;
+    if (!gauge) {
+      auto* chart = new QtPlotView;
+      WirePlot(id, chart);
+      fresh = chart;
+    }
+    widget = ReplaceWidget(widget, fresh);
     if (const ControlState* state = m_dialog.GetControl(id)) Update(*state);
   }
   if (gauge)
@@ -688,6 +713,19 @@ bool QtDialogView::PerformOnWidget(const axcore::ScriptLine& line, int id, const
       emit slider->valueChanged(*position);
     else
       slider->setValue(*position);
+    return true;
+  }
+  if (action == "menu" && kind == ControlKind::Plot) {
+    // A right click at the middle of the plot, as the mouse gives it.
+    auto* view = dynamic_cast<QtPlotView*>(Widget(id));
+    if (view == nullptr) return false;
+    QWidget* target = view->viewport();
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    const QPointF global = target->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
     return true;
   }
   if (action == "key" && line.words.size() == 1) {

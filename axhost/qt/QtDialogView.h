@@ -23,6 +23,8 @@ class QWidget;
 
 namespace axhost {
 
+class QtPlotView;
+
 // A text of the resources as a label shows it: "&&" is a literal '&' and a
 // single '&' marks the mnemonic letter, which a static text does not show.
 QString LabelText(const std::string& text);
@@ -53,7 +55,7 @@ class QtDialogView : public axcore::DialogView {
   QString Status() const;
 
   // Carries out a control action of a script (type, unit, check, radio,
-  // select, tab, slide, click, key) through the widgets; false with the
+  // select, tab, slide, click, key, and menu on a plot) through the widgets; false with the
   // reason when the dialog refused it or the control cannot take it (the
   // reasons are those of a headless run of the same line).
   bool Perform(const axcore::ScriptLine& line, std::string& why);
@@ -87,6 +89,8 @@ class QtDialogView : public axcore::DialogView {
   bool KeyChord(const std::string& chord);
   bool PerformOnWidget(const axcore::ScriptLine& line, int id, const ControlState& state);
   void DrawPlot(int id);
+  // A plot's right click and wheel go to the dialog.
+  void WirePlot(int id, QtPlotView* plot);
 
   CMC_EditSetupDlg& m_dialog;
   QWidget* m_owner;

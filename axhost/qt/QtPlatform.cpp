@@ -1,10 +1,14 @@
 #include "QtPlatform.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
@@ -198,11 +202,7 @@ int QtPlatform::MessageBox(const std::string& text, unsigned style, CMC_EditSetu
   // A script's message boxes are answered from the script and printed.
   if (m_user != nullptr) return axcore::AnswerScriptedMessage(*m_user, text, style);
 
-  QWidget* parent = nullptr;
-  for (const Frame& frame : m_stack)
-    if (frame.dialog == owner) parent = frame.view->Window();
-  if (parent == nullptr && !m_stack.empty()) parent = m_stack.back().view->Window();
-  QMessageBox box(parent);
+  QMessageBox box(WindowOf(owner));
   box.setWindowTitle(owner != nullptr ? QString::fromStdString(owner->GetCaption()) : QStringLiteral("axhost"));
   box.setText(QString::fromStdString(text));
   switch (style & 0xF0) {
@@ -240,6 +240,42 @@ int QtPlatform::MessageBox(const std::string& text, unsigned style, CMC_EditSetu
 }
 
 void QtPlatform::PumpMessages() { QCoreApplication::processEvents(); }
+
+QWidget* QtPlatform::WindowOf(const CMC_EditSetupDlg* owner) const {
+  for (const Frame& frame : m_stack)
+    if (frame.dialog == owner) return frame.view->Window();
+  return m_stack.empty() ? nullptr : m_stack.back().view->Window();
+}
+
+int QtPlatform::TrackPopupMenu(const std::vector<axcore::HostMenuItem>& items, CMC_EditSetupDlg* owner) {
+  if (m_user != nullptr) return axcore::ChooseScriptedMenuCommand(*m_user, items);
+  QMenu menu(WindowOf(owner));
+  for (const axcore::HostMenuItem& item : items) {
+    if (item.command == 0) {
+      menu.addSeparator();
+    } else {
+      menu.addAction(QString::fromStdString(item.text))->setData(item.command);
+    }
+  }
+  const QAction* chosen = menu.exec(QCursor::pos());
+  return chosen != nullptr ? chosen->data().toInt() : 0;
+}
+
+std::string QtPlatform::PromptFileName(const axcore::FilePrompt& prompt, CMC_EditSetupDlg* owner) {
+  if (m_user != nullptr) return axcore::AnswerScriptedFilePrompt(*m_user, prompt);
+  const QDir folder(prompt.folder.empty() ? QDir::currentPath() : QString::fromStdString(prompt.folder));
+  QFileDialog box(WindowOf(owner), QString::fromStdString(prompt.title),
+                  prompt.open ? folder.path() : folder.filePath(QString::fromStdString(prompt.defaultName)),
+                  QString::fromStdString(prompt.filter) + QStringLiteral(";;All files (*)"));
+  box.setAcceptMode(prompt.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+  box.setFileMode(prompt.open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  // A name typed without an extension gets the kind's own.
+  const std::string& name = prompt.defaultName;
+  if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot + 1 < name.size())
+    box.setDefaultSuffix(QString::fromStdString(name.substr(dot + 1)));
+  if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return {};
+  return box.selectedFiles().first().toStdString();
+}
 
 void QtPlatform::OpenHelp(const std::string& page, int contextId) {
   const std::string context = ContextText(contextId);

@@ -20,6 +20,7 @@
 class QApplication;
 class QObject;
 class QTimer;
+class QWidget;
 
 namespace axhost {
 
@@ -40,6 +41,12 @@ class QtPlatform : public axcore::Platform, private axcore::ScriptPlatform {
   int MessageBox(const std::string& text, unsigned style, CMC_EditSetupDlg* owner) override;
   void PumpMessages() override;
   void OpenHelp(const std::string& page, int contextId) override;
+  // A QMenu at the pointer; a script's choice is taken from the script and
+  // printed instead.
+  int TrackPopupMenu(const std::vector<axcore::HostMenuItem>& items, CMC_EditSetupDlg* owner) override;
+  // A QFileDialog; a script's answer is taken from the script and printed
+  // instead.
+  std::string PromptFileName(const axcore::FilePrompt& prompt, CMC_EditSetupDlg* owner) override;
 
   using ScriptPlatform::SetBusyProbe;
   // Help pages a scripted run asked for, as "PAGE (context 0xID)"; a
@@ -63,6 +70,9 @@ class QtPlatform : public axcore::Platform, private axcore::ScriptPlatform {
   void RunFor(int ms, const std::function<bool()>& done);
   void Screenshot(CMC_EditSetupDlg& dialog, QtDialogView& view);
   void KillTimers(CMC_EditSetupDlg& dialog);
+  // The window of `owner` when it is on the screen, else the topmost
+  // dialog's; null when none is.
+  QWidget* WindowOf(const CMC_EditSetupDlg* owner) const;
 
   axcore::ScriptedUser* m_user;
   std::string m_screenshotDir;

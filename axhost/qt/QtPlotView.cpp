@@ -8,6 +8,7 @@
 #include <QLogValueAxis>
 #include <QMouseEvent>
 #include <QValueAxis>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -60,7 +61,7 @@ QChart* MakeChart() {
 QtPlotView::QtPlotView(QWidget* parent) : QChartView(MakeChart(), parent) {
   setRenderHint(QPainter::Antialiasing);
   setRubberBand(QChartView::RectangleRubberBand);
-  setToolTip(QStringLiteral("Drag to zoom in, right-click to zoom out, double-click to see the whole plot"));
+  setToolTip(QStringLiteral("Drag to zoom in, double-click to see the whole plot"));
   connect(chart(), &QChart::plotAreaChanged, this, [this] { PlaceMarkerLabels(); });
 }
 
@@ -266,8 +267,23 @@ void QtPlotView::Draw(const axcore::PlotDocument& document) {
     else
       connect(static_cast<QValueAxis*>(axis.axis), &QValueAxis::rangeChanged, this, [this] { RangeChanged(); });
   }
+  // A legend entry clicked picks its curve for the wheel.
+  for (std::size_t i = 0; i < m_series.size(); ++i)
+    for (QLegendMarker* marker : plot->legend()->markers(m_series[i]))
+      connect(marker, &QLegendMarker::clicked, this, [this, i] { PickWheelCurve(static_cast<int>(i) + 1); });
+  PickWheelCurve(m_wheelCurve <= static_cast<int>(m_series.size()) ? m_wheelCurve : 1);
   m_drawing = false;
   PlaceMarkerLabels();
+}
+
+void QtPlotView::PickWheelCurve(int curve) {
+  m_wheelCurve = curve;
+  for (std::size_t i = 0; i < m_series.size(); ++i)
+    for (QLegendMarker* marker : chart()->legend()->markers(m_series[i])) {
+      QFont font = marker->font();
+      font.setBold(static_cast<int>(i) + 1 == curve);
+      marker->setFont(font);
+    }
 }
 
 void QtPlotView::RangeChanged() {
@@ -297,6 +313,28 @@ void QtPlotView::mouseDoubleClickEvent(QMouseEvent* event) {
     return;
   }
   QChartView::mouseDoubleClickEvent(event);
+}
+
+void QtPlotView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton && m_rightClick && m_rightClick()) {
+    event->accept();
+    return;
+  }
+  QChartView::mouseReleaseEvent(event);
+}
+
+void QtPlotView::wheelEvent(QWheelEvent* event) {
+  if (!m_wheel) {
+    QChartView::wheelEvent(event);
+    return;
+  }
+  event->accept();
+  // 120 eighths of a degree a notch; a fine wheel or touch pad sends less
+  // at a time.
+  m_wheelDelta += event->angleDelta().y();
+  const int steps = m_wheelDelta / 120;
+  m_wheelDelta -= steps * 120;
+  if (steps != 0) m_wheel(steps, m_wheelCurve);
 }
 
 void QtPlotView::PlaceMarkerLabels() {

@@ -4,12 +4,17 @@
 // logarithmic, the same ranges and tick steps as its SVG), the curves in
 // the plot palette's colours and line styles, a NaN breaking a line, the
 // marker lines with their labels, and the legend below. The user zooms in
-// by dragging a rectangle, zooms out a step with the right button and sees
-// the whole plot again with a double click; a zoom stays while the dialog
-// redraws the plot with new data.
+// by dragging a rectangle and sees the whole plot again with a double
+// click; a zoom stays while the dialog redraws the plot with new data. The
+// right button opens the dialog's menu for the plot when the dialog has
+// one, else zooms out a step. The wheel asks the dialog to rescale a curve
+// (a scope's channel): a notch away from the user +1 step, towards -1, for
+// the curve picked by clicking its legend entry (the first curve until
+// one is picked; the picked one is named in bold).
 #pragma once
 
 #include <QChartView>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,8 +37,19 @@ class QtPlotView : public QChartView {
   // Shows the whole plot again.
   void ShowWhole();
 
+  // The right click: true when the dialog took it (its menu was shown).
+  void SetRightClickHandler(std::function<bool()> handler) { m_rightClick = std::move(handler); }
+  // The wheel turned `steps` notches (positive away from the user) over
+  // the plot, for curve `curve` (1, 2, ...).
+  void SetWheelHandler(std::function<void(int steps, int curve)> handler) { m_wheel = std::move(handler); }
+  // The curve the wheel rescales (1, 2, ...).
+  int WheelCurve() const { return m_wheelCurve; }
+  void PickWheelCurve(int curve);
+
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   struct Marker {
@@ -65,6 +81,10 @@ class QtPlotView : public QChartView {
   std::string m_shape;                // of the plot drawn last; "" : none that can be updated
   std::vector<QLineSeries*> m_series;  // the first series of each curve drawn
   bool m_drawing = false;  // ranges set by Draw or ShowWhole are no zoom
+  std::function<bool()> m_rightClick;
+  std::function<void(int, int)> m_wheel;
+  int m_wheelCurve = 1;
+  int m_wheelDelta = 0;  // eighths of a degree not yet a whole notch
 };
 
 }  // namespace axhost

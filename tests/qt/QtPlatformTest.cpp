@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QImage>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QWidget>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +16,9 @@
 
 #include "QtDialogView.h"
 #include "QtPlatform.h"
+#include "QtPlotView.h"
 #include "axcore/HeadlessPlatform.h"
+#include "axcore/HostMenu.h"
 #include "axcore/Resources.h"
 #include "axcore/Setup.h"
 
@@ -45,6 +49,7 @@ constexpr const char* kTemplate = R"({
     { "id": 120, "kind": "button", "text": "Start", "at": [2, 1] },
     { "id": 121, "kind": "edit", "hidden": true, "at": [4, 0] },
     { "id": 122, "kind": "button", "text": "Locked", "disabled": true, "at": [3, 1] },
+    { "id": 130, "kind": "plot", "at": [5, 0], "lines": 8 },
     { "id": 1, "kind": "button", "text": "OK", "at": [0, 1] },
     { "id": 2, "kind": "button", "text": "Cancel", "at": [1, 1] }
   ] })";
@@ -63,7 +68,26 @@ class TestDialog : public CMC_EditSetupDlg {
     m_speeds.AddString("slow");
     m_speeds.AddString("fast");
     m_speeds.SetCurSel(0);
+    axcore::PlotDocument& plot = *GetPlot(130);
+    for (const char* name : {"a", "b"}) {
+      axcore::PlotCurve& curve = plot.AddCurve(name);
+      curve.x = {0, 1};
+      curve.y = {0, 1};
+    }
+    RefreshPlot(130);
     return true;
+  }
+  // The plot has the host's scope menu.
+  bool OnContextMenu(int id) override {
+    if (id != 130) return false;
+    SetChildText(112, "menu " + std::to_string(TrackHostMenu(axcore::kScopeMenuResource, axcore::kScopeSubmenu)));
+    return true;
+  }
+  void OnControlMessage(int id, unsigned message, std::uintptr_t, std::intptr_t lParam) override {
+    char text[64];
+    std::snprintf(text, sizeof text, "message %d 0x%X 0x%llX", id, message,
+                  static_cast<unsigned long long>(static_cast<std::uintptr_t>(lParam)));
+    SetChildText(112, text);
   }
   bool OnCommand(int id) override {
     if (id != 120) return CMC_EditSetupDlg::OnCommand(id);
@@ -185,6 +209,11 @@ TEST_F(QtPlatformTest, AScriptMeansTheSameOnTheWidgetsAsHeadless) {
       {"a slider beyond its range", "slide 107 11\n", IDCANCEL, "line 1: "},
       {"an answer the message does not offer", "answer ok\nclick 120\n", IDCANCEL, "line 1: "},
       {"the script ends with the dialog open", "tab 110 1\n", IDCANCEL, "the script ended"},
+      {"a right click on the plot opens its menu", "menu 130 10064\ndump 112\nclick 1\n", IDOK, "\"menu 10064\""},
+      {"a menu dismissed", "menu 130 0\ndump 112\nclick 1\n", IDOK, "\"menu 0\""},
+      {"a right click where the dialog has no menu", "menu 120 10064\n", IDCANCEL, "line 1: "},
+      {"a plot's message", "message 130 0x467 0xFFFF0002\ndump 112\nclick 1\n", IDOK,
+       "\"message 130 0x467 0xFFFF0002\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,6 +233,39 @@ TEST_F(QtPlatformTest, AScriptMeansTheSameOnTheWidgetsAsHeadless) {
   // The first case changed every bound parameter.
   EXPECT_EQ(RunScript(cases[0].script, true).values,
             "Vdc=36.000000 mV\nBrake=1.000000 \nMotorType=1.000000 \nKp=40.000000 \n");
+}
+
+// The wheel over a plot sends the dialog the wheel message for the curve
+// picked, two notches towards the user -2 in the high word.
+TEST_F(QtPlatformTest, TheWheelOverAPlotRescalesThePickedCurve) {
+  struct Case {
+    int delta;  // eighths of a degree, in steps of 60 (half notches)
+    int curve;
+    const char* shown;
+  };
+  const Case cases[] = {{-240, 1, "\"message 130 0x467 0xFFFE0001\""},
+                        {120, 2, "\"message 130 0x467 0x10002\""},
+                        {60, 2, "\"-\""}};  // half a notch: nothing yet
+  // One application for the timer set here and the platform's dialogs.
+  int argc = 1;
+  char name[] = "qt_tests";
+  char* argv[] = {name, nullptr};
+  QApplication application(argc, argv);
+  for (const Case& c : cases) {
+    QTimer::singleShot(50, [&c] {
+      for (auto* plot : QApplication::allWidgets()) {
+        auto* view = dynamic_cast<axhost::QtPlotView*>(plot);
+        if (view == nullptr || !view->isVisible()) continue;
+        view->PickWheelCurve(c.curve);
+        const QPointF at(view->viewport()->width() / 2.0, view->viewport()->height() / 2.0);
+        QWheelEvent wheel(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, c.delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view->viewport(), &wheel);
+      }
+    });
+    const ScriptRun run = RunScript("wait 300\ndump 112\nclick 1\n", true);
+    EXPECT_NE(run.output.find(c.shown), std::string::npos) << c.delta << "\n" << run.output;
+  }
 }
 
 TEST_F(QtPlatformTest, ADialogShownFirstIsSavedAsAPicture) {
