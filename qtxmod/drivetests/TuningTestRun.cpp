@@ -554,14 +554,22 @@ void CTuningTestRun::SavePlots() {
     SavePlotOf(Logger());
 }
 
+// The scope's menu, while no test runs.
 bool CTuningTestRun::OnContextMenu(int id) {
   if (id != kScopeGraph || m_scope == nullptr || m_bTestRunning != 0) return false;
+  if (const int command = TrackHostMenu(101, 0); command != 0) OnCommand(command);
   return true;
 }
 
 void CTuningTestRun::RunScopeCommand(int command) {
   if (m_scope == nullptr || m_bTestRunning != 0) return;
+  const bool online = Value(m_names.displaySwitch) != 0.0;
   switch (command) {
+    case kScopeEdit:
+      if (m_scope->EditSettings(this) == 0) return;
+      m_customScope = true;
+      RebindScopeGraph();
+      return;
     case kScopeDefaults:
       if (!m_customScope) return;
       m_customScope = false;
@@ -569,16 +577,46 @@ void CTuningTestRun::RunScopeCommand(int command) {
       ApplyDefaultScopeSettings();
       RebindScopeGraph();
       return;
+    case kScopeAutoscale:
+      m_scope->Autoscale();
+      m_customScope = true;
+      RedrawScope();
+      return;
+    case kScopeLoad: {
+      const std::string path = DoPromptScopeLoggerFileName(1, m_names.plotName);
+      if (path.empty()) return;
+      if (m_scope->Load(path.c_str()) == 0) {
+        MessageBox("The scope settings could not be loaded: " + m_scope->GetSettingsError(), MB_OK | MB_ICONERROR);
+        return;
+      }
+      m_customScope = true;
+      RebindScopeGraph();
+      return;
+    }
+    case kScopeSave: {
+      const std::string path = DoPromptScopeLoggerFileName(0, m_names.plotName);
+      if (!path.empty() && m_scope->Save(path.c_str()) == 0)
+        MessageBox("The scope settings could not be saved: " + m_scope->GetSettingsError(), MB_OK | MB_ICONERROR);
+      return;
+    }
     case kScopeSavePlots:
       SavePlots();
+      return;
+    case kScopePicture:
+      (online ? m_scopeGraph : Graph()).CreateWMF(m_names.plotName);
+      return;
+    case kScopeData:
+      CGraphFilter::ExportToASCII(online ? m_scopeGraph : Graph(), m_names.plotName);
       return;
     default:
       return;
   }
 }
 
+// The wheel over the scope screen: the channel picked, a step coarser or
+// finer.
 void CTuningTestRun::OnControlMessage(int id, unsigned message, std::uintptr_t, std::intptr_t lParam) {
-  if (id != kScopeGraph || message != kChangeChannelScale || m_scope == nullptr) return;
+  if (id != kScopeGraph || message != axcore::kPlotWheelMessage || m_scope == nullptr) return;
   const int channel = static_cast<int>(lParam & 0xFFFF);
   const int steps = static_cast<int>((lParam >> 16) & 0xFFFF);
   if (m_scope->ChangeChannelScale(channel, steps) == 0) return;

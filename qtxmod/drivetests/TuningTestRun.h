@@ -80,10 +80,6 @@ class CTuningTestRun : public CTuningTestDlg {
   static constexpr int kSwatches[2] = {3331, 3332};
   static constexpr int kCurrentLimitsPicture = 1305;
   static constexpr int kProfilePicture = 1322;
-  // The window message by which the scope screen asks for a channel's scale
-  // to change: channel in the low word, signed steps in the high word of
-  // the second parameter.
-  static constexpr unsigned kChangeChannelScale = 0x467;
   // The scope menu's commands (submenu 0 of the host's menu 101).
   enum ScopeCommand {
     kScopeEdit = 10062,
@@ -108,8 +104,8 @@ class CTuningTestRun : public CTuningTestDlg {
   void BeginTest() override;
   void OnRunTimer() override;
   void OnTabChange(int id) override;
-  bool OnContextMenu(int id);
-  void OnControlMessage(int id, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+  bool OnContextMenu(int id) override;
+  void OnControlMessage(int id, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
   // For the views, scripts and tests.
   const CMC_ScopeLogger* GetScopeLogger() const { return m_scope.get(); }
