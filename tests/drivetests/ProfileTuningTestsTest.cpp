@@ -182,6 +182,18 @@ TEST(ProfileTuningDialog, LimitsStartCurrentAmplitudeAndDisplayRules) {
   EXPECT_EQ(light->GetParameterValueInBaseUnit("isMotorMassUnknown"), 1.0);
 }
 
+// The inputs the position program was given, read as the dialog closes.
+struct PositionInputs : CTestPositionTuning {
+  using CTestPositionTuning::CTestPositionTuning;
+  double limitSpeed = 0.0, currentLimit = 0.0;
+  void OnCancel() override {
+    std::string error;
+    GetUserVariableValue(Program(), "LimitSpeed_Test", limitSpeed, error);
+    GetUserVariableValue(Program(), "IlimPS_Test", currentLimit, error);
+    CTestPositionTuning::OnCancel();
+  }
+};
+
 // With the speed loop the program limits the speed and the drive the
 // current (through "IlimPS", which Cancel gives back); without it the
 // program limits the current itself.
@@ -193,7 +205,7 @@ TEST(ProfileTuningDialog, PositionTestProgramLimitsAndCancel) {
     setup->SetParameterValueInBaseUnit("TERRMAX", 65535.0);
     setup->SetParameterValueInBaseUnit("TSERRMAX", 65535.0);
     const double ilim = setup->GetParameterValueInBaseUnit("IlimPS");
-    auto run = RunTest<CTestPositionTuning>(*setup, "type 3284 3\ntab 1300 1\nclick 10000\nuntil-idle 8000\nclick 2\n");
+    auto run = RunTest<PositionInputs>(*setup, "type 3284 3\ntab 1300 1\nclick 10000\nuntil-idle 8000\nclick 2\n");
     ASSERT_EQ(run.failure, "");
     const std::string program = run.dialog->GetProgramName();
     EXPECT_EQ(program, type == 1 ? "Position_Controller_Tuning_Test_with_SpdCtrl"
@@ -201,10 +213,8 @@ TEST(ProfileTuningDialog, PositionTestProgramLimitsAndCancel) {
     const auto& columns = run.dialog->GetLogger()->GetPlotDocument().Columns();
     ASSERT_EQ(columns.size(), 5u);
     EXPECT_EQ(columns[3].name, type == 1 ? "Speed_Reference" : "Current_Reference");
-    double value = 0.0;
-    std::string error;
-    EXPECT_EQ(run.drive->GetProgramVariable(program, "LimitSpeed_Test", value, error) && value != 0.0, type == 1);
-    EXPECT_EQ(run.drive->GetProgramVariable(program, "IlimPS_Test", value, error) && value != 0.0, type != 1);
+    EXPECT_EQ(run.dialog->limitSpeed != 0.0, type == 1);
+    EXPECT_EQ(run.dialog->currentLimit != 0.0, type != 1);
     EXPECT_DOUBLE_EQ(setup->GetParameterValueInBaseUnit("IlimPS"), ilim);
   }
 }
