@@ -1,9 +1,14 @@
 #include "LoopResponse.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
+#include <initializer_list>
 #include <numbers>
+#include <utility>
 
+#include "ControllerDesign.h"
 #include "FeatureProbes.h"
 #include "Scales.h"
 #include "axcore/Setup.h"
@@ -27,6 +32,26 @@ namespace {
 double Crossing(const std::vector<double>& y, double level, double period_s) {
   for (std::size_t k = 1; k < y.size(); ++k)
     if (y[k] >= level) return (static_cast<double>(k - 1) + (level - y[k - 1]) / (y[k] - y[k - 1])) * period_s;
+  return 0.0;
+}
+
+// Overshoot and rise of a stable unit step.
+void StepShape(SampledLoopResponse& response) {
+  double peak = 1.0;
+  for (double y : response.step) peak = std::fmax(peak, y);
+  response.overshoot = peak - 1.0;
+  response.rise_s = Crossing(response.step, 0.9, response.period_s) - Crossing(response.step, 0.1, response.period_s);
+}
+
+// The first frequency on a grid of a thousandth of the Nyquist frequency of
+// `period_s`, ending below it, where |gain(f)| falls below 1 / sqrt(2).
+template <class Gain>
+double Bandwidth(double period_s, Gain gain) {
+  const double nyquist_Hz = 0.5 / period_s;
+  for (int step = 1; step < 1000; ++step) {
+    const double f = nyquist_Hz * step / 1000.0;
+    if (std::abs(gain(f)) < std::numbers::sqrt2 / 2.0) return f;
+  }
   return 0.0;
 }
 
@@ -75,25 +100,358 @@ bool PredictCurrentLoop(const CMC_Setup& setup, int delayPeriods, int samples, S
     commands.erase(commands.begin());
     current = a * current + b * applied;
   }
-  if (response.stable) {
-    double peak = 1.0;
-    for (double y : response.step) peak = std::fmax(peak, y);
-    response.overshoot = peak - 1.0;
-    response.rise_s = Crossing(response.step, 0.9, ts) - Crossing(response.step, 0.1, ts);
-  }
+  if (response.stable) StepShape(response);
 
-  // Closed loop T = L / (1 + L), L(z) = b ((Kp + Ki) z - Kp) / ((z - 1)(z - a) z^d),
-  // on a grid of a thousandth of the Nyquist frequency, ending below it.
-  const double nyquist_Hz = 0.5 / ts;
-  for (int step = 1; step < 1000; ++step) {
-    const double f = nyquist_Hz * step / 1000.0;
+  // Closed loop T = L / (1 + L), L(z) = b ((Kp + Ki) z - Kp) / ((z - 1)(z - a) z^d).
+  response.bandwidth_Hz = Bandwidth(ts, [&](double f) {
     const std::complex<double> z = std::polar(1.0, 2.0 * std::numbers::pi * f * ts);
     const std::complex<double> open =
         b * ((kp + ki) * z - kp) / ((z - 1.0) * (z - a) * std::pow(z, static_cast<int>(d)));
-    if (std::abs(open / (1.0 + open)) < std::numbers::sqrt2 / 2.0) {
-      response.bandwidth_Hz = f;
-      break;
+    return open / (1.0 + open);
+  });
+  return true;
+}
+
+namespace {
+
+enum class OuterLoop { Speed, PositionOverSpeedLoop, PositionPid };
+
+// The state of the loops at the start of a tick. Currents in converter
+// counts, the pending voltage command in voltage-command counts, speed in
+// m/s, positions in metres; the controllers' memories in their own units.
+enum State : std::size_t {
+  kCurrent,
+  kCurrentIntegral,
+  kPendingCommand,  // computed last period, applied in this one
+  kSpeed,
+  kPosition,
+  kTravel,  // since the last tick, for the measured speed
+  kSpeedIntegral,
+  kPositionIntegral,
+  kLastError,
+  kDerivative,
+  kStates
+};
+using Vector = std::array<double, kStates>;
+
+struct OuterModel {
+  OuterLoop loop = OuterLoop::Speed;
+  // The winding and the current loop, every Ts_C.
+  double tsC = 0.0, a = 0.0, tau = 0.0, rPhase = 0.0, kI = 0.0, kV = 0.0, kpC = 0.0, kiC = 0.0;
+  // The mover: acceleration per ampere (Kf / Mt) and the back-EMF per m/s.
+  double forcePerMass = 0.0, emfPerSpeed = 0.0;
+  // The outer loops: period T, Ts_C periods per tick, scales and gains.
+  double t = 0.0;
+  int ticks = 1;
+  double kS = 0.0, kP = 0.0;
+  double kpS = 0.0, kiS = 0.0, kpP = 0.0, kiP = 0.0, kdP = 0.0, derivativeFilter = 1.0;
+
+  // The states this loop has; the others stay 0 (the speed loop never reads
+  // the absolute position, whose integrator would look like a pole at 1).
+  std::vector<std::size_t> States() const {
+    switch (loop) {
+      case OuterLoop::Speed:
+        return {kCurrent, kCurrentIntegral, kPendingCommand, kSpeed, kTravel, kSpeedIntegral};
+      case OuterLoop::PositionOverSpeedLoop:
+        return {kCurrent, kCurrentIntegral, kPendingCommand, kSpeed, kPosition, kTravel, kSpeedIntegral,
+                kPositionIntegral};
+      case OuterLoop::PositionPid:
+        break;
+    }
+    return {kCurrent, kCurrentIntegral, kPendingCommand, kSpeed, kPosition, kPositionIntegral, kLastError,
+            kDerivative};
+  }
+
+  // The signal the drive measures at a tick: counts per Ts_S, or counts.
+  double Measured(const Vector& z) const {
+    return loop == OuterLoop::Speed ? kS / t * z[kTravel] : kP * z[kPosition];
+  }
+
+  double SpeedLaw(Vector& z, double reference) const {
+    const double error = reference - kS / t * z[kTravel];
+    z[kSpeedIntegral] += kiS * error;
+    return kpS * error + z[kSpeedIntegral];
+  }
+
+  // One current-loop period with the current reference `iqRef` (counts).
+  void CurrentPeriod(Vector& z, double iqRef) const {
+    const double error = iqRef - z[kCurrent];
+    z[kCurrentIntegral] += kiC * error;
+    const double applied_V = z[kPendingCommand] / kV;
+    z[kPendingCommand] = kpC * error + z[kCurrentIntegral];
+    // i(t) = target + excess exp(-t / tau) in amperes over the period.
+    const double target = (applied_V - emfPerSpeed * z[kSpeed]) / rPhase;
+    const double excess = z[kCurrent] / kI - target;
+    const double charge = target * tsC + excess * tau * (1.0 - a);                          // integral of i
+    const double moment = target * tsC * tsC / 2.0 + excess * tau * (tsC - tau * (1.0 - a));  // and of that
+    const double travel = z[kSpeed] * tsC + forcePerMass * moment;
+    z[kSpeed] += forcePerMass * charge;
+    z[kPosition] += travel;
+    z[kTravel] += travel;
+    z[kCurrent] = (target + excess * a) * kI;
+  }
+
+  // One tick of the outer loop with the reference r, then the current loop
+  // up to the next tick.
+  void Tick(Vector& z, double r) const {
+    double iqRef = 0.0;
+    if (loop == OuterLoop::Speed) {
+      iqRef = SpeedLaw(z, r);
+    } else {
+      const double error = r - kP * z[kPosition];
+      z[kPositionIntegral] += kiP * error;
+      const double pi = kpP * error + z[kPositionIntegral];
+      if (loop == OuterLoop::PositionOverSpeedLoop) {
+        iqRef = SpeedLaw(z, pi);
+      } else {
+        z[kDerivative] += derivativeFilter * ((error - z[kLastError]) - z[kDerivative]);
+        z[kLastError] = error;
+        iqRef = pi + kdP * z[kDerivative];
+      }
+    }
+    z[kTravel] = 0.0;
+    for (int k = 0; k < ticks; ++k) CurrentPeriod(z, iqRef);
+  }
+};
+
+using Matrix = std::vector<std::vector<double>>;
+
+// Characteristic polynomial det(zI - A) by Faddeev-LeVerrier, from the
+// constant term up: exact for the handful of states here.
+std::vector<double> CharacteristicPolynomial(const Matrix& A) {
+  const std::size_t n = A.size();
+  std::vector<double> c(n + 1, 0.0);
+  c[n] = 1.0;
+  Matrix M(n, std::vector<double>(n, 0.0)), AM(n, std::vector<double>(n, 0.0));
+  for (std::size_t k = 1; k <= n; ++k) {
+    for (std::size_t i = 0; i < n; ++i) M[i][i] += c[n - k + 1];  // M_k = A M_{k-1} + c I
+    double trace = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < n; ++j) {
+        double sum = 0.0;
+        for (std::size_t l = 0; l < n; ++l) sum += A[i][l] * M[l][j];
+        AM[i][j] = sum;
+      }
+    for (std::size_t i = 0; i < n; ++i) trace += AM[i][i];
+    c[n - k] = -trace / static_cast<double>(k);
+    M = AM;
+  }
+  return c;
+}
+
+// Solves (z I - A) x = g for x, by elimination with partial pivoting; the
+// caller has made sure z is no eigenvalue (the loop is stable and |z| = 1).
+std::vector<std::complex<double>> SolveShifted(const Matrix& A, std::complex<double> z, const std::vector<double>& g) {
+  const std::size_t n = A.size();
+  std::vector<std::vector<std::complex<double>>> m(n, std::vector<std::complex<double>>(n + 1));
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < n; ++j) m[i][j] = (i == j ? z : 0.0) - A[i][j];
+    m[i][n] = g[i];
+  }
+  for (std::size_t col = 0; col < n; ++col) {
+    std::size_t pivot = col;
+    for (std::size_t i = col + 1; i < n; ++i)
+      if (std::abs(m[i][col]) > std::abs(m[pivot][col])) pivot = i;
+    std::swap(m[col], m[pivot]);
+    for (std::size_t i = col + 1; i < n; ++i) {
+      const std::complex<double> factor = m[i][col] / m[col][col];
+      for (std::size_t j = col; j <= n; ++j) m[i][j] -= factor * m[col][j];
     }
   }
+  std::vector<std::complex<double>> x(n);
+  for (std::size_t i = n; i-- > 0;) {
+    std::complex<double> sum = m[i][n];
+    for (std::size_t j = i + 1; j < n; ++j) sum -= m[i][j] * x[j];
+    x[i] = sum / m[i][i];
+  }
+  return x;
+}
+
+bool AllFound(const CMC_Setup& setup, std::initializer_list<const char*> names) {
+  for (const char* name : names)
+    if (FindParameterQuiet(setup, name) == nullptr) return false;
+  return true;
+}
+
+bool BuildOuterModel(const CMC_Setup& setup, OuterLoop loop, OuterModel& model) {
+  if (!AllFound(setup, {"R", "L", "MotorPhaseConnectionType", "Kp_C_scl", "Ki_C_scl", "CLPER", "SLPER", "PWMPER",
+                        "DSP_freq", "ImaxPS", "Vdc", "Mt", "Kf", "SINCOS_fract", "EncRes"}))
+    return false;
+  const bool speedLoop = loop != OuterLoop::PositionPid;
+  const bool positionLoop = loop != OuterLoop::Speed;
+  if (speedLoop && !AllFound(setup, {"Kp_S_scl", "Ki_S_scl"})) return false;
+  if (positionLoop && !AllFound(setup, {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl"})) return false;
+  auto value = [&](const char* name) { return setup.GetParameterValueInBaseUnit(name); };
+  auto optional = [&](const char* name, double absent) {
+    return FindParameterQuiet(setup, name) != nullptr ? value(name) : absent;
+  };
+
+  OuterModel& m = model;
+  m.loop = loop;
+  const double r = value("R");
+  m.tau = value("L") / r;
+  m.rPhase = value("MotorPhaseConnectionType") == 1.0 ? r / 3.0 : r;
+  m.tsC = CurrentLoopPeriod(setup);
+  m.kI = CurrentScale(setup);
+  m.kV = VoltageCommandScale(setup);
+  m.kpC = value("Kp_C_scl");
+  m.kiC = value("Ki_C_scl");
+  const double mass = value("Mt"), kf = value("Kf");
+  m.forcePerMass = kf / mass;
+  m.emfPerSpeed = 2.0 / 3.0 * kf;
+  // The drive's own choice of loop rate: "PosSpd_in_FastLoop" (optional).
+  const double tsS = SpeedLoopPeriod(setup);
+  const bool fast = optional("PosSpd_in_FastLoop", 0.0) != 0.0;
+  m.t = fast ? m.tsC : tsS;
+  m.ticks = fast ? 1 : static_cast<int>(std::clamp(std::round(tsS / m.tsC), 1.0, 1000.0));
+  m.kS = MotorSpeedScale(setup);
+  m.kP = MotorPositionScale(setup);
+  if (speedLoop) {
+    m.kpS = value("Kp_S_scl");
+    m.kiS = value("Ki_S_scl");
+  }
+  if (positionLoop) {
+    m.kpP = value("Kp_P_scl");
+    m.kiP = value("Ki_P_scl");
+    m.kdP = loop == OuterLoop::PositionPid ? value("Kd_P_scl") : 0.0;
+    m.derivativeFilter = std::clamp(optional("KDFP", 32767.0) / 32767.0, 0.0, 1.0);
+  }
+  for (double x : {m.tau, m.rPhase, m.tsC, m.kI, m.kV, m.kpC, m.kiC, m.forcePerMass, m.t, tsS, m.kS, m.kP, m.kpS,
+                   m.kiS, m.kpP, m.kiP, m.kdP, m.derivativeFilter})
+    if (!std::isfinite(x)) return false;
+  if (!(m.tau > 0.0 && m.rPhase > 0.0 && m.tsC > 0.0 && m.kI > 0.0 && m.kV > 0.0 && mass > 0.0 && kf != 0.0 &&
+        m.t > 0.0 && m.kS > 0.0 && m.kP > 0.0))
+    return false;
+  m.a = std::exp(-m.tsC / m.tau);
+  return true;
+}
+
+bool PredictOuterLoop(const CMC_Setup& setup, OuterLoop loop, int samples, SampledLoopResponse& response) {
+  response = {};
+  OuterModel model;
+  if (samples < 2 || !BuildOuterModel(setup, loop, model)) return false;
+  response.period_s = model.t;
+
+  Vector z{};
+  response.step.reserve(static_cast<std::size_t>(samples));
+  for (int k = 0; k < samples; ++k) {
+    response.step.push_back(model.Measured(z));
+    model.Tick(z, 1.0);
+  }
+
+  // The tick as a linear map of the loop's own states: z' = A z + g r,
+  // y = c z. Its columns are the ticks of unit states with r = 0.
+  const std::vector<std::size_t> states = model.States();
+  const std::size_t n = states.size();
+  Matrix A(n, std::vector<double>(n, 0.0));
+  std::vector<double> g(n), c(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    Vector unit{};
+    unit[states[j]] = 1.0;
+    c[j] = model.Measured(unit);
+    model.Tick(unit, 0.0);
+    for (std::size_t i = 0; i < n; ++i) A[i][j] = unit[states[i]];
+  }
+  Vector fromRest{};
+  model.Tick(fromRest, 1.0);
+  for (std::size_t i = 0; i < n; ++i) g[i] = fromRest[states[i]];
+
+  response.stable = IsSchurStable(CharacteristicPolynomial(A));
+  if (!response.stable) return true;
+  StepShape(response);
+  response.bandwidth_Hz = Bandwidth(model.t, [&](double f) {
+    const std::vector<std::complex<double>> x =
+        SolveShifted(A, std::polar(1.0, 2.0 * std::numbers::pi * f * model.t), g);
+    std::complex<double> y = 0.0;
+    for (std::size_t i = 0; i < n; ++i) y += c[i] * x[i];
+    return y;
+  });
+  return true;
+}
+
+}  // namespace
+
+bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response) {
+  return PredictOuterLoop(setup, OuterLoop::Speed, samples, response);
+}
+
+bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response) {
+  response = {};
+  if (FindParameterQuiet(setup, "PositionControlType") == nullptr) return false;
+  const bool overSpeedLoop = setup.GetParameterValueInBaseUnit("PositionControlType") == 1.0;
+  return PredictOuterLoop(setup, overSpeedLoop ? OuterLoop::PositionOverSpeedLoop : OuterLoop::PositionPid, samples,
+                          response);
+}
+
+bool DesignedLoopStep(ControllerModel model, double passband_rad_s, double damping, double period_s, int samples,
+                      SampledLoopResponse& response) {
+  response = {};
+  const double w = passband_rad_s, zeta = damping;
+  if (!(std::isfinite(w) && w > 0.0 && std::isfinite(zeta) && zeta >= 0.0 && std::isfinite(period_s) &&
+        period_s > 0.0 && samples >= 2))
+    return false;
+  // num(s) / den(s), coefficients from s^0 up, den monic.
+  std::vector<double> num, den;
+  switch (model) {
+    case ControllerModel::Speed:
+    case ControllerModel::PositionOverSpeedLoop:
+      num = {w * w, 2.0 * zeta * w};
+      den = {w * w, 2.0 * zeta * w, 1.0};
+      break;
+    case ControllerModel::PositionPid: {
+      const double c = (2.0 * zeta + 1.0) * w;
+      num = {w * w * w, c * w, c};
+      den = {w * w * w, c * w, c, 1.0};
+      break;
+    }
+    case ControllerModel::CurrentPolePlacement:
+    case ControllerModel::CurrentFastWinding:
+      return false;
+  }
+  response.period_s = period_s;
+  response.stable = zeta > 0.0;
+
+  // Controllable canonical form, x' = F x + e_n, y = num . x, integrated by
+  // RK4 in steps of at most a hundredth of 1 / w: far below the samples'
+  // own rounding.
+  const std::size_t n = den.size() - 1;
+  const int substeps = std::max(1, static_cast<int>(std::ceil(period_s * w * 100.0)));
+  const double h = period_s / substeps;
+  using State = std::vector<double>;
+  auto derivative = [&](const State& x) {
+    State d(n);
+    for (std::size_t i = 0; i + 1 < n; ++i) d[i] = x[i + 1];
+    double last = 1.0;
+    for (std::size_t i = 0; i < n; ++i) last -= den[i] * x[i];
+    d[n - 1] = last;
+    return d;
+  };
+  auto plus = [&](const State& x, const State& d, double scale) {
+    State y(n);
+    for (std::size_t i = 0; i < n; ++i) y[i] = x[i] + scale * d[i];
+    return y;
+  };
+  State x(n, 0.0);
+  response.step.reserve(static_cast<std::size_t>(samples));
+  for (int k = 0; k < samples; ++k) {
+    double y = 0.0;
+    for (std::size_t i = 0; i < num.size(); ++i) y += num[i] * x[i];
+    response.step.push_back(y);
+    for (int s = 0; s < substeps; ++s) {
+      const State k1 = derivative(x), k2 = derivative(plus(x, k1, h / 2.0)), k3 = derivative(plus(x, k2, h / 2.0)),
+                  k4 = derivative(plus(x, k3, h));
+      for (std::size_t i = 0; i < n; ++i) x[i] += h / 6.0 * (k1[i] + 2.0 * k2[i] + 2.0 * k3[i] + k4[i]);
+    }
+  }
+  if (response.stable) StepShape(response);
+  response.bandwidth_Hz = Bandwidth(period_s, [&](double f) {
+    const std::complex<double> s(0.0, 2.0 * std::numbers::pi * f);
+    std::complex<double> top = 0.0, bottom = 0.0, power = 1.0;
+    for (std::size_t i = 0; i < den.size(); ++i, power *= s) {
+      if (i < num.size()) top += num[i] * power;
+      bottom += den[i] * power;
+    }
+    return top / bottom;
+  });
   return true;
 }

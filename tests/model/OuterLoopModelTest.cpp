@@ -1,0 +1,79 @@
+// The speed and position loop models against closed forms and against each
+// other.
+//
+// The designed speed loop of damping 1, (2 w s + w^2) / (s + w)^2, steps
+// as 1 - exp(-w t) (1 - w t): its peak 1 + exp(-2) at t = 2 / w; its gain
+// is 1 / sqrt(2) where (w'/w)^2 = 3 + sqrt(10), w' = 2.4824 w (15.80 Hz at
+// w = 40 rad/s, the first 1 Hz step of the 2 kHz grid beyond it is 16 Hz).
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "ControllerDesign.h"
+#include "LoopResponse.h"
+#include "Scales.h"
+#include "support/TestSetup.h"
+#include "axcore/Setup.h"
+
+namespace {
+
+TEST(LoopModels, TheDesignedLoopStepsAsItsClosedForm) {
+  const double w = 40.0, ts = 0.5e-3;
+  SampledLoopResponse r;
+  ASSERT_TRUE(DesignedLoopStep(ControllerModel::Speed, w, 1.0, ts, 400, r));
+  ASSERT_TRUE(r.stable);
+  for (int k : {10, 57, 100, 399}) {
+    const double x = w * ts * k;
+    EXPECT_NEAR(r.step[static_cast<std::size_t>(k)], 1.0 - std::exp(-x) * (1.0 - x), 1e-9) << k;
+  }
+  EXPECT_NEAR(r.overshoot, std::exp(-2.0), 1e-9);  // the peak falls on sample 100
+  EXPECT_EQ(r.bandwidth_Hz, 16.0);
+  EXPECT_FALSE(DesignedLoopStep(ControllerModel::CurrentPolePlacement, w, 1.0, ts, 400, r));
+}
+
+// The sampled loops of the example setup's drive data: at the current-loop
+// rate and far below it they are the designed loops (within a sample's
+// worth of the rise); a speed passband close to the sampling rate is
+// unstable.
+TEST(LoopModels, TheSampledLoopsMeetTheDesignedOnesFarBelowTheSamplingRate) {
+  struct Case {
+    const char* what;
+    ControllerModel model;
+    double passband_rad_s;
+    bool stable;
+  };
+  const Case cases[] = {{"speed", ControllerModel::Speed, 40, true},
+                        {"position over the speed loop", ControllerModel::PositionOverSpeedLoop, 10, true},
+                        {"position PID", ControllerModel::PositionPid, 40, true},
+                        {"speed near the sampling rate", ControllerModel::Speed, 40000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto setup = testing_support::LoadExample();
+    auto set = [&](const char* name, double value) { setup->SetParameterValueInBaseUnit(name, value); };
+    set("PosSpd_in_FastLoop", 1);  // every 50 us
+    set("PositionControlType", c.model == ControllerModel::PositionOverSpeedLoop ? 1 : 0);
+    set("PB_C", 3000.0);
+    set("Dump_C", 1.0);
+    set("PB_S", c.model == ControllerModel::Speed ? c.passband_rad_s : 300.0);
+    set("Dump_S", 1.0);
+    set("PB_P", c.passband_rad_s);
+    set("Dump_P", 1.0);
+    set("KDFP", 32767);
+    ASSERT_EQ(DesignCurrentController(*setup), 1);
+    ASSERT_EQ(DesignSpeedController(*setup), 1);
+    ASSERT_EQ(DesignPositionController(*setup), 1);
+    const double ts = CurrentLoopPeriod(*setup);
+    const int samples = static_cast<int>(12.0 / c.passband_rad_s / ts);
+    SampledLoopResponse sampled, designed;
+    ASSERT_TRUE(c.model == ControllerModel::Speed ? PredictSpeedLoop(*setup, samples, sampled)
+                                                  : PredictPositionLoop(*setup, samples, sampled));
+    ASSERT_EQ(sampled.stable, c.stable);
+    if (!c.stable) continue;
+    ASSERT_TRUE(DesignedLoopStep(c.model, c.passband_rad_s, 1.0, ts, samples, designed));
+    EXPECT_NEAR(sampled.rise_s, designed.rise_s, 0.03 * designed.rise_s);
+    EXPECT_NEAR(sampled.overshoot, designed.overshoot, 0.1 * designed.overshoot);
+    EXPECT_NEAR(sampled.step.back(), 1.0, 0.01);
+  }
+}
+
+}  // namespace
