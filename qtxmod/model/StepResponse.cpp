@@ -32,8 +32,9 @@ double Reaching(const std::vector<double>& t, const std::vector<double>& u, doub
   return kNaN;
 }
 
-// x with 3 significant digits, trailing zeros dropped, never in exponent form.
-std::string ThreeDigits(double x) {
+}  // namespace
+
+std::string ThreeSignificantDigits(double x) {
   if (!std::isfinite(x) || x == 0.0) return "0";
   // log10 of a finite non-zero double lies within +/-324: safe to convert.
   const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(x))));
@@ -47,8 +48,6 @@ std::string ThreeDigits(double x) {
   }
   return s == "-0" ? "0" : s;
 }
-
-}  // namespace
 
 StepFigures MeasureStep(const std::vector<double>& time_s, const std::vector<double>& reference,
                         const std::vector<double>& response) {
@@ -135,11 +134,11 @@ StepFigures MeasurePredictedStep(const SampledLoopResponse& response, double amp
 std::string FormatStepFigures(const StepFigures& figures, const char* unit) {
   if (!figures.valid) return "No step found in the record";
   auto milliseconds = [](double seconds, const char* missing) {
-    return std::isnan(seconds) ? std::string(missing) : ThreeDigits(seconds * 1e3) + " ms";
+    return std::isnan(seconds) ? std::string(missing) : ThreeSignificantDigits(seconds * 1e3) + " ms";
   };
   char overshoot[64];
   std::snprintf(overshoot, sizeof overshoot, "%.1f %%", figures.overshoot * 100.0);
-  std::string error = ThreeDigits(figures.steadyStateError);
+  std::string error = ThreeSignificantDigits(figures.steadyStateError);
   if (unit != nullptr && *unit != '\0') error += std::string(" ") + unit;
   return "Rise time (10-90 %): " + milliseconds(figures.rise_s, "not reached") + "\nOvershoot: " + overshoot +
          "\nSettling time (2 %): " + milliseconds(figures.settling_s, "not settled") +

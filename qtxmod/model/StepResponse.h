@@ -60,6 +60,10 @@ StepFigures MeasureStep(const std::vector<double>& time_s, const std::vector<dou
 // response's samples from the step on, measured by MeasureStep.
 StepFigures MeasurePredictedStep(const SampledLoopResponse& response, double amplitude, double stepTime_s);
 
+// x with 3 significant digits, trailing zeros dropped, never in exponent
+// form; "0" for 0 and for a value that is not finite.
+std::string ThreeSignificantDigits(double x);
+
 // The figures for people, one per line: times in ms with 3 significant
 // digits, the overshoot in % with one decimal, the steady-state error with 3
 // significant digits followed by `unit` (none when null or empty); "not
