@@ -20,9 +20,10 @@ namespace {
 // field and unit box, "Tune", and the figures of the run.
 struct LoopControls {
   int passbandEdit, passbandUnit, tune, figures;
+  const char* figuresTitle;
 };
-constexpr LoopControls kCurrentControls = {3155, 3151, 3149, 3156};
-constexpr LoopControls kProfileControls = {1379, 1380, 1390, 1391};
+constexpr LoopControls kCurrentControls = {3155, 3151, 3149, 3156, "step response"};
+constexpr LoopControls kProfileControls = {1379, 1380, 1390, 1391, "profile response"};
 
 struct Loop {
   const char* name;
@@ -196,7 +197,7 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
   if (run.runs > 0) {
     PrintGains(*setup, *loop, io.out);
     if (!figures.empty()) {
-      io.out << "step response (the loop's model in parentheses):\n";
+      io.out << loop->controls.figuresTitle << " (the loop's model in parentheses):\n";
       std::istringstream lines(figures);
       for (std::string line; std::getline(lines, line);) io.out << "  " << line << '\n';
     }

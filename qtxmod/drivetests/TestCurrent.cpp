@@ -75,28 +75,6 @@ int SamplesAtLimit(const std::vector<double>& voltage, std::size_t from) {
   return held;
 }
 
-// The measured figures, each line followed by the model's value of it:
-// "Overshoot: 4.3 % (model 3.9 %)".
-std::string CompareStepFigures(const StepFigures& measured, const StepFigures& predicted, const char* unit) {
-  std::string text = FormatStepFigures(measured, unit);
-  if (!measured.valid || !predicted.valid) return text;
-  const std::string model = FormatStepFigures(predicted, unit);
-  std::string compared;
-  std::size_t at = 0, modelAt = 0;
-  while (at <= text.size()) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    const std::size_t modelEnd = std::min(model.find('\n', modelAt), model.size());
-    const std::string modelLine = model.substr(modelAt, modelEnd - modelAt);
-    const std::size_t colon = modelLine.find(": ");
-    compared += text.substr(at, end - at);
-    if (colon != std::string::npos) compared += " (model " + modelLine.substr(colon + 2) + ")";
-    if (end < text.size()) compared += '\n';
-    at = end + 1;
-    modelAt = modelEnd + 1;
-  }
-  return compared;
-}
-
 }  // namespace
 
 CTestCurrent::CTestCurrent(CMC_Setup* setup, CMC_EditSetupDlg* parent)
@@ -311,7 +289,9 @@ void CTestCurrent::ShowStepResponse() {
     }
   }
   const CMC_Variable* current = FindVariableQuiet(Setup(), "Motor_Current");
-  std::string text = CompareStepFigures(m_measured, m_predicted, current ? current->GetUnit() : "");
+  const char* unit = current ? current->GetUnit() : "";
+  std::string text = FormatStepFigures(m_measured, unit);
+  if (m_measured.valid && m_predicted.valid) text = CompareFigureLines(text, FormatStepFigures(m_predicted, unit));
   if (m_voltageAtLimit > 0)
     text += "\nVoltage at its limit for " + std::to_string(m_voltageAtLimit) +
             " samples: slower than the model; lower the test current or the passband";

@@ -105,6 +105,11 @@ void CTestPositionTuning::Tune() {
   WriteTunedGainsWhileRunning();
   RefreshAllParameters();
   UpdateData(false);
+  ShowTunedLoop();
+}
+
+bool CTestPositionTuning::PredictLoop(int samples, SampledLoopResponse& loop) const {
+  return PredictPositionLoop(Setup(), samples, loop);
 }
 
 // A position profile triggers short of its plateau: 95 % of the way for

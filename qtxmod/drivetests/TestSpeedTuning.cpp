@@ -69,6 +69,11 @@ void CTestSpeedTuning::Tune() {
   WriteTunedGainsWhileRunning();
   RefreshAllParameters();
   UpdateData(false);
+  ShowTunedLoop();
+}
+
+bool CTestSpeedTuning::PredictLoop(int samples, SampledLoopResponse& loop) const {
+  return PredictSpeedLoop(Setup(), samples, loop);
 }
 
 // The sweep starts where the reference reaches its plateau: +V rising, or

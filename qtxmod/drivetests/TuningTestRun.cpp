@@ -11,7 +11,9 @@
 #include "FeatureProbes.h"
 #include "FiltersDialog.h"
 #include "MassQuestion.h"
+#include "ProfileFigures.h"
 #include "Scales.h"
+#include "StepResponse.h"
 #include "TotalMassTest.h"
 #include "axcore/HostFunctions.h"
 #include "axcore/Setup.h"
@@ -949,6 +951,9 @@ void CTuningTestRun::UploadDataLogger() {
     Fail(CMC_TestDlg::msc_pszErrInternal);
     return;
   }
+  // The model of the last run does not belong to this one.
+  Logger()->GetPlotDocument().SetOverlay({});
+  SetChildText(kFigures, "");
   Graph().Invalidate();
   switch (DrawLoggedPoints()) {
     case Drawing::Abandoned:
@@ -960,7 +965,60 @@ void CTuningTestRun::UploadDataLogger() {
     case Drawing::Drawn:
       break;
   }
+  ShowProfileResponse();
   if (CheckDriveError(1, kRunningMask) == 0 || !CheckTestFlag(1)) return;
   TestSucceeded(1);
   UpdateData(false);
+}
+
+// The figures of the logged response beside those of the loop's model, and
+// the model's response drawn dashed over the measured one.
+void CTuningTestRun::ShowProfileResponse() {
+  CGraphDocument& graph = Logger()->GetPlotDocument();
+  const std::vector<double> time = graph.Column(0), reference = graph.Column(1), response = graph.Column(2);
+  const double period = SpeedLoopPeriod(Setup());
+  const ProfileFigures measured = MeasureProfile(time, reference, response, m_profile.segments, period);
+  const CMC_Variable* variable = FindVariableQuiet(Setup(), m_channels.size() > 1 ? m_channels[1] : "");
+  const char* unit = variable != nullptr ? variable->GetUnit() : "";
+  std::string text = FormatProfileFigures(measured, unit);
+  SampledLoopResponse loop;
+  if (measured.valid && time.size() > 1) {
+    SampledLoopResponse probe;
+    // Ticks enough to cover the record, at the loop's own tick.
+    const bool known = PredictLoop(2, probe) && probe.period_s > 0.0;
+    const double ticks = known ? std::ceil((time.back() - time.front()) / probe.period_s) + 2.0 : 0.0;
+    if (known && ticks < 1e6 && PredictLoop(static_cast<int>(ticks), loop)) {
+      std::vector<double> since(time.size());
+      for (std::size_t i = 0; i < time.size(); ++i) since[i] = time[i] - time.front();
+      const std::vector<double> model = ResponseToReference(loop, since, reference, reference.front());
+      const ProfileFigures predicted = MeasureProfile(time, reference, model, m_profile.segments, period);
+      if (loop.stable && predicted.valid) text = CompareFigureLines(text, FormatProfileFigures(predicted, unit));
+      if (!loop.stable) text += "\nThe loop as the drive runs it is unstable at these gains: lower the passband";
+      axcore::PlotCurve curve;
+      curve.name = "Model";
+      curve.axis = axcore::PlotAxisId::Left;
+      curve.colour = RGB16(5);
+      curve.style = axcore::LineStyle::Dashed;
+      curve.x = time;
+      curve.y = model;
+      if (loop.stable) graph.SetOverlay({curve});
+      Graph().RefreshGraph();
+    }
+  }
+  SetChildText(kFigures, text);
+}
+
+void CTuningTestRun::ShowTunedLoop() {
+  SampledLoopResponse loop;
+  // A second of the loop's ticks at most: enough to see it settle.
+  SampledLoopResponse probe;
+  if (!PredictLoop(2, probe) || !(probe.period_s > 0.0)) return;
+  const int ticks = static_cast<int>(std::clamp(std::ceil(1.0 / probe.period_s), 2.0, 200000.0));
+  if (!PredictLoop(ticks, loop)) return;
+  if (!loop.stable) {
+    ShowStatus("Tuned: the loop as the drive runs it is not stable at this passband; lower it.");
+    return;
+  }
+  ShowStatus("Tuned: the loop as the drive runs it rises (10 to 90 %) in " + ThreeSignificantDigits(loop.rise_s * 1e3) +
+             " ms and overshoots by " + ThreeSignificantDigits(loop.overshoot * 100.0) + " %.");
 }

@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "LoopResponse.h"
 #include "ReferenceProfile.h"
 #include "TuningTestDlg.h"
 #include "axcore/Comm.h"
@@ -80,6 +81,7 @@ class CTuningTestRun : public CTuningTestDlg {
   static constexpr int kSwatches[2] = {3331, 3332};
   static constexpr int kCurrentLimitsPicture = 1305;
   static constexpr int kProfilePicture = 1322;
+  static constexpr int kFigures = 1391;
   // The scope menu's commands (submenu 0 of the host's menu 101).
   enum ScopeCommand {
     kScopeEdit = 10062,
@@ -131,8 +133,14 @@ class CTuningTestRun : public CTuningTestDlg {
   // profile and "MultiC": what comes last. False when the test has failed.
   virtual bool SetLimitInputs() = 0;
   virtual bool SetInputsAfterProfile() { return true; }
-  // "Tune": the design, its registers and their decoded gains.
+  // "Tune": the design, its registers and their decoded gains; then
+  // ShowTunedLoop.
   virtual void Tune() = 0;
+  // The step of the test's loop as the drive runs it, over `samples` ticks.
+  virtual bool PredictLoop(int samples, SampledLoopResponse& loop) const = 0;
+  // Tells in the status line how the tuned loop will answer a step on the
+  // drive, or that it will not be stable.
+  void ShowTunedLoop();
   // The scope's trigger for the profile: level (base unit of the trigger
   // channel, the first one) and slope.
   virtual void ScopeTrigger(double amplitude, int referenceType, double& level, int& slope) const = 0;
@@ -194,6 +202,7 @@ class CTuningTestRun : public CTuningTestDlg {
   void PollingPass();
   void StartPolling();
   void UploadDataLogger();
+  void ShowProfileResponse();
   void FinishScopeRun();
   void EndScopeUpload();
   void OnScopeFrame(const UnsolicitedMessage& message);

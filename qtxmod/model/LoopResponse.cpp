@@ -455,3 +455,26 @@ bool DesignedLoopStep(ControllerModel model, double passband_rad_s, double dampi
   });
   return true;
 }
+
+std::vector<double> ResponseToReference(const SampledLoopResponse& loop, const std::vector<double>& time_s,
+                                        const std::vector<double>& reference, double initial) {
+  const std::size_t n = std::min(time_s.size(), reference.size());
+  if (n == 0 || loop.step.empty() || !(loop.period_s > 0.0)) return {};
+  const auto stepAt = [&loop](double t) {
+    const double x = t / loop.period_s;
+    if (!(x > 0.0)) return loop.step.front();
+    const auto last = loop.step.size() - 1;
+    if (x >= static_cast<double>(last)) return loop.step.back();
+    const auto k = static_cast<std::size_t>(x);
+    return loop.step[k] + (x - static_cast<double>(k)) * (loop.step[k + 1] - loop.step[k]);
+  };
+  std::vector<double> response(n, initial);
+  double previous = reference[0];
+  for (std::size_t k = 0; k < n; ++k) {
+    const double change = reference[k] - previous;
+    previous = reference[k];
+    if (change == 0.0 || !std::isfinite(change)) continue;
+    for (std::size_t i = k; i < n; ++i) response[i] += change * stepAt(time_s[i] - time_s[k]);
+  }
+  return response;
+}

@@ -110,3 +110,13 @@ bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopRespons
 // damping below 0 or fewer than 2 samples.
 bool DesignedLoopStep(ControllerModel model, double passband_rad_s, double damping, double period_s, int samples,
                       SampledLoopResponse& response);
+
+// What a loop of unit step response `loop` does with a reference recorded
+// at `time_s` (increasing, from the loop's start): the superposition of the
+// step response, shifted to each sample where the reference changed and
+// scaled by the change, the step read between its samples by linear
+// interpolation (and held at its last one). The loop starts settled at
+// `initial` with the reference at its first value. Empty when the record or
+// the step is.
+std::vector<double> ResponseToReference(const SampledLoopResponse& loop, const std::vector<double>& time_s,
+                                        const std::vector<double>& reference, double initial);

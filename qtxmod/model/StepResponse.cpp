@@ -144,3 +144,20 @@ std::string FormatStepFigures(const StepFigures& figures, const char* unit) {
          "\nSettling time (2 %): " + milliseconds(figures.settling_s, "not settled") +
          "\nSteady-state error: " + error;
 }
+
+std::string CompareFigureLines(const std::string& measured, const std::string& model) {
+  std::string compared;
+  std::size_t at = 0, modelAt = 0;
+  while (at <= measured.size()) {
+    const std::size_t end = std::min(measured.find('\n', at), measured.size());
+    const std::size_t modelEnd = std::min(model.find('\n', modelAt), model.size());
+    const std::string modelLine = modelAt <= model.size() ? model.substr(modelAt, modelEnd - modelAt) : std::string();
+    const std::size_t colon = modelLine.find(": ");
+    compared += measured.substr(at, end - at);
+    if (colon != std::string::npos) compared += " (model " + modelLine.substr(colon + 2) + ")";
+    if (end < measured.size()) compared += '\n';
+    at = end + 1;
+    modelAt = modelEnd + 1;
+  }
+  return compared;
+}

@@ -70,3 +70,9 @@ std::string ThreeSignificantDigits(double x);
 // reached" for a rise that never ends, "not settled" for a settling time
 // beyond the record. Invalid figures give "No step found in the record".
 std::string FormatStepFigures(const StepFigures& figures, const char* unit);
+
+// The measured figures' lines, each followed by the model's value of the
+// same line in parentheses: "Overshoot: 4.3 %" and "Overshoot: 3.9 %" give
+// "Overshoot: 4.3 % (model 3.9 %)". Lines are paired in order; a model line
+// without ": " adds nothing.
+std::string CompareFigureLines(const std::string& measured, const std::string& model);
