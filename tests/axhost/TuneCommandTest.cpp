@@ -87,4 +87,13 @@ TEST(TuneCommandTest, TunesAt250HzSavesTheGraphAndTheSetup) {
   EXPECT_NEAR(tuned->GetParameterValueInBaseUnit("PB_C"), 2.0 * std::numbers::pi * 250.0, 1e-9);
 }
 
+TEST(TuneCommandTest, TheSpeedProfilesFiguresComeBesideTheModels) {
+  testing_support::TempDir dir{"axtest-tune"};
+  const auto run = testing_support::RunAxhost("tune speed --passband 150", dir.path());
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  for (const char* line : {"\nresult: passed\ngains: Kp_S_scl = ", "\nprofile response (the loop's model in parentheses):",
+                           "\n  Following error: peak ", " (model peak ", "\n  Settling after ramp 2: "})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << " in\n" << run.out;
+}
+
 }  // namespace
