@@ -5,7 +5,8 @@
 // the example setup and the example plant. The drive runs on the virtual
 // clock, so this is the simulation and the dialogs' own work. Beside it, one
 // run of each controller tuning test: the current loop tuned and stepped
-// once (100 points drawn with the model), the angle search (2000 points).
+// once (100 points drawn with the model), the angle search (2000 points),
+// the speed loop tuned and run through one profile, logged or on the scope.
 #include <benchmark/benchmark.h>
 
 #include <functional>
@@ -17,6 +18,7 @@
 #include "EmbeddedExamples.h"
 #include "ScaleFactor.h"
 #include "TestAngle.h"
+#include "TestSpeedTuning.h"
 #include "TestAnalogueRef.h"
 #include "TestCurrent.h"
 #include "TestEncoderConnections.h"
@@ -58,6 +60,13 @@ const Step kSteps[] = {
 const Step kTuningSteps[] = {
     {Make<CTestCurrent>, "tab 1300 1\nclick 3149\nclick 10000\nuntil-idle 60000\nclick 2\n"},
     {Make<CTestAngle>, "tab 1300 1\nclick 10000\nuntil-idle 60000\nclick 2\n"},
+    // The speed loop tuned at 150 rad/s and one logged profile (2000 points
+    // drawn with the model), then one scope sweep, then a polling plot of
+    // repeated cycles for one second.
+    {Make<CTestSpeedTuning>, "tab 1300 1\nunit 1380 rad/s\ntype 1379 150\nclick 1390\nclick 10000\nuntil-idle "
+                             "60000\nclick 2\n"},
+    {Make<CTestSpeedTuning>, "tab 1300 1\nunit 1380 rad/s\ntype 1379 150\nclick 1390\nradio 1369\nclick "
+                             "10000\nuntil-idle 60000\nclick 2\n"},
 };
 
 // One test through its dialog on a drive of its own; 1 when it passed.
@@ -97,7 +106,8 @@ void SevenIdentificationTests(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(passed) / static_cast<double>(state.iterations()));
 }
 
-// Argument 0: the current loop, 1: the electric angle.
+// Argument 0: the current loop, 1: the electric angle, 2: the speed loop
+// with the data logger, 3: the speed loop with the scope.
 void TuningTest(benchmark::State& state) {
   axcore::RegisterResourceFolder(AX_RESOURCES_DIR);
   const Step& step = kTuningSteps[state.range(0)];
@@ -111,7 +121,7 @@ void TuningTest(benchmark::State& state) {
   axcore::WithdrawResourceFolder(AX_RESOURCES_DIR);
   state.counters["passed"] = benchmark::Counter(static_cast<double>(passed) / static_cast<double>(state.iterations()));
 }
-BENCHMARK(TuningTest)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(TuningTest)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(SevenIdentificationTests)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
