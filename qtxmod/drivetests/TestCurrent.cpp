@@ -18,23 +18,12 @@ constexpr const char* kProgram = "Current_Controller_Tuning_Test";
 // Both waits: short circuit / over current and the ENABLE input.
 constexpr unsigned kDriveErrorMask = 0x8002;
 
-// The status texts of the steps, then the failure messages, in one table.
-constexpr const char* kTexts[] = {
-    "Launching the application for preliminary test",
-    "Waiting preliminary test to be finished",
-    "Launching the application for test",
-    "Running test",
-    "Uploading results",
-    "",
-    "Test failed!\nCurrent protection triggered during test!",
+constexpr const char* kProcedureText =
     "1. Check/setup the test parameters below\r\n2. Go to the \"Test\" tab and press the \"Tune\" button\r\n3. Set "
     "the desired passband and tune the controller\r\n4. Press the \"Start\" button\r\n5. Wait until the test ends "
     "and displays the results\r\n6. If needed, change the controller parameters during the test, until you get "
-    "satisfactory results",
-};
+    "satisfactory results";
 constexpr unsigned short kLastStep = 5;
-constexpr int kProtectionTripped = 6;
-constexpr int kProcedureText = 7;
 
 constexpr const char* kProtectionBelowTest = "Over current protection must be greater or equal to Test current.";
 
@@ -100,7 +89,7 @@ bool CTestCurrent::OnInitDialog() {
   CTuningTestDlg::OnInitDialog();
   RefreshAllParameters();
   SetChildImage(tuning::kPicture, "3015");
-  SetChildText(tuning::kProcedure, kTexts[kProcedureText]);
+  SetChildText(tuning::kProcedure, kProcedureText);
   InitPages();
   LoadProgram(m_positioning, kPositioningProgram);
   LoadProgram(m_program, kProgram);
@@ -193,8 +182,8 @@ void CTestCurrent::BeginTest() {
   RunDecodeStep(setup, "OffsetCurrent");
   m_testCurrent = std::trunc(setup.GetParameterValueInInternalUnit("TestCurrent"));
   StartRun();
-  SetInfoText(kTexts[0]);
-  LaunchPositioning(m_positioning, m_testCurrent, kTexts[1]);
+  SetInfoText(tuning::kStatusTexts[0]);
+  LaunchPositioning(m_positioning, m_testCurrent, tuning::kStatusTexts[1]);
 }
 
 void CTestCurrent::LaunchTuningProgram() {
@@ -205,7 +194,7 @@ void CTestCurrent::LaunchTuningProgram() {
       !WriteProgramInput(m_program, "In1", current) || !WriteProgramInput(m_program, "Imax_Prot_Test", protection))
     return;
   if (!Launch(kProgram, &m_program, Logger())) return;
-  SetInfoText(kTexts[3]);
+  SetInfoText(tuning::kStatusTexts[3]);
   ArmTimer();
 }
 
@@ -214,7 +203,7 @@ void CTestCurrent::OnRunTimer() {
     case 2:
       if (WaitForProgram(m_positioning, kDriveErrorMask) != Wait::Finished) return;
       if (!TakePositioningResults(m_positioning, m_refTest, m_rIncTest)) return;
-      SetInfoText(kTexts[2]);
+      SetInfoText(tuning::kStatusTexts[2]);
       LaunchTuningProgram();
       return;
     case 3:
@@ -241,7 +230,7 @@ void CTestCurrent::EvaluateRun() {
     return;
   }
   if (testFlag <= 0.0) {
-    Fail(kTexts[kProtectionTripped]);
+    Fail(tuning::kProtectionTripped);
     return;
   }
   if (Logger() == nullptr || Logger()->BeginUploadData() == 0) {
@@ -249,7 +238,7 @@ void CTestCurrent::EvaluateRun() {
     return;
   }
   Graph().Invalidate();
-  SetInfoText(kTexts[4]);
+  SetInfoText(tuning::kStatusTexts[4]);
   DrawAndFinish();
 }
 

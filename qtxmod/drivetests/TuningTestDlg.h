@@ -25,6 +25,17 @@ inline constexpr int kSavePlot = 1372;
 inline constexpr int kOk = 1;
 // Kp and Ki: value field, spin buttons and slider of each.
 inline constexpr int kGainControls[] = {1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343};
+// The status texts of a tuning run by step (each SetInfoText shows one and
+// advances the step), and the failure of the run's own current protection.
+inline constexpr const char* kStatusTexts[] = {
+    "Launching the application for preliminary test",
+    "Waiting preliminary test to be finished",
+    "Launching the application for test",
+    "Running test",
+    "Uploading results",
+    "Test running. Press \"Stop\" to end the test",
+};
+inline constexpr const char* kProtectionTripped = "Test failed!\nCurrent protection triggered during test!";
 }  // namespace tuning
 
 // The span of a tuning slider, in base units: half to one and a half times

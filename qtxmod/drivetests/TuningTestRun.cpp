@@ -20,19 +20,6 @@
 
 namespace {
 
-// The status texts of the steps, then the failure of the protection.
-constexpr const char* kTexts[] = {
-    "Launching the application for preliminary test",
-    "Waiting preliminary test to be finished",
-    "Launching the application for test",
-    "Running test",
-    "Uploading results",
-    "Test running. Press \"Stop\" to end the test",
-    "Test failed!\nCurrent protection triggered during test!",
-};
-constexpr int kMultiCycleText = 5;
-constexpr int kProtectionTripped = 6;
-
 // "MER" bits each wait looks at: the positioning (short circuit and
 // ENABLE), a single logged cycle (all), anything else (all but the
 // drive's own stop of a finished program, bit 5).
@@ -650,12 +637,12 @@ void CTuningTestRun::BeginTest() {
   if (Value("StartMode") != 0.0) {
     // The drive knows its angle: no positioning.
     m_wStep = 2;
-    SetInfoText(kTexts[2]);
+    SetInfoText(tuning::kStatusTexts[2]);
     ArmTimer();
     return;
   }
   m_driveAngle = true;
-  SetInfoText(kTexts[0]);
+  SetInfoText(tuning::kStatusTexts[0]);
   LaunchPositioningRun();
 }
 
@@ -675,7 +662,7 @@ bool CTuningTestRun::LaunchPositioningRun() {
                " counts).");
   }
   if (HasAbsoluteStartMinMove(setup)) setup.SetParameterValueInBaseUnit("ABSTART_MINMOVE", 0.0);
-  return LaunchPositioning(m_positioning, current, kTexts[1]);
+  return LaunchPositioning(m_positioning, current, tuning::kStatusTexts[1]);
 }
 
 void CTuningTestRun::OnRunTimer() {
@@ -684,7 +671,7 @@ void CTuningTestRun::OnRunTimer() {
     case 2:
       if (WaitForProgram(m_positioning, kPositioningMask) != Wait::Finished) return;
       if (!TakePositioningResults(m_positioning, m_refTstV, m_rIncTstV)) return;
-      SetInfoText(kTexts[2]);
+      SetInfoText(tuning::kStatusTexts[2]);
       LaunchTuningProgram();
       return;
     case 3:
@@ -730,7 +717,7 @@ void CTuningTestRun::LaunchTuningProgram() {
   }
   if (HasAbsoluteStartMinMove(setup)) RunEncodeStep(setup, "ABSTART_MINMOVE");
   if (!Launch(m_programName, &m_program, logger)) return;
-  SetInfoText(m_bMultiCycle != 0 ? kTexts[kMultiCycleText] : kTexts[3]);
+  SetInfoText(m_bMultiCycle != 0 ? tuning::kStatusTexts[5] : tuning::kStatusTexts[3]);
   m_bStopRequest = 0;
   if (!ArmTimer(online && m_scope != nullptr ? 1 : 20)) return;
   if (online && m_scope != nullptr) m_scopeGraph.RefreshGraph();
@@ -774,7 +761,7 @@ bool CTuningTestRun::CheckTestFlag(int fail) {
     m_strErrorText = CMC_TestDlg::msc_pszErrInternal;
     passed = false;
   } else if (passed && !(flag > 0.0)) {
-    m_strErrorText = kTexts[kProtectionTripped];
+    m_strErrorText = tuning::kProtectionTripped;
     passed = false;
   }
   if (!passed && fail != 0) TestFailed(1);
@@ -791,14 +778,14 @@ void CTuningTestRun::StopDriveProgram() {
 void CTuningTestRun::RunStep4(int display) {
   if (display == 0 && m_bMultiCycle == 0) {
     if (WaitForProgram(m_program, kSingleCycleMask) != Wait::Finished) return;
-    SetInfoText(kTexts[4]);
+    SetInfoText(tuning::kStatusTexts[4]);
     ArmTimer();
     return;
   }
   if (display == 0) {
     if (m_bStopRequest != 0) {
       UpdateData(false);
-      SetInfoText(kTexts[4]);
+      SetInfoText(tuning::kStatusTexts[4]);
       ArmTimer(1);
       return;
     }
