@@ -68,6 +68,14 @@ void CGraphDocument::SetColumns(std::vector<GraphColumn> columns) {
   m_columns = std::move(columns);
   m_rows.clear();
   m_display.clear();
+  m_notes.clear();
+}
+
+void CGraphDocument::SetColumnNote(int column, std::string note) {
+  if (column < 0) return;
+  const auto k = static_cast<std::size_t>(column);
+  if (k >= m_notes.size()) m_notes.resize(k + 1);
+  m_notes[k] = std::move(note);
 }
 
 bool CGraphDocument::SetRow(std::size_t index, std::vector<double> row) {
@@ -167,7 +175,8 @@ axcore::PlotDocument CGraphDocument::ToPlot(const std::string& title) const {
   }
   for (const CXYCurve& curve : m_sets[0].Curves()) {
     const std::size_t y = static_cast<std::size_t>(curve.YColumn());
-    const std::string name = y < m_columns.size() ? m_columns[y].name : "column " + std::to_string(y);
+    std::string name = y < m_columns.size() ? m_columns[y].name : "column " + std::to_string(y);
+    if (y < m_notes.size() && !m_notes[y].empty()) name += " (" + m_notes[y] + ")";
     axcore::PlotCurve& drawn =
         plot.AddCurve(name, VerticalAxis(curve.Axis()), RGB16(curve.Colour()), StyleOf(curve.Style()));
     for (const std::vector<double>& row : m_rows) {

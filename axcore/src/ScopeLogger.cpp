@@ -13,6 +13,7 @@
 
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
+#include "axcore/EditSetupDlg.h"
 #include "axcore/MessageText.h"
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
@@ -103,6 +104,11 @@ void CMC_ScopeLogger::ApplyDisplay() {
     const double factor = UnitFactor(columns[static_cast<std::size_t>(channel)].unit, scale.unit);
     if (factor == 0.0) continue;
     graph.SetColumnDisplay(channel, 1.0 / (factor * scale.perDivision), -scale.offset / scale.perDivision);
+    // The screen counts divisions: the legend tells what one is worth.
+    const std::string unit = scale.unit.empty() ? columns[static_cast<std::size_t>(channel)].unit : scale.unit;
+    std::string note = FormatFieldValue(scale.perDivision) + (unit.empty() ? "" : " " + unit) + "/div";
+    if (scale.offset != 0.0) note += ", " + FormatFieldValue(scale.offset) + (unit.empty() ? "" : " " + unit) + " at 0";
+    graph.SetColumnNote(channel, note);
   }
 }
 

@@ -99,6 +99,10 @@ class CGraphDocument {
   // sits on its own scale; the rows and the CSV keep the value itself.
   // SetColumns draws every column as it is again.
   void SetColumnDisplay(int column, double gain, double bias);
+  // A note the legend shows after the column's curve name, in parentheses
+  // (a scope channel's scale: "0.2 m/s/div"); "" for none. SetColumns
+  // clears the notes.
+  void SetColumnNote(int column, std::string note);
   // The left axis counts `divisions` divisions, from -divisions/2 to
   // +divisions/2 with a tick at each, titled "Divisions" (a scope's
   // screen); 0: the axis follows the data.
@@ -125,6 +129,7 @@ class CGraphDocument {
   std::vector<CCurveSet> m_sets;
   std::vector<axcore::PlotCurve> m_overlay;
   std::vector<std::pair<double, double>> m_display;  // gain, bias by column
+  std::vector<std::string> m_notes;                  // legend notes by column
   int m_divisions = 0;
   std::string m_axisTitle[3];
   std::string m_axisUnit[3];
