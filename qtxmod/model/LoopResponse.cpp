@@ -6,8 +6,10 @@
 #include <complex>
 #include <initializer_list>
 #include <numbers>
+#include <string>
 #include <utility>
 
+#include "BiquadDesign.h"
 #include "ControllerDesign.h"
 #include "FeatureProbes.h"
 #include "Scales.h"
@@ -130,7 +132,14 @@ enum State : std::size_t {
   kPositionIntegral,
   kLastError,
   kDerivative,
-  kStates
+  // The reference at the last tick (speed, or position) and, for the
+  // position loops, its speed then: the feed-forward's differences. They
+  // depend on the reference alone, never on the loop.
+  kLastReference,
+  kReferenceSpeed,
+  // The biquad slots, four each: the last two inputs and outputs.
+  kFilter,
+  kStates = kFilter + 4 * kBiquadSlotCount
 };
 using Vector = std::array<double, kStates>;
 
@@ -145,21 +154,61 @@ struct OuterModel {
   int ticks = 1;
   double kS = 0.0, kP = 0.0;
   double kpS = 0.0, kiS = 0.0, kpP = 0.0, kiP = 0.0, kdP = 0.0, derivativeFilter = 1.0;
+  // The drive's differences of the reference are per Ts_S: a tick of Ts_C
+  // multiplies them by the Ts_C periods in Ts_S.
+  double speedPerTick = 1.0;
+  double accelerationFeedForward = 0.0, speedFeedForward = 0.0;
+  // The slots' coefficients, y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, and
+  // the consecutive slots each place takes.
+  struct Slot {
+    double b0 = 0.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+  };
+  struct Chain {
+    int first = 0, count = 0;
+  };
+  std::array<Slot, kBiquadSlotCount> slots{};
+  Chain speedReferenceChain, currentReferenceChain, speedFeedbackChain;
 
-  // The states this loop has; the others stay 0 (the speed loop never reads
-  // the absolute position, whose integrator would look like a pole at 1).
-  std::vector<std::size_t> States() const {
+  std::vector<std::size_t> FilterStates(std::initializer_list<Chain> chains) const {
+    std::vector<std::size_t> states;
+    for (const Chain& chain : chains)
+      for (int k = 0; k < 4 * chain.count; ++k)
+        states.push_back(kFilter + static_cast<std::size_t>(4 * chain.first + k));
+    return states;
+  }
+
+  // The states of the loop itself, the filter slots it runs included; not
+  // the reference's, which the loop never feeds.
+  std::vector<std::size_t> LoopStates() const {
+    std::vector<std::size_t> states, filters;
     switch (loop) {
       case OuterLoop::Speed:
-        return {kCurrent, kCurrentIntegral, kPendingCommand, kSpeed, kTravel, kSpeedIntegral};
+        states = {kCurrent, kCurrentIntegral, kPendingCommand, kSpeed, kTravel, kSpeedIntegral};
+        filters = FilterStates({currentReferenceChain, speedFeedbackChain});
+        break;
       case OuterLoop::PositionOverSpeedLoop:
-        return {kCurrent, kCurrentIntegral, kPendingCommand, kSpeed, kPosition, kTravel, kSpeedIntegral,
-                kPositionIntegral};
+        states = {kCurrent,      kCurrentIntegral, kPendingCommand, kSpeed, kPosition, kTravel, kSpeedIntegral,
+                  kPositionIntegral};
+        filters = FilterStates({speedReferenceChain, currentReferenceChain, speedFeedbackChain});
+        break;
       case OuterLoop::PositionPid:
+        states = {kCurrent,          kCurrentIntegral, kPendingCommand, kSpeed, kPosition,
+                  kPositionIntegral, kLastError,       kDerivative};
+        filters = FilterStates({currentReferenceChain});
         break;
     }
-    return {kCurrent, kCurrentIntegral, kPendingCommand, kSpeed, kPosition, kPositionIntegral, kLastError,
-            kDerivative};
+    states.insert(states.end(), filters.begin(), filters.end());
+    return states;
+  }
+
+  // The loop's states and the reference's; the others stay 0 (the speed
+  // loop never reads the absolute position, whose integrator would look
+  // like a pole at 1).
+  std::vector<std::size_t> States() const {
+    std::vector<std::size_t> states = LoopStates();
+    states.push_back(kLastReference);
+    if (loop != OuterLoop::Speed) states.push_back(kReferenceSpeed);
+    return states;
   }
 
   // The signal the drive measures at a tick: counts per Ts_S, or counts.
@@ -167,10 +216,30 @@ struct OuterModel {
     return loop == OuterLoop::Speed ? kS / t * z[kTravel] : kP * z[kPosition];
   }
 
-  double SpeedLaw(Vector& z, double reference) const {
-    const double error = reference - kS / t * z[kTravel];
+  double Filter(Vector& z, Chain chain, double x) const {
+    for (int k = 0; k < chain.count; ++k) {
+      const Slot& c = slots[static_cast<std::size_t>(chain.first + k)];
+      double* s = &z[kFilter + static_cast<std::size_t>(4 * (chain.first + k))];  // x1, x2, y1, y2
+      const double y = c.b0 * x + c.b1 * s[0] + c.b2 * s[1] - c.a1 * s[2] - c.a2 * s[3];
+      s[1] = s[0];
+      s[0] = x;
+      s[3] = s[2];
+      s[2] = y;
+      x = y;
+    }
+    return x;
+  }
+
+  // The controller's output through the current reference's slots, plus
+  // the acceleration feed-forward.
+  double CurrentReference(Vector& z, double control, double acceleration) const {
+    return Filter(z, currentReferenceChain, control) + accelerationFeedForward * acceleration;
+  }
+
+  double SpeedLaw(Vector& z, double reference, double acceleration) const {
+    const double error = reference - Filter(z, speedFeedbackChain, kS / t * z[kTravel]);
     z[kSpeedIntegral] += kiS * error;
-    return kpS * error + z[kSpeedIntegral];
+    return CurrentReference(z, kpS * error + z[kSpeedIntegral], acceleration);
   }
 
   // One current-loop period with the current reference `iqRef` (counts).
@@ -196,17 +265,23 @@ struct OuterModel {
   void Tick(Vector& z, double r) const {
     double iqRef = 0.0;
     if (loop == OuterLoop::Speed) {
-      iqRef = SpeedLaw(z, r);
+      const double acceleration = speedPerTick * (r - z[kLastReference]);
+      z[kLastReference] = r;
+      iqRef = SpeedLaw(z, r, acceleration);
     } else {
+      const double referenceSpeed = speedPerTick * (r - z[kLastReference]);
+      const double acceleration = speedPerTick * (referenceSpeed - z[kReferenceSpeed]);
+      z[kLastReference] = r;
+      z[kReferenceSpeed] = referenceSpeed;
       const double error = r - kP * z[kPosition];
       z[kPositionIntegral] += kiP * error;
       const double pi = kpP * error + z[kPositionIntegral];
       if (loop == OuterLoop::PositionOverSpeedLoop) {
-        iqRef = SpeedLaw(z, pi);
+        iqRef = SpeedLaw(z, Filter(z, speedReferenceChain, pi) + speedFeedForward * referenceSpeed, acceleration);
       } else {
         z[kDerivative] += derivativeFilter * ((error - z[kLastError]) - z[kDerivative]);
         z[kLastError] = error;
-        iqRef = pi + kdP * z[kDerivative];
+        iqRef = CurrentReference(z, pi + kdP * z[kDerivative], acceleration);
       }
     }
     z[kTravel] = 0.0;
@@ -267,6 +342,12 @@ std::vector<std::complex<double>> SolveShifted(const Matrix& A, std::complex<dou
   return x;
 }
 
+// A gain register pair as the drive reads it: mantissa 2^shift / 32767,
+// the shift a whole number 0 to 31.
+double RegisterGain(double mantissa, double shift) {
+  return std::ldexp(mantissa, static_cast<int>(std::clamp(shift, 0.0, 31.0))) / 32767.0;
+}
+
 bool AllFound(const CMC_Setup& setup, std::initializer_list<const char*> names) {
   for (const char* name : names)
     if (FindParameterQuiet(setup, name) == nullptr) return false;
@@ -316,9 +397,42 @@ bool BuildOuterModel(const CMC_Setup& setup, OuterLoop loop, OuterModel& model) 
     m.kdP = loop == OuterLoop::PositionPid ? value("Kd_P_scl") : 0.0;
     m.derivativeFilter = std::clamp(optional("KDFP", 32767.0) / 32767.0, 0.0, 1.0);
   }
+  // The feed-forward and the slots, from their registers as the drive reads
+  // them; an absent register reads 0 (the term is off).
+  const double periodsPerSpeedPeriod = std::clamp(std::round(tsS / m.tsC), 1.0, 1000.0);
+  m.speedPerTick = fast ? periodsPerSpeedPeriod : 1.0;
+  m.accelerationFeedForward =
+      RegisterGain(optional("KFFA", 0.0), std::clamp(optional("SFTKFF", 0.0), 0.0, 31.0) +
+                                              std::clamp(optional("SFTAFFW", 0.0), 0.0, 31.0));
+  // "SpeedForward", bit 14 of "ACR", switches the speed feed-forward on.
+  const double acr = std::trunc(optional("ACR", 0.0));
+  const bool speedForward = std::isfinite(acr) && std::fmod(std::floor(std::ldexp(std::fabs(acr), -14)), 2.0) == 1.0;
+  m.speedFeedForward = speedForward ? RegisterGain(optional("KFFS", 0.0), optional("SFTSFFW", 0.0)) : 0.0;
+  for (std::size_t slot = 0; slot < m.slots.size(); ++slot) {
+    const std::string prefix = "BQ" + std::to_string(slot + 1);
+    auto coefficient = [&](const char* suffix) { return optional((prefix + suffix).c_str(), 0.0); };
+    const double scale = coefficient("SF") / 2147483648.0;  // SF / 2^31
+    m.slots[slot] = {coefficient("B0") * scale, coefficient("B1") * scale, coefficient("B2") * scale,
+                     coefficient("A1") * scale, coefficient("A2") * scale};
+  }
+  // Slots in the order speed reference, current reference, speed feedback,
+  // each place's share consecutive, never beyond the last slot.
+  auto count = [&](const char* name, int room) {
+    return static_cast<int>(std::clamp(std::trunc(optional(name, 0.0)), 0.0, static_cast<double>(room)));
+  };
+  int next = 0;
+  for (auto [chain, name] : {std::pair{&m.speedReferenceChain, "SPDREF_BQ_INI"},
+                             std::pair{&m.currentReferenceChain, "IQREF_BQ_INI"},
+                             std::pair{&m.speedFeedbackChain, "ASPD_BQ_INI"}}) {
+    *chain = {next, count(name, kBiquadSlotCount - next)};
+    next += chain->count;
+  }
   for (double x : {m.tau, m.rPhase, m.tsC, m.kI, m.kV, m.kpC, m.kiC, m.forcePerMass, m.t, tsS, m.kS, m.kP, m.kpS,
-                   m.kiS, m.kpP, m.kiP, m.kdP, m.derivativeFilter})
+                   m.kiS, m.kpP, m.kiP, m.kdP, m.derivativeFilter, m.accelerationFeedForward, m.speedFeedForward})
     if (!std::isfinite(x)) return false;
+  for (const OuterModel::Slot& c : m.slots)
+    for (double x : {c.b0, c.b1, c.b2, c.a1, c.a2})
+      if (!std::isfinite(x)) return false;
   if (!(m.tau > 0.0 && m.rPhase > 0.0 && m.tsC > 0.0 && m.kI > 0.0 && m.kV > 0.0 && mass > 0.0 && kf != 0.0 &&
         m.t > 0.0 && m.kS > 0.0 && m.kP > 0.0))
     return false;
@@ -339,7 +453,7 @@ bool PredictOuterLoop(const CMC_Setup& setup, OuterLoop loop, int samples, Sampl
     model.Tick(z, 1.0);
   }
 
-  // The tick as a linear map of the loop's own states: z' = A z + g r,
+  // The tick as a linear map of the states: z' = A z + g r,
   // y = c z. Its columns are the ticks of unit states with r = 0.
   const std::vector<std::size_t> states = model.States();
   const std::size_t n = states.size();
@@ -356,7 +470,14 @@ bool PredictOuterLoop(const CMC_Setup& setup, OuterLoop loop, int samples, Sampl
   model.Tick(fromRest, 1.0);
   for (std::size_t i = 0; i < n; ++i) g[i] = fromRest[states[i]];
 
-  response.stable = IsSchurStable(CharacteristicPolynomial(A));
+  // The reference's states come last and no state feeds them: A is block
+  // triangular and their block nilpotent: the loop's own block decides
+  // stability.
+  const std::size_t loopStates = model.LoopStates().size();
+  Matrix loopBlock(loopStates, std::vector<double>(loopStates));
+  for (std::size_t i = 0; i < loopStates; ++i)
+    for (std::size_t j = 0; j < loopStates; ++j) loopBlock[i][j] = A[i][j];
+  response.stable = IsSchurStable(CharacteristicPolynomial(loopBlock));
   if (!response.stable) return true;
   StepShape(response);
   response.bandwidth_Hz = Bandwidth(model.t, [&](double f) {

@@ -66,13 +66,36 @@ bool PredictCurrentLoop(const CMC_Setup& setup, int delayPeriods, int samples, S
 // reference is then held for the N periods up to the next tick. Laws, with
 // the setup's held gains (counts per counts, integral gains per period):
 //
-//   speed:     e = r - v_m,  I_S += Ki_S e,  i_ref = Kp_S e + I_S
+//   speed:     e = r - F_fb(v_m),  I_S += Ki_S e,
+//              i_ref = F_iq(Kp_S e + I_S) + K_a a
 //   position over the speed loop ("PositionControlType" 1):
-//              e = r - p,  I_P += Ki_P e,  r_S = Kp_P e + I_P, then the
-//              speed law on r_S in the same tick
+//              e = r - p,  I_P += Ki_P e,
+//              r_S = F_sr(Kp_P e + I_P) + K_s v_r, then the speed law on
+//              r_S in the same tick
 //   position PID (otherwise):
 //              e = r - p,  I_P += Ki_P e,  D += f ((e - e_prev) - D),
-//              i_ref = Kp_P e + I_P + Kd_P D,  f = "KDFP" / 32767
+//              i_ref = F_iq(Kp_P e + I_P + Kd_P D) + K_a a,
+//              f = "KDFP" / 32767
+//
+// The feed-forward takes the reference's differences from tick to tick,
+// per Ts_S (times N when the loops run every Ts_C): of the speed loop, the
+// acceleration a = r - r_prev; of the position loops, the reference's speed
+// v_r = r - r_prev and its acceleration a = v_r - v_r_prev, the speed loop
+// under the position loop taking that a too. K_a = "KFFA" 2^("SFTKFF" +
+// "SFTAFFW") / 32767 (always on; 0 when "KFFA" is), K_s = "KFFS"
+// 2^"SFTSFFW" / 32767 when bit 14 of "ACR" ("SpeedForward") is set, else 0.
+// F_sr, F_iq and F_fb are the biquad slots on the speed reference (the
+// position controller's output), the current reference (the controller's
+// output, before the feed-forward is added) and the measured speed: slots
+// 1 to 3, y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 with each coefficient
+// "BQnXX" "BQnSF" / 2^31, taken in that order, "SPDREF_BQ_INI",
+// "IQREF_BQ_INI" and "ASPD_BQ_INI" consecutive slots each (those beyond
+// slot 3 dropped); no slot where the count is 0. The speed-reference
+// slots act only in the position loop over the speed loop, the measured
+// speed's only where a speed loop runs. All of them, like the loop, start
+// at rest with the reference at its first value; a register the setup
+// lacks reads 0. The gravity feed-forward ("FFL") is a constant and leaves
+// the step unchanged.
 //
 // The current loop is that of PredictCurrentLoop with one period of
 // computation delay (the drive's), its gains "Kp_C_scl", "Ki_C_scl". The
@@ -85,15 +108,18 @@ bool PredictCurrentLoop(const CMC_Setup& setup, int delayPeriods, int samples, S
 // The step is that of the signal the drive measures (v_m or p), sampled at
 // each tick before the tick's law runs: element 0 is 0, the sample taken as
 // the step arrives. Stability is that of the monodromy map over one tick
-// (Schur-Cohn on its characteristic polynomial), the bandwidth that of the
-// closed loop from r to the measured signal at the tick rate.
+// (Schur-Cohn on its characteristic polynomial; the feed-forward's memory
+// of the reference is outside the loop), the bandwidth that of the
+// response from r to the measured signal at the tick rate, feed-forward
+// included.
 //
-// Linear: no saturation, integral limit or converter quantisation, no
-// friction (a constant load such as gravity leaves the step unchanged), no
-// feed-forward and no filter slot.
+// Linear: no saturation (of the current or speed reference, the integrals
+// or the voltage), no converter quantisation, no friction (a constant load
+// such as gravity leaves the step unchanged).
 //
 // False, leaving `response` empty, when a name is missing (quiet lookups) or
-// a scale, period, the winding, "Mt" or "Kf" is unusable.
+// a scale, period, the winding, "Mt" or "Kf" is unusable or a feed-forward
+// gain or slot coefficient is not finite.
 bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response);
 // With the speed loop's gains too when "PositionControlType" is 1.
 bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response);

@@ -59,6 +59,10 @@ TEST(LoopModels, TheSampledLoopsMeetTheDesignedOnesFarBelowTheSamplingRate) {
     set("PB_P", c.passband_rad_s);
     set("Dump_P", 1.0);
     set("KDFP", 32767);
+    // The loops alone: the example's acceleration feed-forward and its
+    // current-reference slot off.
+    set("KFFA", 0);
+    set("IQREF_BQ_INI", 0);
     ASSERT_EQ(DesignCurrentController(*setup), 1);
     ASSERT_EQ(DesignSpeedController(*setup), 1);
     ASSERT_EQ(DesignPositionController(*setup), 1);

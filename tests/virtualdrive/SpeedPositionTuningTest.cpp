@@ -58,7 +58,19 @@ void TuneSpeed(CMC_Setup& setup, double passband_rad_s) {
   DecodeKp_S_scl(setup);
 }
 
-StepRun RunStep(Loop loop, double passband_rad_s, const virtualdrive::PlantParameters& plant) {
+// The example's acceleration feed-forward and its current-reference slot
+// (a 200 Hz low pass).
+void UseExampleFeedForward(CMC_Setup& setup) {
+  const auto example = drive_run::ExampleSetup();
+  for (const char* name : {"KFFA", "SFTKFF", "SFTAFFW", "IQREF_BQ_INI", "BQ1B0", "BQ1B1", "BQ1B2", "BQ1A1", "BQ1A2",
+                           "BQ1SF"})
+    setup.SetParameterValueInBaseUnit(name, example->GetParameterValueInBaseUnit(name));
+  ASSERT_GT(setup.GetParameterValueInBaseUnit("KFFA"), 0.0);
+  ASSERT_EQ(setup.GetParameterValueInBaseUnit("IQREF_BQ_INI"), 1.0);
+}
+
+StepRun RunStep(Loop loop, double passband_rad_s, const virtualdrive::PlantParameters& plant,
+                bool exampleFeedForward = false) {
   StepRun run;
   auto setup = SetupFor(plant);
   auto set = [&](const char* name, double value) { setup->SetParameterValueInBaseUnit(name, value); };
@@ -80,6 +92,7 @@ StepRun RunStep(Loop loop, double passband_rad_s, const virtualdrive::PlantParam
     DecodeKp_P_scl(*setup);
     DecodeKd_P_scl(*setup);
   }
+  if (exampleFeedForward) UseExampleFeedForward(*setup);
 
   // 0.05 m/s or 0.02 mm: the largest kick (the PID's derivative on the
   // heavy mover at 200 rad/s) stays well inside the current and voltage
@@ -199,6 +212,20 @@ TEST(SpeedPositionTuning, TheLoggedStepMatchesThePredictedLoop) {
           ExpectMatch(step.measured, step.designed, "against the designed loop");
       }
     }
+  }
+}
+
+// The feed-forward kicks the speed step (a kick of the current reference
+// at the step itself), the slot delays the loop's answer, and the
+// prediction follows both. (A one-tick position step, a doublet of the
+// acceleration, takes the example's loops beyond their linear range at
+// these step sizes; at a tenth of them the logged steps follow the
+// prediction count by count, too few counts for these figures.)
+TEST(SpeedPositionTuning, WithTheExampleFeedForwardAndCurrentSlotTheLoggedSpeedStepMatchesThePrediction) {
+  for (double passband_rad_s : {40.0, 100.0, 200.0}) {
+    SCOPED_TRACE(::testing::Message() << "w " << passband_rad_s);
+    const StepRun run = RunStep(Loop::Speed, passband_rad_s, BarePlant(), true);
+    for (const StepRun::Step& step : run.steps) ExpectMatch(step.measured, step.predicted, "against the prediction");
   }
 }
 
