@@ -208,7 +208,15 @@ void QtPlotView::Draw(const axcore::PlotDocument& document) {
     // in the legend.
     bool first = true;
     QLineSeries* series = nullptr;
+    // A stretch's points go in at once: appended one by one to a series on
+    // the chart, each would lay the whole line out again.
+    QList<QPointF> points;
+    auto flush = [&] {
+      if (series != nullptr && !points.isEmpty()) series->replace(points);
+      points.clear();
+    };
     auto start = [&] {
+      flush();
       series = new QLineSeries;
       series->setName(QString::fromStdString(curve.name));
       series->setPen(pen);
@@ -229,8 +237,9 @@ void QtPlotView::Draw(const axcore::PlotDocument& document) {
       }
       if (!open) start();
       open = true;
-      series->append(curve.x[i], curve.y[i]);
+      points.append(QPointF(curve.x[i], curve.y[i]));
     }
+    flush();
   }
 
   // A marker is a line far beyond the left axis's range, clipped to the plot.
