@@ -108,8 +108,8 @@ void CTestPositionTuning::Tune() {
   ShowTunedLoop();
 }
 
-bool CTestPositionTuning::PredictLoop(int samples, SampledLoopResponse& loop) const {
-  return PredictPositionLoop(Setup(), samples, loop);
+bool CTestPositionTuning::PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const {
+  return PredictPositionLoop(Setup(), samples, loop, terms);
 }
 
 // A position profile triggers short of its plateau: 95 % of the way for

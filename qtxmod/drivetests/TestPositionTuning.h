@@ -30,7 +30,7 @@ class CTestPositionTuning : public CTuningTestRun {
   bool SetLimitInputs() override;
   bool SetInputsAfterProfile() override;
   void Tune() override;
-  bool PredictLoop(int samples, SampledLoopResponse& loop) const override;
+  bool PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const override;
   void ScopeTrigger(double amplitude, int referenceType, double& level, int& slope) const override;
   bool SecondPairIsSpeed() const override { return m_withSpeedLoop; }
   std::vector<int> GainControls() const override;

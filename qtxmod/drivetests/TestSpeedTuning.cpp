@@ -72,8 +72,8 @@ void CTestSpeedTuning::Tune() {
   ShowTunedLoop();
 }
 
-bool CTestSpeedTuning::PredictLoop(int samples, SampledLoopResponse& loop) const {
-  return PredictSpeedLoop(Setup(), samples, loop);
+bool CTestSpeedTuning::PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const {
+  return PredictSpeedLoop(Setup(), samples, loop, terms);
 }
 
 // The sweep starts where the reference reaches its plateau: +V rising, or

@@ -20,7 +20,7 @@ class CTestSpeedTuning : public CTuningTestRun {
  protected:
   bool SetLimitInputs() override;
   void Tune() override;
-  bool PredictLoop(int samples, SampledLoopResponse& loop) const override;
+  bool PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const override;
   void ScopeTrigger(double amplitude, int referenceType, double& level, int& slope) const override;
   std::vector<int> GainControls() const override;
   void ExchangeTestControls() override;

@@ -972,9 +972,9 @@ void CTuningTestRun::ShowProfileResponse() {
   if (measured.valid && time.size() > 1) {
     SampledLoopResponse probe;
     // Ticks enough to cover the record, at the loop's own tick.
-    const bool known = PredictLoop(2, probe) && probe.period_s > 0.0;
+    const bool known = PredictLoop(2, probe, LoopTerms::All) && probe.period_s > 0.0;
     const double ticks = known ? std::ceil((time.back() - time.front()) / probe.period_s) + 2.0 : 0.0;
-    if (known && ticks < 1e6 && PredictLoop(static_cast<int>(ticks), loop)) {
+    if (known && ticks < 1e6 && PredictLoop(static_cast<int>(ticks), loop, LoopTerms::All)) {
       std::vector<double> since(time.size());
       for (std::size_t i = 0; i < time.size(); ++i) since[i] = time[i] - time.front();
       const std::vector<double> model = ResponseToReference(loop, since, reference, reference.front());
@@ -999,13 +999,13 @@ void CTuningTestRun::ShowTunedLoop() {
   SampledLoopResponse loop;
   // A second of the loop's ticks at most: enough to see it settle.
   SampledLoopResponse probe;
-  if (!PredictLoop(2, probe) || !(probe.period_s > 0.0)) return;
+  if (!PredictLoop(2, probe, LoopTerms::FeedbackOnly) || !(probe.period_s > 0.0)) return;
   const int ticks = static_cast<int>(std::clamp(std::ceil(1.0 / probe.period_s), 2.0, 200000.0));
-  if (!PredictLoop(ticks, loop)) return;
+  if (!PredictLoop(ticks, loop, LoopTerms::FeedbackOnly)) return;
   if (!loop.stable) {
     ShowStatus("Tuned: the loop as the drive runs it is not stable at this passband; lower it.");
     return;
   }
-  ShowStatus("Tuned: the loop as the drive runs it rises (10 to 90 %) in " + ThreeSignificantDigits(loop.rise_s * 1e3) +
+  ShowStatus("Tuned: the loop as the drive runs it (without feed-forward) rises (10 to 90 %) in " + ThreeSignificantDigits(loop.rise_s * 1e3) +
              " ms and overshoots by " + ThreeSignificantDigits(loop.overshoot * 100.0) + " %.");
 }

@@ -137,7 +137,7 @@ class CTuningTestRun : public CTuningTestDlg {
   // ShowTunedLoop.
   virtual void Tune() = 0;
   // The step of the test's loop as the drive runs it, over `samples` ticks.
-  virtual bool PredictLoop(int samples, SampledLoopResponse& loop) const = 0;
+  virtual bool PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const = 0;
   // Tells in the status line how the tuned loop will answer a step on the
   // drive, or that it will not be stable.
   void ShowTunedLoop();

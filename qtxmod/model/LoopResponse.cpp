@@ -440,10 +440,12 @@ bool BuildOuterModel(const CMC_Setup& setup, OuterLoop loop, OuterModel& model) 
   return true;
 }
 
-bool PredictOuterLoop(const CMC_Setup& setup, OuterLoop loop, int samples, SampledLoopResponse& response) {
+bool PredictOuterLoop(const CMC_Setup& setup, OuterLoop loop, int samples, SampledLoopResponse& response,
+                      LoopTerms terms) {
   response = {};
   OuterModel model;
   if (samples < 2 || !BuildOuterModel(setup, loop, model)) return false;
+  if (terms == LoopTerms::FeedbackOnly) model.accelerationFeedForward = model.speedFeedForward = 0.0;
   response.period_s = model.t;
 
   Vector z{};
@@ -492,16 +494,16 @@ bool PredictOuterLoop(const CMC_Setup& setup, OuterLoop loop, int samples, Sampl
 
 }  // namespace
 
-bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response) {
-  return PredictOuterLoop(setup, OuterLoop::Speed, samples, response);
+bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response, LoopTerms terms) {
+  return PredictOuterLoop(setup, OuterLoop::Speed, samples, response, terms);
 }
 
-bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response) {
+bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response, LoopTerms terms) {
   response = {};
   if (FindParameterQuiet(setup, "PositionControlType") == nullptr) return false;
   const bool overSpeedLoop = setup.GetParameterValueInBaseUnit("PositionControlType") == 1.0;
   return PredictOuterLoop(setup, overSpeedLoop ? OuterLoop::PositionOverSpeedLoop : OuterLoop::PositionPid, samples,
-                          response);
+                          response, terms);
 }
 
 bool DesignedLoopStep(ControllerModel model, double passband_rad_s, double damping, double period_s, int samples,

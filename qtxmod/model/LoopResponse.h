@@ -120,9 +120,16 @@ bool PredictCurrentLoop(const CMC_Setup& setup, int delayPeriods, int samples, S
 // False, leaving `response` empty, when a name is missing (quiet lookups) or
 // a scale, period, the winding, "Mt" or "Kf" is unusable or a feed-forward
 // gain or slot coefficient is not finite.
-bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response);
+//
+// LoopTerms::FeedbackOnly leaves the feed-forward out: the step of the
+// closed loop alone, as the gains place it (a step's feed-forward is an
+// impulse the loop then has to absorb, which says little of its tuning).
+enum class LoopTerms { All, FeedbackOnly };
+bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response,
+                      LoopTerms terms = LoopTerms::All);
 // With the speed loop's gains too when "PositionControlType" is 1.
-bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response);
+bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response,
+                         LoopTerms terms = LoopTerms::All);
 
 // The continuous closed loop a design places, sampled every `period_s`:
 // (2 zeta w s + w^2) / (s^2 + 2 zeta w s + w^2) for ControllerModel::Speed
