@@ -171,8 +171,6 @@ class CTuningTestRun : public CTuningTestDlg {
   bool MayEnterTestPage() override;
 
  private:
-  friend struct TuningRunAccess;
-
   // --- dialog
   void CheckMotorMass();
   void SetMassRatioFromTotal();
@@ -225,6 +223,5 @@ class CTuningTestRun : public CTuningTestDlg {
   bool m_paused = false;
   bool m_frameReceived = false;
   bool m_pollingStarted = false;
-  int m_pollingVariables = 0;
   ReferenceProfile m_profile;
 };
