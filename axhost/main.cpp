@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "EditCommand.h"
+#include "PluginPath.h"
 #include "TestCommand.h"
 #include "TuneCommand.h"
 #include "qt/QtPlatform.h"
@@ -19,8 +20,7 @@ std::string DefaultPluginPath() {
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return "Qtxmod_lin.so";
-  std::string path(self, static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "Qtxmod_lin.so";
+  return axhost::DefaultPluginPath(std::string(self, static_cast<std::size_t>(n)));
 }
 
 // Splits "[FILE] REST...": with a fixed number of other arguments FILE is
@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
                "Without FILE a command works on the embedded example setup of a linear drive."};
   app.require_subcommand(1);
   std::string pluginPath = DefaultPluginPath();
-  app.add_option("--plugin", pluginPath, "Plug-in module to load (default: Qtxmod_lin.so beside axhost)");
+  app.add_option("--plugin", pluginPath, "Plug-in module to load (default: Qtxmod_lin.so beside axhost, else in ../" +
+                                      std::string(axhost::kInstalledPluginFolder) + "/)");
   std::string driveSpec = "virtual";
   app.add_option("--drive", driveSpec, "The drive to talk to: virtual[:PLANT] (a simulated drive and motor; PLANT "
                                        "is a plant file, default the example plant)");
