@@ -6,6 +6,7 @@
 #include <climits>
 #include <iostream>
 
+#include "CommissionCommand.h"
 #include "Commands.h"
 #include "EditCommand.h"
 #include "PluginPath.h"
@@ -190,6 +191,32 @@ int main(int argc, char** argv) {
   cmdTune->add_option("--screenshot", tuneOptions.test.screenshotDir,
                       "Save a PNG of the dialog as DIR/<resource id>.png when it first shows (needs --gui)");
 
+  std::vector<std::string> commissionArgs;
+  axhost::CommissionOptions commissionOptions;
+  std::string commissionReport;
+  CLI::App* cmdCommission = app.add_subcommand(
+      "commission",
+      "Commission the axis: open Drive Setup with the drive connected and run every identification and tuning test "
+      "in the order of the Drive Setup and Motor Setup guideline steps, keeping what each identification finds. Each "
+      "loop's passband is chosen from the values identified before it: the largest at which the loop as the drive "
+      "runs it overshoots a step by at most 5 % (current) or 10 % (speed, position), the speed and position "
+      "passbands at most a fifth of the inner loop's measured bandwidth; the speed and position damping is raised "
+      "(1.5, 2, 3) when the bound cannot be met at the setup's. The speed and position feed-forward are set to 0 for "
+      "tuning. Prints one line per step. Stops at the first test that fails, with its text: the setup as it was "
+      "before that test is written to OUT and the exit status is 1. Steps:" +
+          axhost::CommissionStepsHelp());
+  cmdCommission->add_option("FILE", commissionArgs, "The setup to commission (default: the embedded example)")
+      ->expected(0, 1);
+  cmdCommission->add_option("-o,--output", commissionOptions.output, "Write the commissioned setup to this file" +
+                                                                         replaceHelp)
+      ->required()
+      ->check(kFileName);
+  cmdCommission->add_option("--report", commissionReport,
+                            "Write DIR/index.html (a page for any browser, without a network: the identity, the "
+                            "values before and after, each test's plot with the model's response) and "
+                            "DIR/summary.json (the same figures)")
+      ->check(kFileName);
+
   CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
   cmdDrive->require_subcommand(1);
   std::vector<std::string> runArgs;
@@ -296,6 +323,14 @@ int main(int argc, char** argv) {
     const std::optional<std::string> file =
         tuneArgs.size() > 1 ? std::optional<std::string>(tuneArgs[1]) : std::nullopt;
     return axhost::RunTune(module, tuneArgs[0], file, tuneOptions, io);
+  }
+  if (cmdCommission->parsed()) {
+    commissionOptions.driveSpec = driveSpec;
+    if (!commissionReport.empty()) commissionOptions.report = commissionReport;
+    commissionOptions.progress = ::isatty(STDOUT_FILENO) != 0;
+    const std::optional<std::string> file =
+        commissionArgs.empty() ? std::nullopt : std::optional<std::string>(commissionArgs[0]);
+    return axhost::RunCommission(module, file, commissionOptions, io);
   }
   if (cmdFilters->parsed()) {
     auto file = TakeFile(filtersArgs, 0);

@@ -169,6 +169,25 @@ std::optional<std::vector<ScriptLine>> ParseScript(std::string_view text, std::s
   return lines;
 }
 
+bool ScriptedUser::HasNextFor(CMC_EditSetupDlg& top) {
+  if (!m_lines.empty() || !m_feed || Failed()) return !m_lines.empty();
+  const std::string text = m_feed(top);
+  std::string error;
+  auto lines = ParseScript(text, error);
+  if (!lines) {
+    Fail("fed actions: " + error);
+    return false;
+  }
+  // Numbered on from the last line, so that a failure names one line only.
+  const int first = std::max(m_fedLines, m_last);
+  for (ScriptLine& line : *lines) {
+    line.number += first;
+    m_fedLines = std::max(m_fedLines, line.number);
+    m_lines.push_back(std::move(line));
+  }
+  return !m_lines.empty();
+}
+
 ScriptLine ScriptedUser::Take() {
   ScriptLine line = std::move(m_lines.front());
   m_lines.pop_front();
@@ -426,7 +445,8 @@ int HeadlessPlatform::RunModal(CMC_EditSetupDlg& dialog) {
     }
     RunTimersUntil(m_clock.Now(), dialog);
     if (dialog.HasEnded()) break;
-    if (!m_user->HasNext()) {
+    if (!m_user->HasNextFor(dialog)) {
+      if (m_user->Failed()) continue;
       m_user->Fail("the script ended while " + DialogName(dialog) + " is open");
       continue;
     }

@@ -87,7 +87,8 @@ void QtPlatform::RunScript(CMC_EditSetupDlg& dialog) {
     // What is pending first: due timers, repaints.
     QCoreApplication::processEvents();
     if (dialog.HasEnded()) break;
-    if (!m_user->HasNext()) {
+    if (!m_user->HasNextFor(dialog)) {
+      if (m_user->Failed()) continue;
       m_user->Fail("the script ended while " + axcore::DialogName(dialog) + " is open");
       continue;
     }

@@ -86,13 +86,22 @@ struct BenchAction {
 // one where it connects a virtual drive); false with the reason.
 using BenchHandler = std::function<bool(const BenchAction& action, std::string& why)>;
 
+// Where a user that decides as it goes takes its next actions: called with
+// the topmost dialog whenever the actions given so far have all been
+// carried out; returns the next ones as script text ("" ends the script).
+using ScriptFeed = std::function<std::string(CMC_EditSetupDlg& top)>;
+
 // What a scripted run reports: one line per message box and dump.
 class ScriptedUser {
  public:
   ScriptedUser(std::vector<ScriptLine> lines, std::ostream& out) : m_lines(lines.begin(), lines.end()), m_out(out) {}
   void SetBenchHandler(BenchHandler handler) { m_bench = std::move(handler); }
   const BenchHandler& Bench() const { return m_bench; }
+  void SetFeed(ScriptFeed feed) { m_feed = std::move(feed); }
   bool HasNext() const { return !m_lines.empty(); }
+  // HasNext, asking the feed for more when the actions have run out; a feed
+  // that returns text no action can be made of fails the run.
+  bool HasNextFor(CMC_EditSetupDlg& top);
   const ScriptLine& Next() const { return m_lines.front(); }
   ScriptLine Take();
   std::ostream& Out() { return m_out; }
@@ -100,6 +109,8 @@ class ScriptedUser {
   // queued it; {0, 0} when none.
   std::pair<int, int> TakeAnswer();
   void QueueAnswer(int answer, int line) { m_answers.emplace_back(answer, line); }
+  // Forgets the answers no message box took.
+  void DropAnswers() { m_answers.clear(); }
   // The command queued for the next popup menu (0: dismiss it) and the
   // line that queued it; none when nothing is queued.
   std::optional<std::pair<int, int>> TakeMenuChoice();
@@ -125,6 +136,8 @@ class ScriptedUser {
   std::ostream& m_out;
   std::string m_failure;
   BenchHandler m_bench;
+  ScriptFeed m_feed;
+  int m_fedLines = 0;  // lines fed so far, to number the next ones on
 };
 
 // Applies one control action (type, unit, check, radio, select, tab,

@@ -1,0 +1,251 @@
+#include "CommissionCommand.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <sstream>
+
+#include "CommissioningUser.h"
+#include "EditCommand.h"
+#include "FeatureProbes.h"
+#include "axcore/Comm.h"
+#include "axcore/HeadlessPlatform.h"
+#include "axcore/MessageText.h"
+#include "axcore/SetupFile.h"
+#include "axcore/TestDlg.h"
+#include "virtualdrive/Bench.h"
+#include "virtualdrive/VirtualDrive.h"
+
+namespace axhost {
+namespace {
+
+std::string Short(double value, int digits = 4) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  return text;
+}
+
+// "before -> after" with the digits it takes to tell them apart.
+std::string Change(double before, double after) {
+  int digits = 4;
+  while (digits < 17 && Short(before, digits) == Short(after, digits)) ++digits;
+  return Short(before, digits) + " -> " + Short(after, digits);
+}
+
+const char* VerdictText(StepRecord::Verdict verdict) {
+  switch (verdict) {
+    case StepRecord::Verdict::Passed:
+      return "passed";
+    case StepRecord::Verdict::Failed:
+      return "FAILED";
+    case StepRecord::Verdict::Skipped:
+      return "skipped";
+  }
+  return "";
+}
+
+// "Resistance and inductance: passed; R 4.2 -> 4.46 ohm, L 3.5 -> 3.79 mH".
+std::string StepLine(const StepRecord& step) {
+  std::string line = step.title + ": " + VerdictText(step.verdict);
+  if (!step.detail.empty()) line += ": " + step.detail;
+  if (step.passband && std::isfinite(step.passband->passband_rad_s)) {
+    line += "; " + step.passband->parameter + " " + Short(step.passband->passband_rad_s) + " rad/s";
+    if (step.response && std::isfinite(step.response->measuredOvershoot))
+      line += " (overshoot " + Short(step.response->measuredOvershoot * 100.0) + " %, model " +
+              Short(step.passband->predictedOvershoot * 100.0) + " %, bound " +
+              Short(step.passband->overshootBound * 100.0) + " %)";
+  }
+  std::string changes;
+  for (const ValueChange& change : step.changes) {
+    if (step.passband && change.name == step.passband->parameter) continue;
+    changes += (changes.empty() ? "" : ", ") + change.name + ' ' + Change(change.before, change.after) +
+               (change.unit.empty() ? "" : " " + change.unit);
+  }
+  if (step.verdict == StepRecord::Verdict::Passed) line += changes.empty() ? "; nothing changed" : "; " + changes;
+  return line;
+}
+
+// The values a run identifies or designs, for the report's table, with
+// the plant's true value where it has one.
+struct TableRow {
+  const char* name;
+  const char* what;
+  double (*truth)(const virtualdrive::PlantParameters&);  // base unit; null: none
+};
+const TableRow kTable[] = {
+    {"Vdc", "Supply voltage", [](const virtualdrive::PlantParameters& p) { return p.vdc_V; }},
+    {"R", "Phase resistance", [](const virtualdrive::PlantParameters& p) { return p.phase_resistance_ohm; }},
+    {"L", "Phase inductance", [](const virtualdrive::PlantParameters& p) { return p.phase_inductance_H; }},
+    {"EncRes", "Encoder resolution", [](const virtualdrive::PlantParameters& p) { return p.encoder_period_m; }},
+    {"ReverseCounting", "Reverse encoder counting",
+     [](const virtualdrive::PlantParameters& p) { return p.encoder_direction < 0 ? 1.0 : 0.0; }},
+    {"Mt", "Total moving mass", [](const virtualdrive::PlantParameters& p) { return p.moving_mass_kg; }},
+    {"Kf", "Force constant (data sheet)", [](const virtualdrive::PlantParameters& p) { return p.force_constant_N_per_A; }},
+    {"PB_C", "Current loop passband", nullptr},
+    {"Dump_C", "Current loop damping", nullptr},
+    {"Kp_C_scl", "Current loop Kp", nullptr},
+    {"Ki_C_scl", "Current loop Ki", nullptr},
+    {"Kp_T_scl", "Electric angle Kp", nullptr},
+    {"Ki_T_scl", "Electric angle Ki", nullptr},
+    {"PB_S", "Speed loop passband", nullptr},
+    {"Dump_S", "Speed loop damping", nullptr},
+    {"Kp_S_scl", "Speed loop Kp", nullptr},
+    {"Ki_S_scl", "Speed loop Ki", nullptr},
+    {"KFFS_scl", "Speed feed-forward", nullptr},
+    {"KFFA_scl", "Acceleration feed-forward", nullptr},
+    {"PB_P", "Position loop passband", nullptr},
+    {"Dump_P", "Position loop damping", nullptr},
+    {"Kp_P_scl", "Position loop Kp", nullptr},
+    {"Ki_P_scl", "Position loop Ki", nullptr},
+    {"Kd_P_scl", "Position loop Kd", nullptr},
+};
+
+std::vector<ValueRow> ValueTable(const CMC_Setup& before, const CMC_Setup& after,
+                                 const virtualdrive::PlantParameters& plant) {
+  std::vector<ValueRow> rows;
+  for (const TableRow& row : kTable) {
+    const CMC_Parameter* old = FindParameterQuiet(before, row.name);
+    const CMC_Parameter* now = FindParameterQuiet(after, row.name);
+    if (old == nullptr || now == nullptr) continue;
+    const double factor = now->GetShownUnit().GetFactorToBase();
+    ValueRow value{row.name, row.what, now->GetShownUnit().GetName(), old->GetValueInBaseUnit() / factor,
+                   now->GetValueInBaseUnit() / factor, std::nullopt};
+    if (row.truth != nullptr) value.truth = row.truth(plant) / factor;
+    rows.push_back(value);
+  }
+  return rows;
+}
+
+std::string LocalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  return text;
+}
+
+// The message boxes nobody had a queued answer for are what the run warned
+// of; the questions the user answered (Yes to keep values) are not.
+void TakeWarnings(std::ostringstream& transcript, std::size_t& read, CommissioningUser& user) {
+  const std::string text = transcript.str();
+  std::istringstream lines(text.substr(read));
+  read = text.size();
+  const std::string marker = ", by default: no answer was queued]";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("message: ", 0) != 0 || line.find(marker) == std::string::npos) continue;
+    const std::size_t answer = line.rfind(" [");
+    user.Message(line.substr(9, answer - 9));
+  }
+}
+
+}  // namespace
+
+int RunCommission(const PluginModule& module, const std::optional<std::string>& file, const CommissionOptions& options,
+                  Io io) {
+  if (module.editSetup == nullptr) {
+    PrintError(io.err, axcore::OneLine(module.GetPath()) + ": the plug-in has no EditSetup");
+    return kExitFailed;
+  }
+  if (options.output.empty()) {
+    PrintError(io.err, "commission: -o OUT is needed: the commissioned setup is written there");
+    return kExitBadInput;
+  }
+  const auto plant = DrivePlant(options.driveSpec, io);
+  if (!plant) return kExitBadInput;
+  auto setup = LoadInput(file, module, io);
+  if (!setup) return kExitBadInput;
+  const CMC_Setup original(*setup);
+
+  CommissionRecord record;
+  record.setupName = file ? *file : std::string("the embedded example setup");
+  record.description = setup->GetDescription();
+  record.productId = setup->GetProductID();
+  record.firmwareId = setup->GetFirmwareID();
+  record.applicationId = setup->GetUserAppID();
+  record.driveName = "virtual drive, plant " +
+                     (options.driveSpec == "virtual" ? std::string("of the example") : options.driveSpec.substr(8));
+  record.plantDescription = "supply " + Short(plant->vdc_V) + " V, R " + Short(plant->phase_resistance_ohm) +
+                            " ohm, L " + Short(plant->phase_inductance_H * 1e3) + " mH, Kf " +
+                            Short(plant->force_constant_N_per_A) + " N/A, moving mass " +
+                            Short(plant->moving_mass_kg) + " kg, pole pitch " + Short(plant->pole_pitch_m * 1e3) +
+                            " mm, encoder period " + Short(plant->encoder_period_m * 1e6) + " µm";
+  record.started = LocalTime();
+
+  // --- the run: EditSetup with the commissioning user in front of it.
+  std::ostringstream transcript;
+  std::size_t transcriptRead = 0;
+  const int count = CommissioningUser::StepCount();
+  CommissioningUser commissioning(*setup, record, [&](const StepRecord& step, int index, int) {
+    if (options.progress) io.out << '[' << index + 1 << '/' << count << "] ";
+    io.out << StepLine(step) << '\n' << std::flush;
+  });
+  axcore::ScriptedUser user({}, transcript);
+  commissioning.SetUser(&user);
+  user.SetFeed([&](CMC_EditSetupDlg& top) {
+    TakeWarnings(transcript, transcriptRead, commissioning);
+    return commissioning.Next(top);
+  });
+  axcore::HeadlessPlatform platform(&user);
+  virtualdrive::VirtualDrive drive(*plant, &platform);
+  user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+  std::string error;
+  if (!drive.LoadSetup(*setup, &error)) {
+    PrintError(io.err, "loading the setup into the drive: " + error);
+    return kExitFailed;
+  }
+  int confirmed = 0;
+  {
+    ScopedDriveLink connected(&drive);
+    CMC_TestDlg::SetObserver({{}, [&](const CMC_TestDlg& test) { commissioning.TestEnded(test); }});
+    axcore::InstallPlatform(&platform);
+    confirmed = module.editSetup(setup.get());
+    axcore::InstallPlatform(nullptr);
+    CMC_TestDlg::SetObserver({});
+  }
+  PrintMissingNames(io.err);
+  TakeWarnings(transcript, transcriptRead, commissioning);
+
+  // --- the outcome: the commissioned setup, or the one before the failure.
+  const CMC_Setup* before = commissioning.SetupBeforeFailure();
+  if (user.Failed() && !before) {
+    record.failure = "the dialogs did not go as planned: " + user.Failure();
+    PrintError(io.err, "commission: " + record.failure + "; nothing was saved");
+  }
+  const bool succeeded = !user.Failed() && before == nullptr && confirmed == 1 && commissioning.Finished();
+  record.succeeded = succeeded;
+  const CMC_Setup& result = before != nullptr ? *before : *setup;
+  record.values = ValueTable(original, result, *plant);
+  bool written = false;
+  if (succeeded || before != nullptr) {
+    if (std::string failure = axcore::SaveSetupFile(result, options.output); !failure.empty()) {
+      PrintError(io.err, failure);
+    } else {
+      written = true;
+      record.output = options.output;
+    }
+  }
+  if (options.report) {
+    if (std::string failure = WriteCommissionReport(record, *options.report); !failure.empty()) {
+      PrintError(io.err, "commission: the report: " + failure);
+      if (succeeded) return kExitFailed;
+    } else {
+      io.out << "report written to " << axcore::OneLine(*options.report) << "/index.html\n";
+    }
+  }
+  if (succeeded) {
+    if (!written) return kExitFailed;
+    io.out << "commissioned: setup written to " << axcore::OneLine(options.output) << '\n';
+    return kExitOk;
+  }
+  if (before != nullptr)
+    PrintError(io.err, "commission: stopped at " + record.failure +
+                           (written ? "; the setup as it was before that test was written to " +
+                                          axcore::OneLine(options.output)
+                                    : std::string()));
+  else if (!user.Failed())
+    PrintError(io.err, "commission: the Drive Setup dialog did not end with OK; nothing was saved");
+  return kExitFailed;
+}
+
+}  // namespace axhost

@@ -1,0 +1,93 @@
+// What a commissioning run found, step by step: the record the command
+// prints from as it goes and the report is written from at the end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace axhost {
+
+// One parameter a step changed.
+struct ValueChange {
+  std::string name;
+  double before = 0.0;
+  double after = 0.0;
+  std::string unit;
+};
+
+// How a tuning step chose its passband.
+struct PassbandRecord {
+  std::string parameter;          // "PB_C", "PB_S", "PB_P"
+  double passband_rad_s = 0.0;    // chosen
+  double ceiling_rad_s = 0.0;     // the top of the range searched
+  bool capped = false;            // the cascade rule, not the parameter's maximum, set the ceiling
+  double innerBandwidth_rad_s = 0.0;  // the inner loop's measured bandwidth; 0: none
+  double overshootBound = 0.0;    // fraction
+  double damping = 0.0;           // the design's damping the choice was made with
+  double predictedOvershoot = 0.0;  // fraction
+  double predictedRise_s = 0.0;
+};
+
+// A step's response as measured on the drive beside the model's prediction.
+struct ResponseRecord {
+  std::string signal;             // what was stepped, "current", "speed", "position"
+  std::string unit;               // of the step's amplitude
+  double amplitude = 0.0;
+  double measuredRise_s = 0.0;    // NaN: not reached
+  double measuredOvershoot = 0.0;  // fraction
+  double measuredSettling_s = 0.0;  // NaN: not settled
+  double predictedRise_s = 0.0;
+  double predictedOvershoot = 0.0;
+  double measuredBandwidth_rad_s = 0.0;  // 2.2 / measured rise
+  std::string figures;            // the dialog's figures text, measured (model)
+};
+
+struct StepRecord {
+  enum class Verdict { Passed, Failed, Skipped };
+  std::string key;                // "supply-voltage", ..., "position-tuning"
+  std::string title;              // "Supply voltage"
+  std::string test;               // the test dialog's caption
+  Verdict verdict = Verdict::Skipped;
+  std::string detail;             // the failure's text, or why the step was skipped
+  std::vector<ValueChange> changes;
+  std::optional<PassbandRecord> passband;
+  std::optional<ResponseRecord> response;
+  std::string plotSvg;            // the test's plot, measured and predicted; "" when it has none
+  double driveTime_s = 0.0;       // on the drive's clock, the step's dialogs open
+};
+
+// A row of the report's table: a value the run identified or designed.
+struct ValueRow {
+  std::string name;
+  std::string what;               // "Phase resistance"
+  std::string unit;
+  double before = 0.0;
+  double after = 0.0;
+  std::optional<double> truth;    // the virtual plant's, where it has one
+};
+
+struct CommissionRecord {
+  // Identity: the setup's drive and motor, and the drive the run was on.
+  std::string setupName;          // the file, or "the embedded example"
+  std::string description;        // the setup's
+  std::string productId, firmwareId, applicationId;
+  std::string driveName;          // "virtual drive (examples/plant-linear.json)"
+  std::string plantDescription;   // the virtual plant's; "" on a real drive
+  std::string started;            // local time, ISO 8601
+
+  std::vector<StepRecord> steps;
+  std::vector<ValueRow> values;
+  std::vector<std::string> warnings;
+  bool succeeded = false;
+  std::string failure;            // "total mass: <the test's text>" when not
+  std::string output;             // where the setup was written; "" when not
+};
+
+// Writes DIR/index.html (one self-contained page: the identity, the table of
+// values, every step with its figures and plot, the warnings) and
+// DIR/summary.json (the same figures), creating DIR. "" when both were
+// written, else why not; nothing half written is left under either name.
+std::string WriteCommissionReport(const CommissionRecord& record, const std::string& dir);
+
+}  // namespace axhost

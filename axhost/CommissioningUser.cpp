@@ -1,0 +1,500 @@
+#include "CommissioningUser.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "FeatureProbes.h"
+#include "PassbandChoice.h"
+#include "StepResponse.h"
+#include "TestCurrent.h"
+#include "axcore/TestDlg.h"
+#include "TuningTestDlg.h"
+#include "axcore/MessageText.h"
+#include "axcore/Platform.h"
+
+namespace axhost {
+namespace {
+
+constexpr int kDriveSetup = 106;
+constexpr int kMotorSetup = 108;
+constexpr int kMassQuestion = 3056;
+constexpr int kStart = 10000;  // "Start" / "Stop" of every test
+
+// How long a test may run before the run gives it up (drive time).
+constexpr long long kTestTimeLimitMs = 120000;
+
+// The step response of a tuning test is a profile whose ramps last the
+// shortest time the test takes: a step of the reference. Small amplitudes
+// keep every loop far from its limits, large enough to stand well above the
+// encoder's quantisation and the current noise.
+constexpr double kSpeedStep_m_s = 0.2;
+constexpr double kPositionStep_m = 2e-3;
+// At most this share of the control error protection's threshold, when the
+// protection is on: the step's own error must not trip it.
+constexpr double kShareOfErrorLimit = 0.9;
+// Plateaus long enough for the loop to settle: 14 / passband is some
+// twice the settling time of the slowest damping the run designs with.
+constexpr double kPlateauPassbands = 14.0;
+
+// The rise-time bandwidth estimate: 2.2 / (10-90 % rise), exact for a first
+// order loop and within some 20 % for the damped loops tuned here.
+constexpr double kRiseBandwidthProduct = 2.2;
+
+// The design's dampings tried for the speed and position loops, from the
+// setup's own upward, until the bound can be met: at damping 1 a PI loop
+// overshoots some 13 % at any passband.
+constexpr double kDampings[] = {1.0, 1.5, 2.0, 3.0};
+
+enum class Kind { Identification, MassIdentification, CurrentTuning, AngleTuning, SpeedTuning, PositionTuning };
+
+struct Step {
+  const char* key;
+  const char* title;
+  const char* finds;  // for --help
+  int parent;         // the dialog whose button opens it
+  int button;
+  Kind kind;
+};
+
+constexpr Step kSteps[] = {
+    {"supply-voltage", "Supply voltage", "measures the DC supply (Vdc)", kDriveSetup, 3171, Kind::Identification},
+    {"phase-connection", "Phase connection", "checks the motor phase wiring", kMotorSetup, 1175,
+     Kind::Identification},
+    {"resistance-inductance", "Resistance and inductance", "identifies R and L", kMotorSetup, 1177,
+     Kind::Identification},
+    {"encoder-connection", "Encoder connection",
+     "checks the encoder signals while the mover is pushed 2 mm by hand and back", kMotorSetup, 1187,
+     Kind::Identification},
+    {"encoder-resolution", "Encoder resolution and direction", "identifies EncRes and the counting direction",
+     kMotorSetup, 1189, Kind::Identification},
+    {"total-mass", "Total mass", "identifies the total moving mass Mt (\"Identify\" of the speed test)", kDriveSetup,
+     3178, Kind::MassIdentification},
+    {"current-tuning", "Current controller", "tunes the current loop and steps it", kDriveSetup, 3137,
+     Kind::CurrentTuning},
+    {"angle-tuning", "Electric angle controller", "tunes the motionless start (only when the setup starts motionless)",
+     kDriveSetup, 3263, Kind::AngleTuning},
+    {"speed-tuning", "Speed controller", "tunes the speed loop and steps it", kDriveSetup, 3178, Kind::SpeedTuning},
+    {"position-tuning", "Position controller", "tunes the position loop and steps it", kDriveSetup, 3198,
+     Kind::PositionTuning},
+};
+constexpr int kStepCount = static_cast<int>(std::size(kSteps));
+
+std::string Number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+std::string Short(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.4g", value);
+  return text;
+}
+
+bool Usable(const CMC_EditSetupDlg& dialog, int id) {
+  const ControlState* control = dialog.GetControl(id);
+  return control != nullptr && control->shown && control->enabled;
+}
+
+double Value(const CMC_Setup& setup, const char* name, double fallback = 0.0) {
+  const CMC_Parameter* p = FindParameterQuiet(setup, name);
+  return p != nullptr ? p->GetValueInBaseUnit() : fallback;
+}
+
+// A control of a page not shown yet: it exists and takes input.
+bool Offered(const CMC_EditSetupDlg& dialog, int id) {
+  const ControlState* control = dialog.GetControl(id);
+  return control != nullptr && control->enabled;
+}
+
+// "type ID VALUE" in UNIT, when the dialog has the field.
+void TypeIn(std::string& script, const CMC_EditSetupDlg& dialog, int field, int unitBox, const char* unit,
+            double value) {
+  if (!Offered(dialog, field)) return;
+  if (unitBox != 0 && Offered(dialog, unitBox)) script += "unit " + std::to_string(unitBox) + ' ' + unit + '\n';
+  script += "type " + std::to_string(field) + ' ' + Number(value) + '\n';
+}
+
+double StepAmplitude(const CMC_Setup& setup, double amplitude, const char* protectionOn, const char* threshold) {
+  const double limit = Value(setup, threshold, 0.0);
+  if (Value(setup, protectionOn) != 0.0 && limit > 0.0) return std::min(amplitude, kShareOfErrorLimit * limit);
+  return amplitude;
+}
+
+// The test's profile as the setup held it before the step, typed back
+// into the test's fields: the step was the commissioning's, not the user's.
+std::string RestoreProfile(const CMC_EditSetupDlg& test, const CMC_Setup& before, bool speed) {
+  std::string script = "tab 1300 0\n";
+  const double amplitude = Value(before, speed ? "TestSpeed" : "TestPosition");
+  if (speed)
+    TypeIn(script, test, 1320, 1321, "m/s", amplitude);
+  else
+    TypeIn(script, test, 1501, 1502, "mm", amplitude * 1e3);
+  const char* names[] = {"TaPS", "TPS", "TaNS", "TNS", "TaPP", "TPP", "TaNP", "TNP"};
+  const int fields[][2] = {{1314, 1315}, {1317, 1318}, {1327, 1328}, {1330, 1331}};
+  for (int i = 0; i < 4; ++i)
+    TypeIn(script, test, fields[i][0], fields[i][1], "ms", 1e3 * Value(before, names[i + (speed ? 0 : 4)]));
+  if (Offered(test, 1332)) script += std::string("check 1332 ") + (Value(before, speed ? "MultiCycleS" : "MultiCycleP") != 0.0 ? "1" : "0") + '\n';
+  return script;
+}
+
+std::vector<ValueChange> Changes(const CMC_Setup& before, const CMC_Setup& after) {
+  std::vector<ValueChange> changes;
+  for (const auto& p : after.Parameters()) {
+    const CMC_Parameter* old = before.FindParameter(p->GetName());
+    // The user's values; the registers follow from them.
+    if (p->GetKind() == ParameterKind::Register || p->GetKind() == ParameterKind::Constant) continue;
+    if (old == nullptr || old->GetValueInBaseUnit() == p->GetValueInBaseUnit()) continue;
+    const double factor = p->GetShownUnit().GetFactorToBase();
+    changes.push_back({p->GetName(), old->GetValueInBaseUnit() / factor, p->GetValueInBaseUnit() / factor,
+                       p->GetShownUnit().GetName()});
+  }
+  return changes;
+}
+
+}  // namespace
+
+int CommissioningUser::StepCount() { return kStepCount; }
+
+std::string CommissionStepsHelp() {
+  std::string help;
+  for (const Step& step : kSteps) help += std::string("\n  ") + step.key + ": " + step.finds;
+  return help;
+}
+
+CommissioningUser::CommissioningUser(CMC_Setup& setup, CommissionRecord& record, StepReporter report)
+    : m_setup(setup), m_record(record), m_report(std::move(report)) {}
+
+void CommissioningUser::TestEnded(const CMC_TestDlg& test) {
+  ++m_runs;
+  m_lastResult = test.GetTestResult();
+  m_lastError = test.GetErrorText();
+}
+
+void CommissioningUser::Message(const std::string& text) {
+  m_lastMessage = axcore::OneLine(text);
+  const std::string where = m_step < static_cast<std::size_t>(kStepCount) ? kSteps[m_step].title : "End";
+  m_record.warnings.push_back(where + ": " + m_lastMessage);
+}
+
+std::string CommissioningUser::Next(CMC_EditSetupDlg& top) {
+  // Motor Setup opens by itself over Drive Setup once it shows.
+  if (!m_started) {
+    m_started = true;
+    return "wait 150\n";
+  }
+  // The motor mass question of the speed and position tests: the default,
+  // the total mass raised to the motor's own.
+  if (top.GetResourceId() == kMassQuestion) return "click 1\n";
+  if (m_failed) return "click 2\n";  // every dialog left open, without keeping anything
+  if (m_step >= static_cast<std::size_t>(kStepCount)) {
+    m_finished = true;
+    return "click 1\n";  // Motor Setup, then Drive Setup: OK
+  }
+  const Step& step = kSteps[m_step];
+  const bool atParent = top.GetResourceId() == step.parent;
+  switch (m_phase) {
+    case Phase::Open:
+      return OpenStep(top);
+    case Phase::OpenInner:
+      // The speed test is open: "Identify", on its Test page, opens the
+      // total mass test.
+      if (!atParent && !Usable(top, 3271) && !m_tabbed) {
+        m_tabbed = true;
+        return "tab 1300 1\n";
+      }
+      if (atParent || !Usable(top, 3271)) {
+        Fail(atParent ? Refusal() : "the speed test offers no \"Identify\"");
+        return Next(top);
+      }
+      m_inner = top.GetResourceId();
+      m_phase = Phase::Run;
+      return "click 3271\n";
+    case Phase::Run:
+      if (atParent || top.GetResourceId() == m_inner) {
+        Fail(Refusal());
+        return Next(top);
+      }
+      m_current.test = top.GetCaption();
+      m_phase = Phase::Judge;
+      return RunScript(top);
+    case Phase::Judge:
+      return Judge(top);
+    case Phase::Closing:
+      if (!atParent) return "click 2\n";  // the speed test around the mass test
+      if (m_user != nullptr) m_user->DropAnswers();  // a closing question that was not asked
+      EndStep();
+      return Next(top);
+  }
+  return {};
+}
+
+std::string CommissioningUser::Refusal() const {
+  return m_lastMessage.empty() ? std::string("the test did not open") : "the test did not open: " + m_lastMessage;
+}
+
+std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
+  const Step& step = kSteps[m_step];
+  if (top.GetResourceId() != step.parent) {
+    if (top.GetResourceId() == kMotorSetup) return "click 1\n";
+    if (top.GetResourceId() == kDriveSetup) return "click 10019\n";
+    return "click 2\n";
+  }
+  m_current = StepRecord{};
+  m_current.key = step.key;
+  m_current.title = step.title;
+  m_runs = 0;
+  m_lastResult = -1;
+  m_lastError.clear();
+  m_lastMessage.clear();
+  if (step.kind == Kind::AngleTuning && Value(m_setup, "StartMode") != 1.0) {
+    Skip("the setup starts by moving till aligned with phase A, not motionless");
+    return Next(top);
+  }
+  if (!Usable(top, step.button)) {
+    Skip("this setup offers no such test (its button is not available)");
+    return Next(top);
+  }
+  m_before = std::make_unique<CMC_Setup>(m_setup);
+  m_stepStart_s = axcore::CurrentPlatform().Now();
+  std::string script;
+  if (step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning) {
+    // The tuning leaves the feed-forward out: it starts from 0, and the
+    // user raises it afterwards while watching the profile response.
+    const double speedForward = Value(m_setup, "KFFS_scl"), accelerationForward = Value(m_setup, "KFFA_scl");
+    if ((speedForward != 0.0 || accelerationForward != 0.0) && step.kind == Kind::SpeedTuning)
+      m_record.warnings.push_back(std::string(step.title) + ": the feed-forward (speed " + Short(speedForward) +
+                                  ", acceleration " + Short(accelerationForward) +
+                                  ") was set to 0 for tuning; raise it gradually while watching the profile response");
+    for (const int field : {3183, 3393, 3196, 3197})
+      if (Usable(top, field)) script += "type " + std::to_string(field) + " 0\n";
+    ChoosePassbandFor(step.kind == Kind::SpeedTuning ? 1 : 2);
+  } else if (step.kind == Kind::CurrentTuning) {
+    ChoosePassbandFor(0);
+  }
+  if (m_current.passband && !std::isfinite(m_current.passband->passband_rad_s)) {
+    Fail(m_current.detail);
+    return Next(top);
+  }
+  m_inner = 0;
+  m_tabbed = false;
+  m_phase = step.kind == Kind::MassIdentification ? Phase::OpenInner : Phase::Run;
+  return script + "click " + std::to_string(step.button) + '\n';
+}
+
+void CommissioningUser::ChoosePassbandFor(int loop) {
+  const TunedLoop tuned = loop == 0 ? TunedLoop::Current : loop == 1 ? TunedLoop::Speed : TunedLoop::Position;
+  const char* parameter = loop == 0 ? "PB_C" : loop == 1 ? "PB_S" : "PB_P";
+  const char* damping = loop == 0 ? "Dump_C" : loop == 1 ? "Dump_S" : "Dump_P";
+  PassbandSearch search;
+  search.overshootBound = DefaultOvershootBound(tuned);
+  search.gridPoints = 24;
+  search.tolerance = 1e-3;
+  // The inner loop of the position loop: the speed loop when it runs one,
+  // else the current loop.
+  if (loop == 1) search.innerBandwidth_rad_s = m_currentBandwidth_rad_s;
+  if (loop == 2)
+    search.innerBandwidth_rad_s =
+        Value(m_setup, "PositionControlType", 1.0) != 0.0 ? m_speedBandwidth_rad_s : m_currentBandwidth_rad_s;
+
+  const double own = Value(m_setup, damping, 1.0);
+  std::vector<double> dampings{own};
+  if (loop != 0)
+    for (double d : kDampings)
+      if (d > own) dampings.push_back(d);
+  PassbandChoice choice;
+  double chosenDamping = own;
+  for (double d : dampings) {
+    m_setup.SetParameterValueInBaseUnit(damping, d);
+    choice = ChoosePassband(m_setup, tuned, search);
+    chosenDamping = d;
+    if (!choice.valid || choice.met) break;
+  }
+  PassbandRecord record;
+  record.parameter = parameter;
+  record.overshootBound = search.overshootBound;
+  record.innerBandwidth_rad_s = search.innerBandwidth_rad_s;
+  record.damping = chosenDamping;
+  if (!choice.valid || !choice.met) {
+    m_setup.SetParameterValueInBaseUnit(damping, own);
+    record.passband_rad_s = std::numeric_limits<double>::quiet_NaN();
+    m_current.passband = record;
+    m_current.detail = !choice.valid ? std::string("the setup lacks what the loop's design and model need")
+                                     : "no passband of " + std::string(parameter) + " keeps the predicted overshoot within " +
+                                           Short(search.overshootBound * 100.0) + " % at damping up to " +
+                                           Short(dampings.back());
+    return;
+  }
+  if (chosenDamping != own)
+    m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the damping " + damping + " was raised from " +
+                                Short(own) + " to " + Short(chosenDamping) + ": at " + Short(own) +
+                                " no passband keeps the overshoot within " + Short(search.overshootBound * 100.0) +
+                                " %");
+  record.passband_rad_s = choice.passband_rad_s;
+  record.ceiling_rad_s = choice.ceiling_rad_s;
+  record.capped = choice.capped;
+  record.predictedOvershoot = choice.response.overshoot;
+  record.predictedRise_s = choice.response.rise_s;
+  m_current.passband = record;
+}
+
+std::string CommissioningUser::RunScript(CMC_EditSetupDlg& test) {
+  const Step& step = kSteps[m_step];
+  std::string script;
+  switch (step.kind) {
+    case Kind::Identification:
+    case Kind::MassIdentification:
+      script = "click 10000\n";
+      // The encoder test shows the signals while the user moves the mover.
+      if (std::string(step.key) == "encoder-connection") script += "move 2 300\nmove -2 300\nclick 10000\n";
+      break;
+    case Kind::CurrentTuning:
+      script = "tab 1300 1\n";
+      TypeIn(script, test, 3155, 3151, "rad/s", m_current.passband->passband_rad_s);
+      script += "click 3149\nclick 10000\n";
+      break;
+    case Kind::AngleTuning:
+      script = "tab 1300 1\nclick 10000\n";
+      break;
+    case Kind::SpeedTuning:
+    case Kind::PositionTuning: {
+      const bool speed = step.kind == Kind::SpeedTuning;
+      const double passband = m_current.passband->passband_rad_s;
+      const double plateau_ms = 1e3 * kPlateauPassbands / passband;
+      const CMC_Parameter* ramp = FindParameterQuiet(m_setup, speed ? "TaPS" : "TaPP");
+      const double ramp_ms = ramp != nullptr ? 1e3 * ramp->GetMinInBaseUnit() : 1.0;
+      script = "tab 1300 0\n";
+      if (speed)
+        TypeIn(script, test, 1320, 1321, "m/s", StepAmplitude(m_setup, kSpeedStep_m_s, "isSpeedControlError", "ERR_speed"));
+      else
+        TypeIn(script, test, 1501, 1502, "mm",
+               1e3 * StepAmplitude(m_setup, kPositionStep_m, "isPositionControlError", "ERR_position"));
+      TypeIn(script, test, 1314, 1315, "ms", ramp_ms);
+      TypeIn(script, test, 1317, 1318, "ms", plateau_ms);
+      TypeIn(script, test, 1327, 1328, "ms", ramp_ms);
+      TypeIn(script, test, 1330, 1331, "ms", plateau_ms);
+      if (Offered(test, 1332)) script += "check 1332 0\n";
+      if (Offered(test, 3528)) script += "radio 3528\n";
+      script += "tab 1300 1\n";
+      if (Offered(test, 1368)) script += "radio 1368\n";  // the data logger: the whole step, with the model
+      TypeIn(script, test, 1379, 1380, "rad/s", passband);
+      script += "click 1390\nclick 10000\n";
+      break;
+    }
+  }
+  return script + "until-idle " + std::to_string(kTestTimeLimitMs) + '\n';
+}
+
+std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
+  const Step& step = kSteps[m_step];
+  if (m_runs == 0 || m_lastResult != 1) {
+    std::string why = m_runs == 0 ? (m_lastMessage.empty() ? std::string("the test did not start") : m_lastMessage)
+                      : m_lastResult == 0 ? axcore::OneLine(m_lastError)
+                                          : std::string("the test was stopped");
+    Fail(why);
+    // Nothing of a failed test is kept.
+    return "answer no\nclick 2\n";
+  }
+  const bool tuning = step.kind != Kind::Identification && step.kind != Kind::MassIdentification;
+  if (auto* dialog = dynamic_cast<CTuningTestDlg*>(&test); dialog != nullptr && dialog->GetLogger() != nullptr) {
+    m_current.plotSvg = dialog->GetLogger()->GetPlotDocument().ToPlot(test.GetCaption()).ToSvg();
+    if (step.kind != Kind::AngleTuning) MeasureResponse(test);
+  }
+  m_phase = Phase::Closing;
+  // An identification keeps what it found: its closing question is
+  // answered Yes; a tuning test keeps its gains with OK.
+  if (!tuning) return "answer yes\nclick 2\n";
+  if ((step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning) && m_before)
+    return RestoreProfile(test, *m_before, step.kind == Kind::SpeedTuning) + "click 1\n";
+  return "click 1\n";
+}
+
+void CommissioningUser::MeasureResponse(CMC_EditSetupDlg& test) {
+  const Step& step = kSteps[m_step];
+  ResponseRecord response;
+  StepFigures measured, predicted;
+  if (const auto* current = dynamic_cast<const CTestCurrent*>(&test)) {
+    response.signal = "current";
+    response.unit = "A";
+    measured = current->MeasuredFigures();
+    predicted = current->PredictedFigures();
+    response.figures = test.GetChildText(3156);
+  } else {
+    const auto* dialog = dynamic_cast<const CTuningTestDlg*>(&test);
+    const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();
+    std::vector<double> time = graph.Column(0), reference = graph.Column(1), logged = graph.Column(2);
+    std::vector<double> model;
+    if (!graph.Overlay().empty()) model = graph.Overlay().front().y;
+    // The first step and its plateau: up to where the reference leaves it.
+    std::size_t end = reference.size();
+    if (!reference.empty()) {
+      const double from = reference.front();
+      std::size_t i = 0;
+      while (i < reference.size() && std::abs(reference[i] - from) < 1e-12) ++i;
+      if (i + 2 < reference.size()) {
+        const double plateau = reference[i + 1];
+        std::size_t j = i + 1;
+        while (j < reference.size() && std::abs(reference[j] - plateau) <= 0.01 * std::abs(plateau - from)) ++j;
+        end = j;
+      }
+    }
+    auto cut = [end](std::vector<double> v) {
+      v.resize(std::min(end, v.size()));
+      return v;
+    };
+    response.signal = step.kind == Kind::SpeedTuning ? "speed" : "position";
+    measured = MeasureStep(cut(time), cut(reference), cut(logged));
+    if (model.size() == time.size()) predicted = MeasureStep(cut(time), cut(reference), cut(model));
+    response.figures = test.GetChildText(1391);
+  }
+  response.amplitude = measured.final - measured.initial;
+  response.measuredRise_s = measured.rise_s;
+  response.measuredOvershoot = measured.overshoot;
+  response.measuredSettling_s = measured.settling_s;
+  response.predictedRise_s = predicted.valid ? predicted.rise_s : std::numeric_limits<double>::quiet_NaN();
+  response.predictedOvershoot = predicted.valid ? predicted.overshoot : std::numeric_limits<double>::quiet_NaN();
+  response.measuredBandwidth_rad_s =
+      measured.valid && measured.rise_s > 0.0 ? kRiseBandwidthProduct / measured.rise_s : 0.0;
+  if (step.kind == Kind::CurrentTuning) m_currentBandwidth_rad_s = response.measuredBandwidth_rad_s;
+  if (step.kind == Kind::SpeedTuning) m_speedBandwidth_rad_s = response.measuredBandwidth_rad_s;
+  if (!measured.valid)
+    m_record.warnings.push_back(std::string(step.title) + ": no step found in the logged response");
+  else if (m_current.passband && measured.overshoot > m_current.passband->overshootBound)
+    m_record.warnings.push_back(std::string(step.title) + ": the measured overshoot " +
+                                Short(measured.overshoot * 100.0) + " % exceeds the " +
+                                Short(m_current.passband->overshootBound * 100.0) + " % the passband was chosen for");
+  m_current.response = response;
+}
+
+void CommissioningUser::EndStep() {
+  m_current.verdict = StepRecord::Verdict::Passed;
+  if (m_before) m_current.changes = Changes(*m_before, m_setup);
+  m_current.driveTime_s = axcore::CurrentPlatform().Now() - m_stepStart_s;
+  m_record.steps.push_back(m_current);
+  if (m_report) m_report(m_record.steps.back(), static_cast<int>(m_step), kStepCount);
+  ++m_step;
+  m_phase = Phase::Open;
+}
+
+void CommissioningUser::Skip(const std::string& why) {
+  m_current.verdict = StepRecord::Verdict::Skipped;
+  m_current.detail = why;
+  m_record.steps.push_back(m_current);
+  if (m_report) m_report(m_record.steps.back(), static_cast<int>(m_step), kStepCount);
+  ++m_step;
+  m_phase = Phase::Open;
+}
+
+void CommissioningUser::Fail(const std::string& detail) {
+  m_failed = true;
+  m_current.verdict = StepRecord::Verdict::Failed;
+  m_current.detail = detail;
+  m_current.driveTime_s = axcore::CurrentPlatform().Now() - m_stepStart_s;
+  m_record.steps.push_back(m_current);
+  m_record.failure = m_current.title + ": " + detail;
+  if (m_report) m_report(m_record.steps.back(), static_cast<int>(m_step), kStepCount);
+}
+
+}  // namespace axhost

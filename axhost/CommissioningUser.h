@@ -1,0 +1,82 @@
+// The user `axhost commission` puts in front of the dialogs: it walks the
+// steps of a new axis one after the other through Drive Setup and Motor
+// Setup, opens each test from its button, runs it, answers Yes to keep what
+// an identification found, and decides each loop's passband from what the
+// steps before it identified and measured. It acts only as a user does:
+// script lines on the topmost dialog, handed out whenever the ones before
+// are done (axcore::ScriptFeed), and it reads the setup and the dialogs'
+// results between them.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CommissionRecord.h"
+#include "axcore/EditSetupDlg.h"
+#include "axcore/HeadlessPlatform.h"
+#include "axcore/Setup.h"
+
+class CMC_TestDlg;
+
+namespace axhost {
+
+class CommissioningUser {
+ public:
+  // Reports each step's line as the step ends (after `index` of `count`).
+  using StepReporter = std::function<void(const StepRecord& step, int index, int count)>;
+
+  CommissioningUser(CMC_Setup& setup, CommissionRecord& record, StepReporter report);
+
+  // The next actions for the topmost dialog (the feed of the scripted user).
+  std::string Next(CMC_EditSetupDlg& top);
+  // The end of a test run (the test dialogs' observer).
+  void TestEnded(const CMC_TestDlg& test);
+  // A message box the run showed: kept as a warning of the step.
+  void Message(const std::string& text);
+
+  // The setup as it was before the step that failed; null when none failed.
+  // Where stale answers are dropped between steps.
+  void SetUser(axcore::ScriptedUser* user) { m_user = user; }
+
+  const CMC_Setup* SetupBeforeFailure() const { return m_failed ? m_before.get() : nullptr; }
+  bool Finished() const { return m_finished; }
+  static int StepCount();
+
+ private:
+  enum class Phase { Open, OpenInner, Run, Judge, Closing };
+  std::string OpenStep(CMC_EditSetupDlg& top);
+  std::string Refusal() const;
+  std::string RunScript(CMC_EditSetupDlg& test);
+  std::string Judge(CMC_EditSetupDlg& test);
+  void EndStep();
+  void Fail(const std::string& detail);
+  void Skip(const std::string& why);
+  void ChoosePassbandFor(int loop);
+  void MeasureResponse(CMC_EditSetupDlg& test);
+
+  CMC_Setup& m_setup;
+  axcore::ScriptedUser* m_user = nullptr;
+  int m_inner = 0;
+  bool m_tabbed = false;  // the outer dialog shows the page of the inner test's button  // the dialog a step opens its test from, when not its parent
+  CommissionRecord& m_record;
+  StepReporter m_report;
+  std::size_t m_step = 0;
+  Phase m_phase = Phase::Open;
+  bool m_started = false;
+  bool m_failed = false;
+  bool m_finished = false;
+  std::unique_ptr<CMC_Setup> m_before;  // the setup as the step found it
+  StepRecord m_current;
+  int m_runs = 0;                       // runs ended in this step
+  int m_lastResult = -1;
+  std::string m_lastError;
+  std::string m_lastMessage;
+  double m_stepStart_s = 0.0;
+  double m_currentBandwidth_rad_s = 0.0;  // measured, for the cascade
+  double m_speedBandwidth_rad_s = 0.0;
+};
+
+}  // namespace axhost
