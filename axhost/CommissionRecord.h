@@ -40,6 +40,10 @@ struct ResponseRecord {
   double predictedRise_s = 0.0;
   double predictedOvershoot = 0.0;
   double measuredBandwidth_rad_s = 0.0;  // 2.2 / measured rise
+  // The standard deviation of the measured signal about its mean over the
+  // settled plateau (the last 10 % of the step's record), in `unit`: the
+  // sensing noise and quantisation every single sample carries.
+  double noise = 0.0;
   std::string figures;            // the dialog's figures text, measured (model)
 };
 

@@ -229,7 +229,9 @@ std::string ValuesTable(const CommissionRecord& record) {
       std::string deviation = kDash;
       if (row.truth && *row.truth != 0.0 && std::isfinite(*row.truth) && std::isfinite(row.after)) {
         char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%+.1f %%", (row.after - *row.truth) / std::fabs(*row.truth) * 100.0);
+        // Two decimals below 1 %, where one would round a real deviation to "-0.0".
+        const double percent = (row.after - *row.truth) / std::fabs(*row.truth) * 100.0;
+        std::snprintf(buffer, sizeof buffer, std::fabs(percent) < 1.0 ? "%+.2f %%" : "%+.1f %%", percent);
         deviation = buffer;
       }
       html += "<td class=\"num\">" + (row.truth ? Num(*row.truth) : std::string(kDash)) + "</td><td class=\"num\">" +
@@ -273,6 +275,8 @@ std::string ResponseFacts(const ResponseRecord& r) {
           kDash + "</td></tr>\n";
   html += "<tr><td>Bandwidth</td><td class=\"num\">" + RadS(r.measuredBandwidth_rad_s) + "</td><td class=\"num\">" +
           kDash + "</td></tr>\n";
+  html += "<tr><td>Noise on the plateau (standard deviation)</td><td class=\"num\">" + Num(r.noise) +
+          (r.unit.empty() ? "" : " " + Html(r.unit)) + "</td><td class=\"num\">" + kDash + "</td></tr>\n";
   html += "</tbody>\n</table>\n";
   if (!r.figures.empty()) html += "<pre>" + Html(r.figures) + "</pre>\n";
   return html;
@@ -391,6 +395,7 @@ Json Summary(const CommissionRecord& record, const std::vector<std::string>& plo
                   {"measured_overshoot", Figure(r->measuredOvershoot)},
                   {"measured_settling_s", Figure(r->measuredSettling_s)},
                   {"measured_bandwidth_rad_s", Figure(r->measuredBandwidth_rad_s)},
+                  {"noise", Figure(r->noise)},
                   {"predicted_rise_s", Figure(r->predictedRise_s)},
                   {"predicted_overshoot", Figure(r->predictedOvershoot)},
                   {"figures", r->figures}};

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up and builds, then runs the main job on the embedded example setup.
+# Sets up and builds, then runs the main job: the embedded example setup
+# commissioned on the virtual drive, with its report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh default
-exec build/default/bin/axhost compute "$@"
+build/default/bin/axhost --drive virtual commission -o build/commissioned.json --report build/report "$@"
+echo "open build/report/index.html in a browser to see the report"

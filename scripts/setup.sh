@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 # Qt Charts' CMake package needs Qt OpenGL's, which Debian ships apart.
 packages=(g++ cmake ninja-build binutils nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core)
+# What a script needs beyond the build (scripts/report-picture.sh: chromium).
+read -r -a extra <<<"${AX_EXTRA_PACKAGES:-}"
+packages+=("${extra[@]}")
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
