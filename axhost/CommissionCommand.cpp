@@ -147,6 +147,10 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     PrintError(io.err, axcore::OneLine(module.GetPath()) + ": the plug-in has no EditSetup");
     return kExitFailed;
   }
+  if (!options.gui && !options.screenshotDir.empty()) {
+    PrintError(io.err, "commission: --screenshot needs the Qt view: give --gui");
+    return kExitBadInput;
+  }
   if (options.output.empty()) {
     PrintError(io.err, "commission: -o OUT is needed: the commissioned setup is written there");
     return kExitBadInput;
@@ -186,8 +190,11 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     TakeWarnings(transcript, transcriptRead, commissioning);
     return commissioning.Next(top);
   });
-  axcore::HeadlessPlatform platform(&user);
-  virtualdrive::VirtualDrive drive(*plant, &platform);
+  int status = kExitOk;
+  std::unique_ptr<axcore::Platform> platform =
+      MakeDialogPlatform("commission", "leave out --gui", !options.gui, &user, options.screenshotDir, io, status);
+  if (!platform) return status;
+  virtualdrive::VirtualDrive drive(*plant, platform.get());
   user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
   std::string error;
   if (!drive.LoadSetup(*setup, &error)) {
@@ -198,7 +205,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   {
     ScopedDriveLink connected(&drive);
     CMC_TestDlg::SetObserver({{}, [&](const CMC_TestDlg& test) { commissioning.TestEnded(test); }});
-    axcore::InstallPlatform(&platform);
+    axcore::InstallPlatform(platform.get());
     confirmed = module.editSetup(setup.get());
     axcore::InstallPlatform(nullptr);
     CMC_TestDlg::SetObserver({});

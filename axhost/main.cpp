@@ -216,6 +216,11 @@ int main(int argc, char** argv) {
                             "values before and after, each test's plot with the model's response) and "
                             "DIR/summary.json (the same figures)")
       ->check(kFileName);
+  cmdCommission->add_flag("--gui", commissionOptions.gui,
+                          "Show the dialogs live in the Qt view as the run works through them (the run is the same, "
+                          "in real time: some ten seconds)");
+  cmdCommission->add_option("--screenshot", commissionOptions.screenshotDir,
+                            "Save a PNG of each dialog as DIR/<resource id>.png when it first shows (needs --gui)");
 
   CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
   cmdDrive->require_subcommand(1);
@@ -325,6 +330,10 @@ int main(int argc, char** argv) {
     return axhost::RunTune(module, tuneArgs[0], file, tuneOptions, io);
   }
   if (cmdCommission->parsed()) {
+    axhost::SetDesktopPlatformFactory(
+        [](axcore::ScriptedUser* user, const std::string& screenshotDir, std::string&) {
+          return axhost::MakeQtPlatform(user, screenshotDir);
+        });
     commissionOptions.driveSpec = driveSpec;
     if (!commissionReport.empty()) commissionOptions.report = commissionReport;
     commissionOptions.progress = ::isatty(STDOUT_FILENO) != 0;

@@ -68,13 +68,21 @@ int WindowSamples(double passband_rad_s, double period_s) {
                                                  : kMaximumSamples);
 }
 
-bool Tune(CMC_Setup& setup, TunedLoop loop, double passband_rad_s) {
+bool Tune(CMC_Setup& setup, TunedLoop loop, double passband_rad_s, bool& held) {
   const LoopTune& tune = TuneOf(loop);
   if (setup.SetParameterValueInBaseUnit(tune.passband, passband_rad_s) == 0) return false;
   if (tune.design(setup, nullptr) == 0) return false;
+  std::vector<double> designed;
+  for (const char* name : tune.decode) designed.push_back(setup.GetParameterValueInBaseUnit(name));
   bool written = true;
   for (const char* name : tune.encode) written = RunEncodeStep(setup, name) != 0 && written;
   for (const char* name : tune.decode) written = RunDecodeStep(setup, name) != 0 && written;
+  // A gain the design wants that its register rounds to nothing: the drive
+  // would run another controller (a PI without its integral) than the one
+  // designed at this passband.
+  held = true;
+  for (std::size_t k = 0; k < designed.size(); ++k)
+    if (designed[k] != 0.0 && setup.GetParameterValueInBaseUnit(tune.decode[k]) == 0.0) held = false;
   return written;
 }
 
@@ -93,14 +101,17 @@ double CascadeCeiling_rad_s(double innerBandwidth_rad_s) {
   return innerBandwidth_rad_s / kCascadeRatio;
 }
 
-bool PredictTunedLoop(CMC_Setup& setup, TunedLoop loop, double passband_rad_s, SampledLoopResponse& response) {
+bool PredictTunedLoop(CMC_Setup& setup, TunedLoop loop, double passband_rad_s, SampledLoopResponse& response,
+                      bool* held) {
   response = {};
-  if (!Tune(setup, loop, passband_rad_s)) return false;
+  bool kept = true;
+  if (!Tune(setup, loop, passband_rad_s, kept)) return false;
+  if (held != nullptr) *held = kept;
   SampledLoopResponse probe;
   if (!Predict(setup, loop, 2, probe) || !(probe.period_s > 0.0)) return false;
   // The passband as the document holds it, after its range.
-  const double held = setup.GetParameterValueInBaseUnit(TuneOf(loop).passband);
-  return Predict(setup, loop, WindowSamples(held, probe.period_s), response);
+  const double passband = setup.GetParameterValueInBaseUnit(TuneOf(loop).passband);
+  return Predict(setup, loop, WindowSamples(passband, probe.period_s), response);
 }
 
 PassbandChoice ChoosePassband(const CMC_Setup& setup, TunedLoop loop, double overshootBound,
@@ -127,8 +138,10 @@ PassbandChoice ChoosePassband(const CMC_Setup& setup, TunedLoop loop, const Pass
   CMC_Setup trialSetup(setup);
   auto run = [&](double w) {
     Trial trial;
-    trial.predicted = PredictTunedLoop(trialSetup, loop, w, trial.response);
-    trial.good = trial.predicted && trial.response.stable && trial.response.overshoot <= search.overshootBound;
+    bool held = true;
+    trial.predicted = PredictTunedLoop(trialSetup, loop, w, trial.response, &held);
+    trial.good =
+        trial.predicted && held && trial.response.stable && trial.response.overshoot <= search.overshootBound;
     return trial;
   };
 

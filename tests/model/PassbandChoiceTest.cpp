@@ -40,12 +40,16 @@ TEST(PassbandChoice, EachLoopInTurnGetsTheLargestPassbandThatMeetsItsBound) {
     // The designs' own steps overshoot e^-2 = 13.5 % at damping 1 whatever
     // the passband: the outer loops need more damping for a 10 % bound.
     std::vector<Change> changes;
+    // The PID's two zeros keep its step above 12 % at any damping until
+    // its integral gain rounds to 0 in the register, a design the drive
+    // does not run: no passband meets the bound.
+    bool met = true;
   };
   const Case cases[] = {
       {"current", TunedLoop::Current, Inner::None, {}},
       {"speed", TunedLoop::Speed, Inner::Current, {{"Dump_S", 2.0}}},
       {"position over the speed loop", TunedLoop::Position, Inner::Speed, {{"Dump_P", 2.0}}},
-      {"position PID", TunedLoop::Position, Inner::Current, {{"PositionControlType", 0}, {"Dump_P", 3.0}}},
+      {"position PID", TunedLoop::Position, Inner::Current, {{"PositionControlType", 0}, {"Dump_P", 5.0}}, false},
   };
   auto setup = testing_support::LoadExample();
   ASSERT_NE(setup, nullptr);
@@ -57,6 +61,11 @@ TEST(PassbandChoice, EachLoopInTurnGetsTheLargestPassbandThatMeetsItsBound) {
     const std::string before = axcore::SerializeSetup(*setup);
     const PassbandChoice choice = ChoosePassband(*setup, c.loop, bound, bandwidth_rad_s[static_cast<int>(c.inner)]);
     EXPECT_EQ(axcore::SerializeSetup(*setup), before);
+    if (!c.met) {
+      EXPECT_TRUE(choice.valid);
+      EXPECT_FALSE(choice.met);
+      continue;
+    }
     ExpectLargest(*setup, c.loop, choice, bound);
     // Tuned at the choice, as the next loop out finds it.
     SampledLoopResponse tuned;
