@@ -1,0 +1,167 @@
+// axhost commission end to end on the virtual drive: three motors whose
+// values differ by a factor of two and more are identified to the accuracy
+// each identification holds on its own and tuned within the overshoot each
+// loop's passband was chosen for; a wiring fault stops the run at the test
+// that catches it, and what the run wrote is the setup as it was before it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "CommissionCommand.h"
+#include "axcore/SetupFile.h"
+#include "support/HostRunner.h"
+#include "support/TestSetup.h"
+#include "virtualdrive/PlantFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class CommissionCommand : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(module.Load(AX_PLUGIN_PATH), ""); }
+
+  // The example setup with the data sheet of the motor on `plant`: its force
+  // constant (the mass is identified through it) and its mover's mass (the
+  // speed test raises a total mass below it to it). R, L, Mt and the gains
+  // stay the example's: the run identifies and tunes them.
+  std::string MatchedSetup(const virtualdrive::PlantParameters& plant, double moverMass_kg) {
+    auto setup = testing_support::LoadExample();
+    setup->SetParameterValueInBaseUnit("Kf", plant.force_constant_N_per_A);
+    setup->SetParameterValueInBaseUnit("M", moverMass_kg);
+    const std::string path = (dir.path() / "in.json").string();
+    EXPECT_EQ(axcore::SaveSetupFile(*setup, path), "");
+    return path;
+  }
+
+  int Commission(const std::string& input, const std::string& plantPath) {
+    fs::remove_all(report());
+    out.str("");
+    err.str("");
+    axhost::CommissionOptions options;
+    options.output = output().string();
+    options.report = report().string();
+    options.driveSpec = "virtual:" + plantPath;
+    return axhost::RunCommission(module, input, options, {out, err});
+  }
+
+  fs::path output() const { return dir.path() / "out.json"; }
+  fs::path report() const { return dir.path() / "report"; }
+  json Summary() const { return json::parse(testing_support::ReadFile(report() / "summary.json")); }
+
+  PluginModule module;
+  testing_support::TempDir dir{"axtest-commission"};
+  std::ostringstream out, err;
+};
+
+TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
+  const struct {
+    const char* plant;
+    double moverMass_kg;  // the data sheet's, below the plant's moving mass
+  } cases[] = {{"plant-linear.json", 0.4}, {"plant-heavy.json", 0.8}, {"plant-light.json", 0.2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.plant);
+    const std::string plantPath = std::string(AX_EXAMPLES_DIR) + "/" + c.plant;
+    const auto plant = virtualdrive::LoadPlantFile(plantPath).plant;
+    ASSERT_TRUE(plant);
+    const std::string input = MatchedSetup(*plant, c.moverMass_kg);
+    const int status = Commission(input, plantPath);
+    EXPECT_EQ(status, 0) << out.str() << err.str();
+    if (status != 0) continue;
+    const auto setup = axcore::LoadSetupFile(output().string()).setup;
+    ASSERT_NE(setup, nullptr);
+    auto value = [&](const char* name) { return setup->GetParameterValueInBaseUnit(name); };
+
+    // The accuracy each identification is held to on its own. The inductance
+    // test reads L less the mover's share, Kf^2 / (3 w^2 m) at its
+    // excitation of 32 current-loop periods: a few tenths of a per cent here.
+    const double w = 2.0 * std::numbers::pi / (32.0 * value("Ts_C"));
+    const double kf = plant->force_constant_N_per_A, m = plant->moving_mass_kg;
+    EXPECT_NEAR(value("Vdc"), plant->vdc_V, 0.005 * plant->vdc_V);
+    EXPECT_NEAR(value("R"), plant->phase_resistance_ohm, 0.01 * plant->phase_resistance_ohm);
+    EXPECT_NEAR(value("L"), plant->phase_inductance_H - kf * kf / (3.0 * w * w * m), 0.02 * plant->phase_inductance_H);
+    EXPECT_DOUBLE_EQ(value("EncRes"), plant->encoder_period_m);
+    EXPECT_EQ(value("ReverseCounting"), 0.0);
+    // The mass is what the force the setup's Kf promises accelerates.
+    const double seen = m * value("Kf") / kf;
+    EXPECT_NEAR(value("Mt"), seen, 0.02 * seen);
+
+    // Each loop's step within its bound, plus what the measurement's noise
+    // adds to a single sample: the current sensing noise, 3 sigma of the
+    // step, for the current loop; 1 % for the speed and the position.
+    int tuned = 0;
+    const json summary = Summary();
+    for (const json& step : summary["steps"]) {
+      if (step["passband"].is_null()) continue;
+      SCOPED_TRACE(step["key"].get<std::string>());
+      ASSERT_TRUE(step["response"].is_object());
+      const json& response = step["response"];
+      const double amplitude = response["amplitude"].get<double>();
+      const double allowance =
+          response["signal"] == "current" ? 3.0 * plant->current_noise_A / std::abs(amplitude) : 0.01;
+      ASSERT_TRUE(response["measured_overshoot"].is_number());
+      EXPECT_LE(response["measured_overshoot"].get<double>(), step["passband"]["overshoot_bound"].get<double>() + allowance)
+          << step["response"]["figures"].get<std::string>();
+      ++tuned;
+    }
+    EXPECT_EQ(tuned, 3);
+  }
+}
+
+TEST_F(CommissionCommand, StopsAtTheTestThatCatchesAWiringFaultKeepingWhatWentBefore) {
+  const struct {
+    const char* faults;
+    const char* step;    // the failing step
+    const char* detail;  // the start of its test's text
+  } cases[] = {
+      {R"({"open_lead": "B"})", "phase-connection",
+       R"(Possible causes of failure:\n\t- one of the motor phases is disconnected)"},
+      // The counts run against the field: the resolution test sees no motion.
+      {R"({"reversed_encoder": true})", "encoder-resolution", "Check if during test the motor shaft is turning."},
+  };
+  const std::string input = MatchedSetup(virtualdrive::ExamplePlant(), 0.4);
+  const auto original = axcore::LoadSetupFile(input).setup;
+  ASSERT_NE(original, nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    const std::string plantPath = (dir.path() / "plant.json").string();
+    std::ofstream(plantPath) << R"({"format": "axplant-1", "faults": )" << c.faults << "}";
+    fs::remove(output());
+    EXPECT_EQ(Commission(input, plantPath), 1) << out.str() << err.str();
+    EXPECT_NE(err.str().find(std::string("error: commission: stopped at ")), std::string::npos) << err.str();
+    const json summary = Summary();
+    EXPECT_EQ(summary["succeeded"], false);
+    const json& failed = summary["steps"].back();
+    EXPECT_EQ(failed["key"], c.step);
+    EXPECT_EQ(failed["verdict"], "failed");
+    EXPECT_EQ(failed["detail"].get<std::string>().rfind(c.detail, 0), 0u) << failed["detail"];
+
+    // What the passed steps found is kept, nothing else: each value is the
+    // last a passed step changed it to, else the input's.
+    const auto written = axcore::LoadSetupFile(output().string()).setup;
+    ASSERT_NE(written, nullptr);
+    for (const char* name : {"Vdc", "R", "L", "EncRes", "ReverseCounting", "Mt", "PB_C", "Kp_C_scl"}) {
+      SCOPED_TRACE(name);
+      const CMC_Parameter* p = written->FindParameter(name);
+      ASSERT_NE(p, nullptr);
+      const double factor = p->GetShownUnit().GetFactorToBase();
+      double expected = original->GetParameterValueInBaseUnit(name);
+      for (const json& step : summary["steps"])
+        if (step["verdict"] == "passed")
+          for (const json& change : step["changes"])
+            if (change["name"] == name) expected = change["after"].get<double>() * factor;
+      EXPECT_NEAR(p->GetValueInBaseUnit(), expected, 1e-12 * std::abs(expected));
+    }
+    EXPECT_NE(written->GetParameterValueInBaseUnit("Vdc"), original->GetParameterValueInBaseUnit("Vdc"));
+  }
+}
+
+}  // namespace
