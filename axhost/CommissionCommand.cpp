@@ -214,6 +214,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   TakeWarnings(transcript, transcriptRead, commissioning);
 
   // --- the outcome: the commissioned setup, or the one before the failure.
+  if (user.Failed()) commissioning.BreakOff(user.Failure());
   const CMC_Setup* before = commissioning.SetupBeforeFailure();
   if (user.Failed() && !before) {
     record.failure = "the dialogs did not go as planned: " + user.Failure();

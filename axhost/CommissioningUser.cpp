@@ -24,6 +24,7 @@ constexpr int kStart = 10000;  // "Start" / "Stop" of every test
 
 // How long a test may run before the run gives it up (drive time).
 constexpr long long kTestTimeLimitMs = 120000;
+const std::string kUntilIdle = "until-idle " + std::to_string(kTestTimeLimitMs) + '\n';
 
 // The step response of a tuning test is a profile whose ramps last the
 // shortest time the test takes: a step of the reference. Small amplitudes
@@ -106,17 +107,11 @@ double Value(const CMC_Setup& setup, const char* name, double fallback = 0.0) {
   return p != nullptr ? p->GetValueInBaseUnit() : fallback;
 }
 
-// A control of a page not shown yet: it exists and takes input.
-bool Offered(const CMC_EditSetupDlg& dialog, int id) {
-  const ControlState* control = dialog.GetControl(id);
-  return control != nullptr && control->enabled;
-}
-
 // "type ID VALUE" in UNIT, when the dialog has the field.
 void TypeIn(std::string& script, const CMC_EditSetupDlg& dialog, int field, int unitBox, const char* unit,
             double value) {
-  if (!Offered(dialog, field)) return;
-  if (unitBox != 0 && Offered(dialog, unitBox)) script += "unit " + std::to_string(unitBox) + ' ' + unit + '\n';
+  if (!Usable(dialog, field)) return;
+  if (unitBox != 0 && Usable(dialog, unitBox)) script += "unit " + std::to_string(unitBox) + ' ' + unit + '\n';
   script += "type " + std::to_string(field) + ' ' + Number(value) + '\n';
 }
 
@@ -129,7 +124,7 @@ double StepAmplitude(const CMC_Setup& setup, double amplitude, const char* prote
 // The test's profile as the setup held it before the step, typed back
 // into the test's fields: the step was the commissioning's, not the user's.
 std::string RestoreProfile(const CMC_EditSetupDlg& test, const CMC_Setup& before, bool speed) {
-  std::string script = "tab 1300 0\n";
+  std::string script;
   const double amplitude = Value(before, speed ? "TestSpeed" : "TestPosition");
   if (speed)
     TypeIn(script, test, 1320, 1321, "m/s", amplitude);
@@ -139,7 +134,9 @@ std::string RestoreProfile(const CMC_EditSetupDlg& test, const CMC_Setup& before
   const int fields[][2] = {{1314, 1315}, {1317, 1318}, {1327, 1328}, {1330, 1331}};
   for (int i = 0; i < 4; ++i)
     TypeIn(script, test, fields[i][0], fields[i][1], "ms", 1e3 * Value(before, names[i + (speed ? 0 : 4)]));
-  if (Offered(test, 1332)) script += std::string("check 1332 ") + (Value(before, speed ? "MultiCycleS" : "MultiCycleP") != 0.0 ? "1" : "0") + '\n';
+  if (Usable(test, 1332))
+    script += std::string("check 1332 ") + (Value(before, speed ? "MultiCycleS" : "MultiCycleP") != 0.0 ? "1" : "0") +
+              '\n';
   return script;
 }
 
@@ -174,6 +171,12 @@ void CommissioningUser::TestEnded(const CMC_TestDlg& test) {
   ++m_runs;
   m_lastResult = test.GetTestResult();
   m_lastError = test.GetErrorText();
+}
+
+bool CommissioningUser::BreakOff(const std::string& why) {
+  if (m_failed || m_phase == Phase::Open || !m_before) return false;
+  Fail(why);
+  return true;
 }
 
 void CommissioningUser::Message(const std::string& text) {
@@ -221,10 +224,17 @@ std::string CommissioningUser::Next(CMC_EditSetupDlg& top) {
         return Next(top);
       }
       m_current.test = top.GetCaption();
-      m_phase = Phase::Judge;
-      return RunScript(top);
+      return RunScript();
+    case Phase::Page0:
+      return ProfileScript(top);
+    case Phase::Page1:
+      return StartScript(top);
     case Phase::Judge:
       return Judge(top);
+    case Phase::Restore:
+      // The profile as the setup held it: the step was the run's, not the user's.
+      m_phase = Phase::Closing;
+      return (m_before ? RestoreProfile(top, *m_before, step.kind == Kind::SpeedTuning) : std::string()) + "click 1\n";
     case Phase::Closing:
       if (!atParent) return "click 2\n";  // the speed test around the mass test
       if (m_user != nullptr) m_user->DropAnswers();  // a closing question that was not asked
@@ -343,51 +353,63 @@ void CommissioningUser::ChoosePassbandFor(int loop) {
   m_current.passband = record;
 }
 
-std::string CommissioningUser::RunScript(CMC_EditSetupDlg& test) {
+// An identification is started (and, for the encoder test, stopped after
+// the push by hand); a tuning test is set up page by page, each page's
+// actions chosen once it shows.
+std::string CommissioningUser::RunScript() {
+  const Step& step = kSteps[m_step];
+  if (step.kind == Kind::Identification || step.kind == Kind::MassIdentification) {
+    m_phase = Phase::Judge;
+    std::string script = "click 10000\n";
+    // The encoder test shows the signals while the user moves the mover.
+    if (std::string(step.key) == "encoder-connection") script += "move 2 300\nmove -2 300\nclick 10000\n";
+    return script + kUntilIdle;
+  }
+  const bool profile = step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning;
+  m_phase = profile ? Phase::Page0 : Phase::Page1;
+  return profile ? "tab 1300 0\n" : "tab 1300 1\n";
+}
+
+// The "Test Parameters" page of the speed and position tests: a step of the
+// reference, a single cycle, positive.
+std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
+  const bool speed = kSteps[m_step].kind == Kind::SpeedTuning;
+  const double passband = m_current.passband->passband_rad_s;
+  const double plateau_ms = 1e3 * kPlateauPassbands / passband;
+  const CMC_Parameter* ramp = FindParameterQuiet(m_setup, speed ? "TaPS" : "TaPP");
+  const double ramp_ms = ramp != nullptr ? 1e3 * ramp->GetMinInBaseUnit() : 1.0;
+  std::string script;
+  if (speed)
+    TypeIn(script, test, 1320, 1321, "m/s",
+           StepAmplitude(m_setup, kSpeedStep_m_s, "isSpeedControlError", "ERR_speed"));
+  else
+    TypeIn(script, test, 1501, 1502, "mm",
+           1e3 * StepAmplitude(m_setup, kPositionStep_m, "isPositionControlError", "ERR_position"));
+  TypeIn(script, test, 1314, 1315, "ms", ramp_ms);
+  TypeIn(script, test, 1317, 1318, "ms", plateau_ms);
+  TypeIn(script, test, 1327, 1328, "ms", ramp_ms);
+  TypeIn(script, test, 1330, 1331, "ms", plateau_ms);
+  if (Usable(test, 1332)) script += "check 1332 0\n";
+  if (Usable(test, 3528)) script += "radio 3528\n";
+  m_phase = Phase::Page1;
+  return script + "tab 1300 1\n";
+}
+
+// The "Test" page: the passband, Tune, Start, and the run to its end.
+std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
   const Step& step = kSteps[m_step];
   std::string script;
-  switch (step.kind) {
-    case Kind::Identification:
-    case Kind::MassIdentification:
-      script = "click 10000\n";
-      // The encoder test shows the signals while the user moves the mover.
-      if (std::string(step.key) == "encoder-connection") script += "move 2 300\nmove -2 300\nclick 10000\n";
-      break;
-    case Kind::CurrentTuning:
-      script = "tab 1300 1\n";
-      TypeIn(script, test, 3155, 3151, "rad/s", m_current.passband->passband_rad_s);
-      script += "click 3149\nclick 10000\n";
-      break;
-    case Kind::AngleTuning:
-      script = "tab 1300 1\nclick 10000\n";
-      break;
-    case Kind::SpeedTuning:
-    case Kind::PositionTuning: {
-      const bool speed = step.kind == Kind::SpeedTuning;
-      const double passband = m_current.passband->passband_rad_s;
-      const double plateau_ms = 1e3 * kPlateauPassbands / passband;
-      const CMC_Parameter* ramp = FindParameterQuiet(m_setup, speed ? "TaPS" : "TaPP");
-      const double ramp_ms = ramp != nullptr ? 1e3 * ramp->GetMinInBaseUnit() : 1.0;
-      script = "tab 1300 0\n";
-      if (speed)
-        TypeIn(script, test, 1320, 1321, "m/s", StepAmplitude(m_setup, kSpeedStep_m_s, "isSpeedControlError", "ERR_speed"));
-      else
-        TypeIn(script, test, 1501, 1502, "mm",
-               1e3 * StepAmplitude(m_setup, kPositionStep_m, "isPositionControlError", "ERR_position"));
-      TypeIn(script, test, 1314, 1315, "ms", ramp_ms);
-      TypeIn(script, test, 1317, 1318, "ms", plateau_ms);
-      TypeIn(script, test, 1327, 1328, "ms", ramp_ms);
-      TypeIn(script, test, 1330, 1331, "ms", plateau_ms);
-      if (Offered(test, 1332)) script += "check 1332 0\n";
-      if (Offered(test, 3528)) script += "radio 3528\n";
-      script += "tab 1300 1\n";
-      if (Offered(test, 1368)) script += "radio 1368\n";  // the data logger: the whole step, with the model
-      TypeIn(script, test, 1379, 1380, "rad/s", passband);
-      script += "click 1390\nclick 10000\n";
-      break;
-    }
+  if (step.kind == Kind::CurrentTuning) {
+    TypeIn(script, test, 3155, 3151, "rad/s", m_current.passband->passband_rad_s);
+    if (Usable(test, 3149)) script += "click 3149\n";
+  } else if (step.kind != Kind::AngleTuning) {
+    // The data logger: the whole step, with the model's response over it.
+    if (Usable(test, 1368)) script += "radio 1368\n";
+    TypeIn(script, test, 1379, 1380, "rad/s", m_current.passband->passband_rad_s);
+    if (Usable(test, 1390)) script += "click 1390\n";
   }
-  return script + "until-idle " + std::to_string(kTestTimeLimitMs) + '\n';
+  m_phase = Phase::Judge;
+  return script + "click 10000\n" + kUntilIdle;
 }
 
 std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
@@ -405,12 +427,15 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
     m_current.plotSvg = dialog->GetLogger()->GetPlotDocument().ToPlot(test.GetCaption()).ToSvg();
     if (step.kind != Kind::AngleTuning) MeasureResponse(test);
   }
-  m_phase = Phase::Closing;
   // An identification keeps what it found: its closing question is
-  // answered Yes; a tuning test keeps its gains with OK.
+  // answered Yes; a tuning test keeps its gains with OK, the speed and
+  // position tests after their profile is set back.
+  m_phase = Phase::Closing;
   if (!tuning) return "answer yes\nclick 2\n";
-  if ((step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning) && m_before)
-    return RestoreProfile(test, *m_before, step.kind == Kind::SpeedTuning) + "click 1\n";
+  if (step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning) {
+    m_phase = Phase::Restore;
+    return "tab 1300 0\n";
+  }
   return "click 1\n";
 }
 

@@ -34,6 +34,10 @@ class CommissioningUser {
   std::string Next(CMC_EditSetupDlg& top);
   // The end of a test run (the test dialogs' observer).
   void TestEnded(const CMC_TestDlg& test);
+  // The run broke off in the middle of a step (a test that never ended, a
+  // dialog the user could not work): that step fails with `why`. False when
+  // no step was under way.
+  bool BreakOff(const std::string& why);
   // A message box the run showed: kept as a warning of the step.
   void Message(const std::string& text);
 
@@ -46,10 +50,12 @@ class CommissioningUser {
   static int StepCount();
 
  private:
-  enum class Phase { Open, OpenInner, Run, Judge, Closing };
+  enum class Phase { Open, OpenInner, Run, Page0, Page1, Judge, Restore, Closing };
   std::string OpenStep(CMC_EditSetupDlg& top);
   std::string Refusal() const;
-  std::string RunScript(CMC_EditSetupDlg& test);
+  std::string RunScript();
+  std::string ProfileScript(CMC_EditSetupDlg& test);
+  std::string StartScript(CMC_EditSetupDlg& test);
   std::string Judge(CMC_EditSetupDlg& test);
   void EndStep();
   void Fail(const std::string& detail);
