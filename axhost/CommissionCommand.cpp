@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <unistd.h>
 #include <sstream>
 
 #include "CommissioningUser.h"
@@ -154,6 +156,24 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   if (options.output.empty()) {
     PrintError(io.err, "commission: -o OUT is needed: the commissioned setup is written there");
     return kExitBadInput;
+  }
+  // A run takes minutes on a real drive: a folder it cannot write to is
+  // refused before it starts, not after.
+  for (const auto& [what, path] : {std::pair<const char*, std::string>{"-o", options.output},
+                                   {"--report", options.report ? *options.report + "/index.html" : std::string()}}) {
+    if (path.empty()) continue;
+    const std::filesystem::path folder = std::filesystem::absolute(path).parent_path();
+    std::error_code error;
+    std::filesystem::path existing = folder;
+    while (!std::filesystem::exists(existing, error) && existing.has_parent_path() && existing != existing.parent_path())
+      existing = existing.parent_path();
+    if (!std::filesystem::is_directory(existing, error) || ::access(existing.c_str(), W_OK) != 0 ||
+        (std::string(what) == "-o" && existing != folder)) {
+      PrintError(io.err, std::string("commission: ") + what + " " + axcore::OneLine(std::string(path)) + ": " +
+                             (existing != folder && std::string(what) == "-o" ? "its folder does not exist"
+                                                                              : "its folder cannot be written to"));
+      return kExitBadInput;
+    }
   }
   const auto plant = DrivePlant(options.driveSpec, io);
   if (!plant) return kExitBadInput;

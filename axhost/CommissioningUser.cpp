@@ -42,6 +42,10 @@ constexpr double kPlateauPassbands = 14.0;
 // The rise-time bandwidth estimate: 2.2 / (10-90 % rise), exact for a first
 // order loop and within some 20 % for the damped loops tuned here.
 constexpr double kRiseBandwidthProduct = 2.2;
+// The share of the drive's voltage a current step may need: the rest is
+// the margin for the back-EMF, the dead time and the supply's sag.
+constexpr double kVoltageShare = 0.8;
+
 // How far above the response a single noisy sample may stand, in standard
 // deviations of the noise.
 constexpr double kNoiseDeviations = 3.0;
@@ -73,10 +77,10 @@ constexpr Step kSteps[] = {
      Kind::Identification},
     {"encoder-resolution", "Encoder resolution and direction", "identifies EncRes and the counting direction",
      kMotorSetup, 1189, Kind::Identification},
-    {"total-mass", "Total mass", "identifies the total moving mass Mt (\"Identify\" of the speed test)", kDriveSetup,
-     3178, Kind::MassIdentification},
     {"current-tuning", "Current controller", "tunes the current loop and steps it", kDriveSetup, 3137,
      Kind::CurrentTuning},
+    {"total-mass", "Total mass", "identifies the total moving mass Mt (\"Identify\" of the speed test)", kDriveSetup,
+     3178, Kind::MassIdentification},
     {"angle-tuning", "Electric angle controller", "tunes the motionless start (only when the setup starts motionless)",
      kDriveSetup, 3263, Kind::AngleTuning},
     {"speed-tuning", "Speed controller", "tunes the speed loop and steps it", kDriveSetup, 3178, Kind::SpeedTuning},
@@ -125,6 +129,8 @@ double StepAmplitude(const CMC_Setup& setup, double amplitude, const char* prote
 // into the test's fields: the step was the commissioning's, not the user's.
 std::string RestoreProfile(const CMC_EditSetupDlg& test, const CMC_Setup& before, bool speed) {
   std::string script;
+  TypeIn(script, test, 1120, 1121, "A", Value(before, "TestCurrent"));  // the current test's
+  if (Usable(test, 1120)) return script;
   const double amplitude = Value(before, speed ? "TestSpeed" : "TestPosition");
   if (speed)
     TypeIn(script, test, 1320, 1321, "m/s", amplitude);
@@ -351,6 +357,12 @@ void CommissioningUser::ChoosePassbandFor(int loop) {
   record.predictedOvershoot = choice.response.overshoot;
   record.predictedRise_s = choice.response.rise_s;
   m_current.passband = record;
+  if (tuned == TunedLoop::Current && choice.response.period_s > 0.0) {
+    m_currentSlope_per_s = 0.0;
+    for (std::size_t k = 1; k < choice.response.step.size(); ++k)
+      m_currentSlope_per_s = std::max(m_currentSlope_per_s, (choice.response.step[k] - choice.response.step[k - 1]) /
+                                                                choice.response.period_s);
+  }
 }
 
 // An identification is started (and, for the encoder test, stopped after
@@ -365,20 +377,25 @@ std::string CommissioningUser::RunScript() {
     if (std::string(step.key) == "encoder-connection") script += "move 2 300\nmove -2 300\nclick 10000\n";
     return script + kUntilIdle;
   }
-  const bool profile = step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning;
-  m_phase = profile ? Phase::Page0 : Phase::Page1;
-  return profile ? "tab 1300 0\n" : "tab 1300 1\n";
+  const bool parameters = step.kind != Kind::AngleTuning;  // a test parameter to set first
+  m_phase = parameters ? Phase::Page0 : Phase::Page1;
+  return parameters ? "tab 1300 0\n" : "tab 1300 1\n";
 }
 
 // The "Test Parameters" page of the speed and position tests: a step of the
 // reference, a single cycle, positive.
 std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
+  std::string script;
+  m_phase = Phase::Page1;
+  if (kSteps[m_step].kind == Kind::CurrentTuning) {
+    TypeIn(script, test, 1120, 1121, "A", CurrentStep());
+    return script + "tab 1300 1\n";
+  }
   const bool speed = kSteps[m_step].kind == Kind::SpeedTuning;
   const double passband = m_current.passband->passband_rad_s;
   const double plateau_ms = 1e3 * kPlateauPassbands / passband;
   const CMC_Parameter* ramp = FindParameterQuiet(m_setup, speed ? "TaPS" : "TaPP");
   const double ramp_ms = ramp != nullptr ? 1e3 * ramp->GetMinInBaseUnit() : 1.0;
-  std::string script;
   if (speed)
     TypeIn(script, test, 1320, 1321, "m/s",
            StepAmplitude(m_setup, kSpeedStep_m_s, "isSpeedControlError", "ERR_speed"));
@@ -391,11 +408,31 @@ std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
   TypeIn(script, test, 1330, 1331, "ms", plateau_ms);
   if (Usable(test, 1332)) script += "check 1332 0\n";
   if (Usable(test, 3528)) script += "radio 3528\n";
-  m_phase = Phase::Page1;
   return script + "tab 1300 1\n";
 }
 
 // The "Test" page: the passband, Tune, Start, and the run to its end.
+// The current step: the setup's test current, or less where the winding
+// would need more voltage than the drive has to follow it as the loop was
+// designed. The loop is linear only below the voltage limit: a step that
+// saturates the bridge rises slower than the design and the integral winds
+// up meanwhile, overshooting far beyond the bound the passband was chosen
+// for. The voltage the step needs is R i + L di/dt at the predicted
+// response's steepest slope; the drive's sinusoidal limit is Vdc / 2.
+double CommissioningUser::CurrentStep() {
+  const double test = Value(m_setup, "TestCurrent");
+  const double volts = kVoltageShare * Value(m_setup, "Vdc") / 2.0;
+  const double ohms = Value(m_setup, "R") + Value(m_setup, "L") * m_currentSlope_per_s;
+  if (!(ohms > 0.0) || !(volts > 0.0) || !(test > 0.0)) return test;
+  const double step = std::min(test, volts / ohms);
+  if (step < test)
+    m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the step was " + Short(step) +
+                                " A, not the test current " + Short(test) +
+                                " A: the winding would need more than " + Short(kVoltageShare * 100.0) +
+                                " % of the drive's voltage to follow it");
+  return step;
+}
+
 std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
   const Step& step = kSteps[m_step];
   std::string script;
@@ -432,7 +469,7 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
   // position tests after their profile is set back.
   m_phase = Phase::Closing;
   if (!tuning) return "answer yes\nclick 2\n";
-  if (step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning) {
+  if (step.kind != Kind::AngleTuning) {
     m_phase = Phase::Restore;
     return "tab 1300 0\n";
   }

@@ -56,6 +56,7 @@ class CommissioningUser {
   std::string RunScript();
   std::string ProfileScript(CMC_EditSetupDlg& test);
   std::string StartScript(CMC_EditSetupDlg& test);
+  double CurrentStep();
   std::string Judge(CMC_EditSetupDlg& test);
   void EndStep();
   void Fail(const std::string& detail);
@@ -83,6 +84,7 @@ class CommissioningUser {
   double m_stepStart_s = 0.0;
   double m_currentBandwidth_rad_s = 0.0;  // measured, for the cascade
   double m_speedBandwidth_rad_s = 0.0;
+  double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope
 };
 
 }  // namespace axhost

@@ -3,7 +3,7 @@
 #   lib/axsetup/Qtxmod_lin.so, libaxcore.so and resources/ (dialogs, strings,
 #     images, the help pages, drive programs, motors) beside the plug-in,
 #     where it registers them when it is loaded
-#   share/doc/axsetup/README.md and examples/ (setups and the example plant)
+#   share/doc/axsetup/README.md and examples/ (setups and the example plants)
 #   share/applications/axhost-edit.desktop and share/man/man1/axhost.1
 # Built with `cpack -G DEB` in the build folder after the build.
 include(GNUInstallDirs)
@@ -21,7 +21,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/qtxmod/resources DESTINATION ${AX_INSTAL
 set(AX_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${AX_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/linear-drive.json ${PROJECT_SOURCE_DIR}/examples/linear-drive-basic.json
-              ${PROJECT_SOURCE_DIR}/examples/plant-linear.json
+              ${PROJECT_SOURCE_DIR}/examples/plant-linear.json ${PROJECT_SOURCE_DIR}/examples/plant-heavy.json
+              ${PROJECT_SOURCE_DIR}/examples/plant-light.json
         DESTINATION ${AX_INSTALL_DOCDIR}/examples)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/axhost-edit.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/axhost.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
