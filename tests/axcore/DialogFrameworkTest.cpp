@@ -100,7 +100,8 @@ struct Outcome {
   double speed = 0;
 };
 
-Outcome RunScript(const std::string& script, CMC_Setup setup = MakeSetup(), axcore::BenchHandler bench = nullptr) {
+Outcome RunScript(const std::string& script, CMC_Setup setup = MakeSetup(), axcore::BenchHandler bench = nullptr,
+                  axcore::ScriptFeed feed = nullptr) {
   Folder folder;
   std::string error;
   auto lines = axcore::ParseScript(script, error);
@@ -108,6 +109,7 @@ Outcome RunScript(const std::string& script, CMC_Setup setup = MakeSetup(), axco
   std::ostringstream out;
   axcore::ScriptedUser user(*lines, out);
   user.SetBenchHandler(std::move(bench));
+  user.SetFeed(std::move(feed));
   axcore::HeadlessPlatform platform(&user);
   axcore::InstallPlatform(&platform);
   Probe probe(&setup);
@@ -145,6 +147,36 @@ TEST(DialogFramework, EachUserChangeRunsEachHookOnceAndInOrder) {
     EXPECT_EQ(run.result, IDOK) << c.script;
     EXPECT_EQ(run.log, c.log) << c.script;
     EXPECT_DOUBLE_EQ(run.speed, c.speed) << c.script;
+  }
+}
+
+// A user that decides as it goes: the feed is asked, with the dialog on
+// top, whenever the actions it gave are done; its lines are numbered on
+// from the script's, so that a failure names one line.
+TEST(DialogFramework, AFeedGivesTheNextActionsForTheDialogOnTop) {
+  struct Case {
+    std::vector<std::string> feeds;  // what the feed returns, call by call
+    double speed;
+    std::string failure;
+  };
+  const Case cases[] = {
+      {{"type 11 1.5", "click 1"}, 1.5, ""},
+      {{"type 11 1.5\nclick 99"}, 1.5, "line 3: "},  // after the script's "wait 10"
+      {{"tap 11"}, 0.5, "fed actions: line 1: unknown action"},
+      {{""}, 0.5, "the script ended while"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.feeds.front());
+    std::size_t calls = 0;
+    const Outcome run = RunScript("wait 10", MakeSetup(), nullptr, [&](CMC_EditSetupDlg& top) {
+      EXPECT_EQ(top.GetResourceId(), 900);
+      return calls < c.feeds.size() ? c.feeds[calls++] : std::string();
+    });
+    EXPECT_EQ(run.speed, c.speed);
+    if (c.failure.empty())
+      EXPECT_EQ(run.failure, "");
+    else
+      EXPECT_EQ(run.failure.rfind(c.failure, 0), 0u) << run.failure;
   }
 }
 

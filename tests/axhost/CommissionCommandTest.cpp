@@ -164,4 +164,36 @@ TEST_F(CommissionCommand, StopsAtTheTestThatCatchesAWiringFaultKeepingWhatWentBe
   }
 }
 
+// Outputs are checked before the drive moves; a loop no passband can tune
+// within its bound stops the run there like a failed test.
+TEST_F(CommissionCommand, ChecksItsOutputFirstAndStopsWhereNoPassbandMeetsTheBound) {
+  const std::string plantPath = std::string(AX_EXAMPLES_DIR) + "/plant-linear.json";
+  axhost::CommissionOptions options;
+  options.output = (dir.path() / "no-such-folder" / "out.json").string();
+  EXPECT_EQ(axhost::RunCommission(module, std::nullopt, options, {out, err}), 2);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("its folder does not exist"), std::string::npos) << err.str();
+
+  // The position PID straight over the current loop: its zeros keep every
+  // step with a held integral above 10 %.
+  auto setup = testing_support::LoadExample();
+  setup->SetParameterValueInBaseUnit("ACR", 0x0500);
+  setup->SetParameterValueInBaseUnit("PositionControlType", 0);
+  const std::string input = (dir.path() / "pid.json").string();
+  ASSERT_EQ(axcore::SaveSetupFile(*setup, input), "");
+  EXPECT_EQ(Commission(input, plantPath), 1) << out.str();
+  const json summary = Summary();
+  const json& failed = summary["steps"].back();
+  EXPECT_EQ(failed["key"], "position-tuning");
+  EXPECT_EQ(failed["detail"].get<std::string>().rfind("no passband of PB_P keeps the predicted overshoot within 10 %", 0),
+            0u);
+  // The current loop's tuning is kept.
+  const auto written = axcore::LoadSetupFile(output().string()).setup;
+  ASSERT_NE(written, nullptr);
+  for (const json& step : summary["steps"]) {
+    if (step["key"] != "current-tuning") continue;
+    EXPECT_NEAR(written->GetParameterValueInBaseUnit("PB_C"), step["passband"]["passband_rad_s"].get<double>(), 1e-6);
+  }
+}
+
 }  // namespace
