@@ -21,17 +21,10 @@
 namespace axhost {
 namespace {
 
-std::string Short(double value, int digits = 4) {
+std::string Short(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  std::snprintf(text, sizeof text, "%.4g", value);
   return text;
-}
-
-// "before -> after" with the digits it takes to tell them apart.
-std::string Change(double before, double after) {
-  int digits = 4;
-  while (digits < 17 && Short(before, digits) == Short(after, digits)) ++digits;
-  return Short(before, digits) + " -> " + Short(after, digits);
 }
 
 const char* VerdictText(StepRecord::Verdict verdict) {
@@ -60,7 +53,7 @@ std::string StepLine(const StepRecord& step) {
   std::string changes;
   for (const ValueChange& change : step.changes) {
     if (step.passband && change.name == step.passband->parameter) continue;
-    changes += (changes.empty() ? "" : ", ") + change.name + ' ' + Change(change.before, change.after) +
+    changes += (changes.empty() ? "" : ", ") + change.name + ' ' + ChangeText(change.before, change.after) +
                (change.unit.empty() ? "" : " " + change.unit);
   }
   if (step.verdict == StepRecord::Verdict::Passed) line += changes.empty() ? "; nothing changed" : "; " + changes;

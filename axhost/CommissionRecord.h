@@ -47,6 +47,12 @@ struct ResponseRecord {
   std::string figures;            // the dialog's figures text, measured (model)
 };
 
+// A plot of a test as an SVG document, with what it shows.
+struct PlotRecord {
+  std::string caption;            // "Phase A current (A)"; "" when the dialog names it nowhere
+  std::string svg;
+};
+
 struct StepRecord {
   enum class Verdict { Passed, Failed, Skipped };
   std::string key;                // "supply-voltage", ..., "position-tuning"
@@ -57,7 +63,10 @@ struct StepRecord {
   std::vector<ValueChange> changes;
   std::optional<PassbandRecord> passband;
   std::optional<ResponseRecord> response;
-  std::string plotSvg;            // the test's plot, measured and predicted; "" when it has none
+  // The test's plots as it showed them, as SVG documents: a tuning test's
+  // graph with the model's response dashed over the measured one, an
+  // identification's gauges and graphs. None when it has none.
+  std::vector<PlotRecord> plots;
   double driveTime_s = 0.0;       // on the drive's clock, the step's dialogs open
 };
 
@@ -87,6 +96,11 @@ struct CommissionRecord {
   std::string failure;            // "total mass: <the test's text>" when not
   std::string output;             // where the setup was written; "" when not
 };
+
+// "before -> after" with as many significant digits, 4 at least, as it takes
+// to tell the two apart: a value that moved in its fifth digit does not read
+// as unchanged.
+std::string ChangeText(double before, double after, const std::string& arrow = " -> ");
 
 // Writes DIR/index.html (one self-contained page: the identity, the table of
 // values, every step with its figures and plot, the warnings) and

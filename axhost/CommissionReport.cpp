@@ -165,7 +165,7 @@ section.step { border: 1px solid #d0d7de; border-radius: 6px; padding: 1rem 1.25
 ul { margin: .3rem 0; padding-left: 1.4rem; }
 ul.warnings li { margin: .2rem 0; }
 figure { margin: 1rem 0 0; }
-figure svg { display: block; width: 100%; height: auto; border: 1px solid #e1e4e8; border-radius: 4px; }
+figure svg { display: block; max-width: 100%; height: auto; border: 1px solid #e1e4e8; border-radius: 4px; }
 figcaption { font-size: .85rem; color: #57606a; margin-top: .3rem; }
 @media print {
   main { max-width: none; padding: 0; }
@@ -296,16 +296,21 @@ std::string StepSection(const StepRecord& step, std::size_t number) {
   if (!step.changes.empty()) {
     html += "<h4>Changes</h4>\n<ul>\n";
     for (const ValueChange& change : step.changes)
-      html += "<li><code>" + Html(change.name) + "</code> " + Num(change.before) + " &rarr; " + Num(change.after) +
+      html += "<li><code>" + Html(change.name) + "</code> " + ChangeText(change.before, change.after, " &rarr; ") +
               (change.unit.empty() ? "" : " " + Html(change.unit)) + "</li>\n";
     html += "</ul>\n";
   }
   if (step.passband) html += PassbandFacts(*step.passband);
   if (step.response) html += ResponseFacts(*step.response);
-  if (!step.plotSvg.empty())
-    html += "<figure>\n" + InlineSvg(step.plotSvg, "step" + std::to_string(number) + "-") +
-            "<figcaption>Measured on the drive; the dashed line is the model&#39;s prediction.</figcaption>\n"
-            "</figure>\n";
+  for (std::size_t k = 0; k < step.plots.size(); ++k) {
+    const PlotRecord& plot = step.plots[k];
+    const std::string caption =
+        step.response && k == 0 ? "Measured on the drive; the dashed line is the model&#39;s prediction."
+        : plot.caption.empty()  ? "As the test showed it at its end."
+                                : Html(plot.caption) + ", as the test showed it at its end.";
+    html += "<figure>\n" + InlineSvg(plot.svg, "step" + std::to_string(number) + "-" + std::to_string(k + 1) + "-") +
+            "<figcaption>" + caption + "</figcaption>\n</figure>\n";
+  }
   return html + "</section>\n";
 }
 
@@ -341,7 +346,7 @@ std::string Page(const CommissionRecord& record) {
   return html + "</main>\n</body>\n</html>\n";
 }
 
-Json Summary(const CommissionRecord& record, const std::vector<std::string>& plots) {
+Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::string>>& plots) {
   Json summary;
   summary["succeeded"] = record.succeeded;
   summary["failure"] = record.failure;
@@ -408,7 +413,7 @@ Json Summary(const CommissionRecord& record, const std::vector<std::string>& plo
                      {"changes", std::move(changes)},
                      {"passband", std::move(passband)},
                      {"response", std::move(response)},
-                     {"plot", plots[i].empty() ? Json(nullptr) : Json("plots/" + plots[i])}});
+                     {"plots", plots[i]}});
   }
   summary["steps"] = std::move(steps);
   return summary;
@@ -423,21 +428,38 @@ std::string CreateFolder(const fs::path& folder) {
 
 }  // namespace
 
+std::string ChangeText(double before, double after, const std::string& arrow) {
+  auto text = [](double value, int digits) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+    return std::string(buffer);
+  };
+  int digits = 4;
+  while (digits < 17 && text(before, digits) == text(after, digits)) ++digits;
+  return text(before, digits) + arrow + text(after, digits);
+}
+
 std::string WriteCommissionReport(const CommissionRecord& record, const std::string& dir) {
   if (dir.empty()) return "the report needs a folder to be written to";
   const fs::path folder(dir);
   if (std::string error = CreateFolder(folder); !error.empty()) return error;
 
+  // Each step's plots as plots/<step>.svg, plots/<step>-2.svg, ...
   std::set<std::string> taken;
-  std::vector<std::string> plots;
-  for (const StepRecord& step : record.steps) plots.push_back(step.plotSvg.empty() ? "" : PlotFileName(step.key, taken));
+  std::vector<std::vector<std::string>> plots;
+  for (const StepRecord& step : record.steps) {
+    plots.emplace_back();
+    for (std::size_t k = 0; k < step.plots.size(); ++k) plots.back().push_back(PlotFileName(step.key, taken));
+  }
   if (!taken.empty())
     if (std::string error = CreateFolder(folder / "plots"); !error.empty()) return error;
   for (std::size_t i = 0; i < record.steps.size(); ++i)
-    if (!plots[i].empty())
-      if (std::string error = axcore::ReplaceFile((folder / "plots" / plots[i]).string(), record.steps[i].plotSvg);
+    for (std::size_t k = 0; k < plots[i].size(); ++k) {
+      if (std::string error = axcore::ReplaceFile((folder / "plots" / plots[i][k]).string(), record.steps[i].plots[k].svg);
           !error.empty())
         return error;
+      plots[i][k] = "plots/" + plots[i][k];
+    }
 
   // Text from a drive or a file need not be valid UTF-8; a script reading the
   // summary gets U+FFFD for such a byte rather than no summary at all.

@@ -452,6 +452,7 @@ std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
 std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
   const Step& step = kSteps[m_step];
   if (m_runs == 0 || m_lastResult != 1) {
+    TakePlots(test);  // what the failed run showed, for the report
     std::string why = m_runs == 0 ? (m_lastMessage.empty() ? std::string("the test did not start") : m_lastMessage)
                       : m_lastResult == 0 ? axcore::OneLine(m_lastError)
                                           : std::string("the test was stopped");
@@ -460,10 +461,10 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
     return "answer no\nclick 2\n";
   }
   const bool tuning = step.kind != Kind::Identification && step.kind != Kind::MassIdentification;
-  if (auto* dialog = dynamic_cast<CTuningTestDlg*>(&test); dialog != nullptr && dialog->GetLogger() != nullptr) {
-    m_current.plotSvg = dialog->GetLogger()->GetPlotDocument().ToPlot(test.GetCaption()).ToSvg();
-    if (step.kind != Kind::AngleTuning) MeasureResponse(test);
-  }
+  TakePlots(test);
+  if (const auto* dialog = dynamic_cast<CTuningTestDlg*>(&test);
+      dialog != nullptr && dialog->GetLogger() != nullptr && step.kind != Kind::AngleTuning)
+    MeasureResponse(test);
   // An identification keeps what it found: its closing question is
   // answered Yes; a tuning test keeps its gains with OK, the speed and
   // position tests after their profile is set back.
@@ -474,6 +475,54 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
     return "tab 1300 0\n";
   }
   return "click 1\n";
+}
+
+namespace {
+
+// What the dialog calls a plot: the nearest label of several words before
+// it, with the one-word label that follows that label (its unit), as
+// "Phase A current (A)"; none when that label named an earlier plot.
+std::string PlotCaption(const CMC_EditSetupDlg& dialog, int plot, std::vector<int>& named) {
+  const std::vector<int>& order = dialog.ControlOrder();
+  const auto at = std::find(order.begin(), order.end(), plot);
+  std::string unit;
+  for (auto it = std::make_reverse_iterator(at); it != order.rend(); ++it) {
+    const ControlState* control = dialog.GetControl(*it);
+    if (control == nullptr || control->kind == axcore::ControlKind::Plot) break;
+    if (control->kind != axcore::ControlKind::Label || control->text.empty()) continue;
+    if (control->text.find(' ') == std::string::npos) {
+      unit = control->text;
+      continue;
+    }
+    if (std::find(named.begin(), named.end(), *it) != named.end()) return {};
+    named.push_back(*it);
+    return unit.empty() ? control->text : control->text + " (" + unit + ")";
+  }
+  return {};
+}
+
+}  // namespace
+
+// The plots the test shows, as it shows them. A tuning test's graph is its
+// logger's, with the model's response over the measured one.
+void CommissioningUser::TakePlots(const CMC_EditSetupDlg& test) {
+  m_current.plots.clear();
+  if (const auto* dialog = dynamic_cast<const CTuningTestDlg*>(&test);
+      dialog != nullptr && dialog->GetLogger() != nullptr) {
+    const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();
+    if (!graph.Column(0).empty()) m_current.plots.push_back({test.GetCaption(), graph.ToPlot(test.GetCaption()).ToSvg()});
+    return;
+  }
+  std::vector<int> named;
+  for (const int id : test.ControlOrder()) {
+    const axcore::PlotDocument* plot = test.GetPlot(id);
+    const ControlState* control = test.GetControl(id);
+    if (plot == nullptr || control == nullptr || !control->shown) continue;
+    const bool drawn = plot->Kind() != axcore::PlotKind::Curves ||
+                       std::any_of(plot->Curves().begin(), plot->Curves().end(),
+                                   [](const axcore::PlotCurve& curve) { return !curve.x.empty(); });
+    if (drawn) m_current.plots.push_back({PlotCaption(test, id, named), plot->ToSvg()});
+  }
 }
 
 void CommissioningUser::MeasureResponse(CMC_EditSetupDlg& test) {

@@ -63,6 +63,7 @@ class CommissioningUser {
   void Skip(const std::string& why);
   void ChoosePassbandFor(int loop);
   void MeasureResponse(CMC_EditSetupDlg& test);
+  void TakePlots(const CMC_EditSetupDlg& test);
 
   CMC_Setup& m_setup;
   axcore::ScriptedUser* m_user = nullptr;

@@ -56,8 +56,8 @@ axhost::CommissionRecord FailedRun() {
                   Step("total-mass", "Total mass", StepRecord::Verdict::Failed,
                        "the axis did not move <script>alert('x')</script>"),
                   Step("position-tuning", "Position tuning", StepRecord::Verdict::Skipped, "the mass is not known")};
-  record.steps[0].plotSvg = Plot("Current");
-  record.steps[1].plotSvg = Plot("Speed");
+  record.steps[0].plots = {{"", Plot("Current")}};
+  record.steps[1].plots = {{"", Plot("Speed")}};
   record.steps[1].response.emplace().measuredSettling_s = NAN;
   record.values.resize(2);
   record.values[0] = {"R_PH", "Phase resistance", "Ohm", 0.0, 2.1, 2.0};
@@ -79,8 +79,8 @@ TEST(CommissionReport, ShowsAFailedRunEscapedWithItsPlotsAndSummarisesItForScrip
   // Both plots inline, each clipped to its own frame.
   EXPECT_EQ(html.find("<?xml"), std::string::npos);
   EXPECT_NE(html.find("<title>Speed</title>"), std::string::npos);
-  EXPECT_NE(html.find("url(#step1-frame)"), std::string::npos);
-  EXPECT_NE(html.find("url(#step2-frame)"), std::string::npos);
+  EXPECT_NE(html.find("url(#step1-1-frame)"), std::string::npos);
+  EXPECT_NE(html.find("url(#step2-1-frame)"), std::string::npos);
   EXPECT_NE(html.find("+5.0 %"), std::string::npos) << "R_PH 2.1 against 2.0";
 
   const auto summary = nlohmann::json::parse(Read(report / "summary.json"));
@@ -92,7 +92,7 @@ TEST(CommissionReport, ShowsAFailedRunEscapedWithItsPlotsAndSummarisesItForScrip
   EXPECT_TRUE(summary["steps"][2]["response"].is_null());
   EXPECT_TRUE(summary["values"][1]["after"].is_null());
   EXPECT_TRUE(summary["values"][1]["truth"].is_null());
-  EXPECT_EQ(summary["steps"][1]["plot"], "plots/speed-tuning.svg");
+  EXPECT_EQ(summary["steps"][1]["plots"], nlohmann::json::array({"plots/speed-tuning.svg"}));
   EXPECT_EQ(Read(report / "plots" / "speed-tuning.svg"), Plot("Speed"));
 }
 
