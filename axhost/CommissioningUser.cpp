@@ -279,23 +279,24 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
   m_before = std::make_unique<CMC_Setup>(m_setup);
   m_stepStart_s = axcore::CurrentPlatform().Now();
   std::string script;
-  if (step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning) {
-    // The tuning leaves the feed-forward out: it starts from 0, and the
-    // user raises it afterwards while watching the profile response.
-    const double speedForward = Value(m_setup, "KFFS_scl"), accelerationForward = Value(m_setup, "KFFA_scl");
-    if ((speedForward != 0.0 || accelerationForward != 0.0) && step.kind == Kind::SpeedTuning)
-      m_record.warnings.push_back(std::string(step.title) + ": the feed-forward (speed " + Short(speedForward) +
-                                  ", acceleration " + Short(accelerationForward) +
-                                  ") was set to 0 for tuning; raise it gradually while watching the profile response");
-    for (const int field : {3183, 3393, 3196, 3197})
-      if (Usable(top, field)) script += "type " + std::to_string(field) + " 0\n";
-    ChoosePassbandFor(step.kind == Kind::SpeedTuning ? 1 : 2);
-  } else if (step.kind == Kind::CurrentTuning) {
-    ChoosePassbandFor(0);
-  }
+  const bool outer = step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning;
+  if (step.kind == Kind::CurrentTuning) ChoosePassbandFor(TunedLoop::Current);
+  if (step.kind == Kind::SpeedTuning) ChoosePassbandFor(TunedLoop::Speed);
+  if (step.kind == Kind::PositionTuning) ChoosePassbandFor(TunedLoop::Position);
   if (m_current.passband && !std::isfinite(m_current.passband->passband_rad_s)) {
     Fail(m_current.detail);
     return Next(top);
+  }
+  if (outer) {
+    // The tuning leaves the feed-forward out: it starts from 0, and the
+    // user raises it afterwards while watching the profile response.
+    const double speedForward = Value(m_setup, "KFFS_scl"), accelerationForward = Value(m_setup, "KFFA_scl");
+    for (const int field : {3183, 3393, 3196, 3197})
+      if (Usable(top, field)) script += "type " + std::to_string(field) + " 0\n";
+    if ((speedForward != 0.0 || accelerationForward != 0.0) && !script.empty())
+      m_record.warnings.push_back(std::string(step.title) + ": the feed-forward (speed " + Short(speedForward) +
+                                  ", acceleration " + Short(accelerationForward) +
+                                  ") was set to 0 for tuning; raise it gradually while watching the profile response");
   }
   m_inner = 0;
   m_tabbed = false;
@@ -303,24 +304,24 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
   return script + "click " + std::to_string(step.button) + '\n';
 }
 
-void CommissioningUser::ChoosePassbandFor(int loop) {
-  const TunedLoop tuned = loop == 0 ? TunedLoop::Current : loop == 1 ? TunedLoop::Speed : TunedLoop::Position;
-  const char* parameter = loop == 0 ? "PB_C" : loop == 1 ? "PB_S" : "PB_P";
-  const char* damping = loop == 0 ? "Dump_C" : loop == 1 ? "Dump_S" : "Dump_P";
+void CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
+  constexpr const char* kPassbands[] = {"PB_C", "PB_S", "PB_P"};
+  constexpr const char* kDampingNames[] = {"Dump_C", "Dump_S", "Dump_P"};
+  const int loop = static_cast<int>(tuned);  // 0 current, 1 speed, 2 position
+  const char* parameter = kPassbands[loop];
+  const char* damping = kDampingNames[loop];
   PassbandSearch search;
   search.overshootBound = DefaultOvershootBound(tuned);
-  search.gridPoints = 24;
-  search.tolerance = 1e-3;
   // The inner loop of the position loop: the speed loop when it runs one,
   // else the current loop.
-  if (loop == 1) search.innerBandwidth_rad_s = m_currentBandwidth_rad_s;
-  if (loop == 2)
+  if (tuned == TunedLoop::Speed) search.innerBandwidth_rad_s = m_currentBandwidth_rad_s;
+  if (tuned == TunedLoop::Position)
     search.innerBandwidth_rad_s =
         Value(m_setup, "PositionControlType", 1.0) != 0.0 ? m_speedBandwidth_rad_s : m_currentBandwidth_rad_s;
 
   const double own = Value(m_setup, damping, 1.0);
   std::vector<double> dampings{own};
-  if (loop != 0)
+  if (tuned != TunedLoop::Current)
     for (double d : kDampings)
       if (d > own) dampings.push_back(d);
   PassbandChoice choice;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CommissionRecord.h"
+#include "PassbandChoice.h"
 #include "axcore/EditSetupDlg.h"
 #include "axcore/HeadlessPlatform.h"
 #include "axcore/Setup.h"
@@ -61,7 +62,7 @@ class CommissioningUser {
   void EndStep();
   void Fail(const std::string& detail);
   void Skip(const std::string& why);
-  void ChoosePassbandFor(int loop);
+  void ChoosePassbandFor(TunedLoop loop);
   void MeasureResponse(CMC_EditSetupDlg& test);
   void TakePlots(const CMC_EditSetupDlg& test);
 
