@@ -68,6 +68,11 @@ int WindowSamples(double passband_rad_s, double period_s) {
                                                  : kMaximumSamples);
 }
 
+// How far a register may round a designed gain, as a share of it: ten per
+// cent is a gain of ten least steps or more, and the rounding of a gain in
+// the body of its register's range is some 1e-4.
+constexpr double kHeldShare = 0.1;
+
 bool Tune(CMC_Setup& setup, TunedLoop loop, double passband_rad_s, bool& held) {
   const LoopTune& tune = TuneOf(loop);
   if (setup.SetParameterValueInBaseUnit(tune.passband, passband_rad_s) == 0) return false;
@@ -77,12 +82,16 @@ bool Tune(CMC_Setup& setup, TunedLoop loop, double passband_rad_s, bool& held) {
   bool written = true;
   for (const char* name : tune.encode) written = RunEncodeStep(setup, name) != 0 && written;
   for (const char* name : tune.decode) written = RunDecodeStep(setup, name) != 0 && written;
-  // A gain the design wants that its register rounds to nothing: the drive
-  // would run another controller (a PI without its integral) than the one
-  // designed at this passband.
+  // A gain at the bottom of its register's range is held only to a few of
+  // its least steps, or rounds to nothing: the drive would run another
+  // controller (a PI without its integral, or with twice it) than the one
+  // designed at this passband, and the search would find pockets of such
+  // rounding that meet the bound by chance.
   held = true;
-  for (std::size_t k = 0; k < designed.size(); ++k)
-    if (designed[k] != 0.0 && setup.GetParameterValueInBaseUnit(tune.decode[k]) == 0.0) held = false;
+  for (std::size_t k = 0; k < designed.size(); ++k) {
+    const double gain = setup.GetParameterValueInBaseUnit(tune.decode[k]);
+    if (std::abs(gain - designed[k]) > kHeldShare * std::abs(designed[k])) held = false;
+  }
   return written;
 }
 

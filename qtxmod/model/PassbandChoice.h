@@ -1,7 +1,8 @@
 // The largest passband a loop can be tuned to on this drive: the largest
 // one, within the passband parameter's range, at which the loop as the drive
 // runs it is stable and overshoots a step by no more than a bound, with
-// every gain the design sets held by its register (not rounded to 0).
+// every gain the design sets held by its register within 10 % (not rounded
+// to 0, nor to a few of its least steps).
 //
 // A trial passband goes through everything the Tune button does: the design
 // ("PB_C", "PB_S" or "PB_P" with the setup's damping), the encoding of the
@@ -89,7 +90,8 @@ PassbandChoice ChoosePassband(const CMC_Setup& setup, TunedLoop loop, double ove
 // loop's gains as the Tune button does and predicts the loop over a window
 // of 30 / passband (at least 50 of its periods, at most 200000). False when
 // a step wrote nothing or the prediction failed. `held`, when given, is set
-// false when a gain the design set is 0 once its register is decoded (the
-// search takes no such passband: the drive would run another controller).
+// false when a gain decoded from its register is more than 10 % off the
+// design's (the search takes no such passband: the drive would run another
+// controller than the one designed).
 bool PredictTunedLoop(CMC_Setup& setup, TunedLoop loop, double passband_rad_s, SampledLoopResponse& response,
                       bool* held = nullptr);

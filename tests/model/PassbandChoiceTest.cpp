@@ -41,8 +41,8 @@ TEST(PassbandChoice, EachLoopInTurnGetsTheLargestPassbandThatMeetsItsBound) {
     // the passband: the outer loops need more damping for a 10 % bound.
     std::vector<Change> changes;
     // The PID's two zeros keep its step above 12 % at any damping until
-    // its integral gain rounds to 0 in the register, a design the drive
-    // does not run: no passband meets the bound.
+    // its integral gain is down to a few steps of its register, a design
+    // the drive does not run: no passband meets the bound.
     bool met = true;
   };
   const Case cases[] = {
