@@ -9,10 +9,10 @@
 #include "PassbandChoice.h"
 #include "StepResponse.h"
 #include "TestCurrent.h"
-#include "axcore/TestDlg.h"
 #include "TuningTestDlg.h"
 #include "axcore/MessageText.h"
 #include "axcore/Platform.h"
+#include "axcore/TestDlg.h"
 
 namespace axhost {
 namespace {
@@ -20,7 +20,6 @@ namespace {
 constexpr int kDriveSetup = 106;
 constexpr int kMotorSetup = 108;
 constexpr int kMassQuestion = 3056;
-constexpr int kStart = 10000;  // "Start" / "Stop" of every test
 
 // How long a test may run before the run gives it up (drive time).
 constexpr long long kTestTimeLimitMs = 120000;
@@ -191,7 +190,7 @@ void CommissioningUser::Message(const std::string& text) {
   m_record.warnings.push_back(where + ": " + m_lastMessage);
 }
 
-std::string CommissioningUser::Next(CMC_EditSetupDlg& top) {
+std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
   // Motor Setup opens by itself over Drive Setup once it shows.
   if (!m_started) {
     m_started = true;
@@ -219,7 +218,7 @@ std::string CommissioningUser::Next(CMC_EditSetupDlg& top) {
       }
       if (atParent || !Usable(top, 3271)) {
         Fail(atParent ? Refusal() : "the speed test offers no \"Identify\"");
-        return Next(top);
+        return Decide(top);
       }
       m_inner = top.GetResourceId();
       m_phase = Phase::Run;
@@ -227,7 +226,7 @@ std::string CommissioningUser::Next(CMC_EditSetupDlg& top) {
     case Phase::Run:
       if (atParent || top.GetResourceId() == m_inner) {
         Fail(Refusal());
-        return Next(top);
+        return Decide(top);
       }
       m_current.test = top.GetCaption();
       return RunScript();
@@ -245,9 +244,20 @@ std::string CommissioningUser::Next(CMC_EditSetupDlg& top) {
       if (!atParent) return "click 2\n";  // the speed test around the mass test
       if (m_user != nullptr) m_user->DropAnswers();  // a closing question that was not asked
       EndStep();
-      return Next(top);
+      return Decide(top);
   }
   return {};
+}
+
+std::string CommissioningUser::Next(CMC_EditSetupDlg& top) {
+  std::string actions = Decide(top);
+  // A dialog that stays open after the same OK or Cancel twice will not
+  // close: the run ends there rather than pressing it for good.
+  const bool closing = actions == "click 1\n" || actions == "click 2\n";
+  if (closing && &top == m_lastTop && actions == m_lastActions) return {};
+  m_lastTop = &top;
+  m_lastActions = actions;
+  return actions;
 }
 
 std::string CommissioningUser::Refusal() const {
@@ -270,11 +280,11 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
   m_lastMessage.clear();
   if (step.kind == Kind::AngleTuning && Value(m_setup, "StartMode") != 1.0) {
     Skip("the setup starts by moving till aligned with phase A, not motionless");
-    return Next(top);
+    return Decide(top);
   }
   if (!Usable(top, step.button)) {
     Skip("this setup offers no such test (its button is not available)");
-    return Next(top);
+    return Decide(top);
   }
   m_before = std::make_unique<CMC_Setup>(m_setup);
   m_stepStart_s = axcore::CurrentPlatform().Now();
@@ -285,7 +295,7 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
   if (step.kind == Kind::PositionTuning) ChoosePassbandFor(TunedLoop::Position);
   if (m_current.passband && !std::isfinite(m_current.passband->passband_rad_s)) {
     Fail(m_current.detail);
-    return Next(top);
+    return Decide(top);
   }
   if (outer) {
     // The tuning leaves the feed-forward out: it starts from 0, and the

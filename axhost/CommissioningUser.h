@@ -51,6 +51,7 @@ class CommissioningUser {
   static int StepCount();
 
  private:
+  std::string Decide(CMC_EditSetupDlg& top);
   enum class Phase { Open, OpenInner, Run, Page0, Page1, Judge, Restore, Closing };
   std::string OpenStep(CMC_EditSetupDlg& top);
   std::string Refusal() const;
@@ -69,6 +70,8 @@ class CommissioningUser {
   CMC_Setup& m_setup;
   axcore::ScriptedUser* m_user = nullptr;
   int m_inner = 0;
+  const CMC_EditSetupDlg* m_lastTop = nullptr;  // the dialog the last actions were for
+  std::string m_lastActions;
   bool m_tabbed = false;  // the outer dialog shows the page of the inner test's button  // the dialog a step opens its test from, when not its parent
   CommissionRecord& m_record;
   StepReporter m_report;
