@@ -42,7 +42,7 @@ const char* VerdictText(StepRecord::Verdict verdict) {
 // "Resistance and inductance: passed; R 4.2 -> 4.46 ohm, L 3.5 -> 3.79 mH".
 std::string StepLine(const StepRecord& step) {
   std::string line = step.title + ": " + VerdictText(step.verdict);
-  if (!step.detail.empty()) line += ": " + step.detail;
+  if (!step.detail.empty()) line += ": " + axcore::OneLine(step.detail);
   if (step.passband && std::isfinite(step.passband->passband_rad_s)) {
     line += "; " + step.passband->parameter + " " + Short(step.passband->passband_rad_s) + " rad/s";
     if (step.response && std::isfinite(step.response->measuredOvershoot))
@@ -120,20 +120,6 @@ std::string LocalTime() {
   return text;
 }
 
-// The message boxes nobody had a queued answer for are what the run warned
-// of; the questions the user answered (Yes to keep values) are not.
-void TakeWarnings(std::ostringstream& transcript, std::size_t& read, CommissioningUser& user) {
-  const std::string text = transcript.str();
-  std::istringstream lines(text.substr(read));
-  read = text.size();
-  const std::string marker = ", by default: no answer was queued]";
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("message: ", 0) != 0 || line.find(marker) == std::string::npos) continue;
-    const std::size_t answer = line.rfind(" [");
-    user.Message(line.substr(9, answer - 9));
-  }
-}
-
 }  // namespace
 
 int RunCommission(const PluginModule& module, const std::optional<std::string>& file, const CommissionOptions& options,
@@ -191,7 +177,6 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
 
   // --- the run: EditSetup with the commissioning user in front of it.
   std::ostringstream transcript;
-  std::size_t transcriptRead = 0;
   const int count = CommissioningUser::StepCount();
   CommissioningUser commissioning(*setup, record, [&](const StepRecord& step, int index, int) {
     if (options.progress) io.out << '[' << index + 1 << '/' << count << "] ";
@@ -199,9 +184,11 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   });
   axcore::ScriptedUser user({}, transcript);
   commissioning.SetUser(&user);
-  user.SetFeed([&](CMC_EditSetupDlg& top) {
-    TakeWarnings(transcript, transcriptRead, commissioning);
-    return commissioning.Next(top);
+  user.SetFeed([&](CMC_EditSetupDlg& top) { return commissioning.Next(top); });
+  // The message boxes nobody had an answer queued for are what the run
+  // warned of; the questions the run answered (Yes to keep values) are not.
+  user.SetMessageObserver([&](const std::string& text, int, bool defaulted) {
+    if (defaulted) commissioning.Message(text);
   });
   int status = kExitOk;
   std::unique_ptr<axcore::Platform> platform =
@@ -224,7 +211,6 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     CMC_TestDlg::SetObserver({});
   }
   PrintMissingNames(io.err);
-  TakeWarnings(transcript, transcriptRead, commissioning);
 
   // --- the outcome: the commissioned setup, or the one before the failure.
   if (user.Failed()) commissioning.BreakOff(user.Failure());
@@ -260,7 +246,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     return kExitOk;
   }
   if (before != nullptr)
-    PrintError(io.err, "commission: stopped at " + record.failure +
+    PrintError(io.err, "commission: stopped at " + axcore::OneLine(record.failure) +
                            (written ? "; the setup as it was before that test was written to " +
                                           axcore::OneLine(options.output)
                                     : std::string()));

@@ -142,7 +142,8 @@ h4 { font-size: .95rem; margin: 1rem 0 .4rem; color: #424a53; }
 code, pre { font-family: ui-monospace, SFMono-Regular, Menlo, Consolas, "Liberation Mono", monospace; }
 pre { background: #f6f8fa; border: 1px solid #e1e4e8; border-radius: 6px; padding: .6rem .8rem;
   font-size: .85rem; overflow-x: auto; white-space: pre-wrap; }
-.banner { padding: .8rem 1rem; border-radius: 6px; border: 1px solid; border-left-width: 6px; font-weight: 600; }
+.banner { padding: .8rem 1rem; border-radius: 6px; border: 1px solid; border-left-width: 6px; font-weight: 600;
+  white-space: pre-line; }
 .banner p { margin: .2rem 0 0; font-weight: normal; }
 .banner.ok { background: #e9f7ec; border-color: #2e7d32; color: #1b5e20; }
 .banner.bad { background: #fdeceb; border-color: #c62828; color: #8e1b1b; }
@@ -160,7 +161,7 @@ table.figures { width: auto; min-width: 24rem; }
 .badge.skipped { background: #eaeef2; color: #57606a; }
 section.step { border: 1px solid #d0d7de; border-radius: 6px; padding: 1rem 1.25rem; margin: 1rem 0; }
 .muted { color: #57606a; }
-.detail { margin: .4rem 0; }
+.detail { margin: .4rem 0; white-space: pre-line; }
 .detail.failed { color: #a40e26; font-weight: 600; }
 ul { margin: .3rem 0; padding-left: 1.4rem; }
 ul.warnings li { margin: .2rem 0; }
@@ -209,7 +210,10 @@ std::string Banner(const CommissionRecord& record) {
     if (stopped != nullptr) html += " at " + Html(stopped->title);
     if (!failure.empty()) html += ": " + Html(failure);
   }
-  if (!record.output.empty()) html += "<p>The commissioned setup was written to <code>" + Html(record.output) + "</code>.</p>";
+  if (!record.output.empty())
+    html += (record.succeeded ? "<p>The commissioned setup was written to <code>"
+                              : "<p>The setup as it was before that test was written to <code>") +
+            Html(record.output) + "</code>.</p>";
   else if (!record.succeeded) html += "<p>No setup was written.</p>";
   return html + "</div>\n";
 }

@@ -185,7 +185,7 @@ bool CommissioningUser::BreakOff(const std::string& why) {
 }
 
 void CommissioningUser::Message(const std::string& text) {
-  m_lastMessage = axcore::OneLine(text);
+  m_lastMessage = text;
   const std::string where = m_step < static_cast<std::size_t>(kStepCount) ? kSteps[m_step].title : "End";
   m_record.warnings.push_back(where + ": " + m_lastMessage);
 }
@@ -465,7 +465,7 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
   if (m_runs == 0 || m_lastResult != 1) {
     TakePlots(test);  // what the failed run showed, for the report
     std::string why = m_runs == 0 ? (m_lastMessage.empty() ? std::string("the test did not start") : m_lastMessage)
-                      : m_lastResult == 0 ? axcore::OneLine(m_lastError)
+                      : m_lastResult == 0 ? m_lastError
                                           : std::string("the test was stopped");
     Fail(why);
     // Nothing of a failed test is kept.

@@ -421,6 +421,7 @@ int AnswerScriptedMessage(ScriptedUser& user, const std::string& text, unsigned 
     return fallback;
   }
   PrintMessageBox(user.Out(), text, answer != 0 ? answer : fallback, answer == 0);
+  if (user.Messages()) user.Messages()(text, answer != 0 ? answer : fallback, answer == 0);
   return answer != 0 ? answer : fallback;
 }
 

@@ -123,7 +123,7 @@ TEST_F(CommissionCommand, StopsAtTheTestThatCatchesAWiringFaultKeepingWhatWentBe
     const char* detail;  // the start of its test's text
   } cases[] = {
       {R"({"open_lead": "B"})", "phase-connection",
-       R"(Possible causes of failure:\n\t- one of the motor phases is disconnected)"},
+       "Possible causes of failure:\n\t- one of the motor phases is disconnected"},
       // The counts run against the field: the resolution test sees no motion.
       {R"({"reversed_encoder": true})", "encoder-resolution", "Check if during test the motor shaft is turning."},
   };

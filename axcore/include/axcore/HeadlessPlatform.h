@@ -98,6 +98,12 @@ class ScriptedUser {
   void SetBenchHandler(BenchHandler handler) { m_bench = std::move(handler); }
   const BenchHandler& Bench() const { return m_bench; }
   void SetFeed(ScriptFeed feed) { m_feed = std::move(feed); }
+  // Told of every message box as it is answered: its text as the dialog
+  // gave it, the answer, and whether that was the box's default (no answer
+  // was queued).
+  using MessageObserver = std::function<void(const std::string& text, int answer, bool defaulted)>;
+  void SetMessageObserver(MessageObserver observer) { m_messages = std::move(observer); }
+  const MessageObserver& Messages() const { return m_messages; }
   bool HasNext() const { return !m_lines.empty(); }
   // HasNext, asking the feed for more when the actions have run out; a feed
   // that returns text no action can be made of fails the run.
@@ -137,6 +143,7 @@ class ScriptedUser {
   std::string m_failure;
   BenchHandler m_bench;
   ScriptFeed m_feed;
+  MessageObserver m_messages;
   int m_fedLines = 0;  // lines fed so far, to number the next ones on
 };
 
