@@ -120,6 +120,21 @@ std::string LocalTime() {
   return text;
 }
 
+// Why a file cannot be written at `path` ("" when it can): its folder must
+// exist and take files; `create`: or the nearest folder above it that does,
+// to create it in.
+std::string Unwritable(const std::string& path, bool create) {
+  const std::filesystem::path folder = std::filesystem::absolute(path).parent_path();
+  std::error_code error;
+  std::filesystem::path existing = folder;
+  while (create && !std::filesystem::exists(existing, error) && existing != existing.parent_path())
+    existing = existing.parent_path();
+  if (!std::filesystem::exists(existing, error)) return "its folder does not exist";
+  if (!std::filesystem::is_directory(existing, error) || ::access(existing.c_str(), W_OK) != 0)
+    return "its folder cannot be written to";
+  return "";
+}
+
 }  // namespace
 
 int RunCommission(const PluginModule& module, const std::optional<std::string>& file, const CommissionOptions& options,
@@ -138,21 +153,14 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   }
   // A run takes minutes on a real drive: a folder it cannot write to is
   // refused before it starts, not after.
-  for (const auto& [what, path] : {std::pair<const char*, std::string>{"-o", options.output},
-                                   {"--report", options.report ? *options.report + "/index.html" : std::string()}}) {
-    if (path.empty()) continue;
-    const std::filesystem::path folder = std::filesystem::absolute(path).parent_path();
-    std::error_code error;
-    std::filesystem::path existing = folder;
-    while (!std::filesystem::exists(existing, error) && existing.has_parent_path() && existing != existing.parent_path())
-      existing = existing.parent_path();
-    if (!std::filesystem::is_directory(existing, error) || ::access(existing.c_str(), W_OK) != 0 ||
-        (std::string(what) == "-o" && existing != folder)) {
-      PrintError(io.err, std::string("commission: ") + what + " " + axcore::OneLine(std::string(path)) + ": " +
-                             (existing != folder && std::string(what) == "-o" ? "its folder does not exist"
-                                                                              : "its folder cannot be written to"));
-      return kExitBadInput;
-    }
+  if (const std::string why = Unwritable(options.output, false); !why.empty()) {
+    PrintError(io.err, "commission: -o " + axcore::OneLine(options.output) + ": " + why);
+    return kExitBadInput;
+  }
+  if (const std::string why = options.report ? Unwritable(*options.report + "/index.html", true) : "";
+      !why.empty()) {
+    PrintError(io.err, "commission: --report " + axcore::OneLine(*options.report) + ": " + why);
+    return kExitBadInput;
   }
   const auto plant = DrivePlant(options.driveSpec, io);
   if (!plant) return kExitBadInput;
