@@ -93,6 +93,11 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
     // The mass is what the force the setup's Kf promises accelerates.
     const double seen = m * value("Kf") / kf;
     EXPECT_NEAR(value("Mt"), seen, 0.02 * seen);
+    // The steps were the run's: the tests' own settings are as they were.
+    const auto given = axcore::LoadSetupFile(input).setup;
+    ASSERT_NE(given, nullptr);
+    for (const char* name : {"TestCurrent", "TestSpeed", "TaPS", "TPS", "TestPosition", "TaPP", "TNP"})
+      EXPECT_EQ(value(name), given->GetParameterValueInBaseUnit(name)) << name;
 
     // Each loop's step within its bound, plus what the measurement's noise
     // adds to a single sample: the current sensing noise, 3 sigma of the
@@ -105,6 +110,10 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
       ASSERT_TRUE(step["response"].is_object());
       const json& response = step["response"];
       const double amplitude = response["amplitude"].get<double>();
+      // The step stays within what the winding can follow with the drive's
+      // voltage (the heavy one not the test current's 1.5 A): the loop stays
+      // linear, as its model.
+      EXPECT_EQ(response["figures"].get<std::string>().find("Voltage at its limit"), std::string::npos);
       const double allowance =
           response["signal"] == "current" ? 3.0 * plant->current_noise_A / std::abs(amplitude) : 0.01;
       ASSERT_TRUE(response["measured_overshoot"].is_number());
