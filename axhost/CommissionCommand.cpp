@@ -192,6 +192,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   });
   axcore::ScriptedUser user({}, transcript);
   commissioning.SetUser(&user);
+  commissioning.SetPictures(options.gui && !options.screenshotDir.empty());
   user.SetFeed([&](CMC_EditSetupDlg& top) { return commissioning.Next(top); });
   // The message boxes nobody had an answer queued for are what the run
   // warned of; the questions the run answered (Yes to keep values) are not.

@@ -461,6 +461,12 @@ std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
 }
 
 std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
+  // The test as its run left it, when the view can take pictures.
+  if (m_pictures && !m_pictured) {
+    m_pictured = true;
+    return "screenshot " + std::string(kSteps[m_step].key) + "\n";
+  }
+  m_pictured = false;
   const Step& step = kSteps[m_step];
   if (m_runs == 0 || m_lastResult != 1) {
     TakePlots(test);  // what the failed run showed, for the report

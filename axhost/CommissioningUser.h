@@ -43,6 +43,9 @@ class CommissioningUser {
   void Message(const std::string& text);
 
   // The setup as it was before the step that failed; null when none failed.
+  // Takes a picture of each test at the end of its run ("screenshot KEY"):
+  // only a view that draws can.
+  void SetPictures(bool pictures) { m_pictures = pictures; }
   // Where stale answers are dropped between steps.
   void SetUser(axcore::ScriptedUser* user) { m_user = user; }
 
@@ -72,7 +75,9 @@ class CommissioningUser {
   int m_inner = 0;
   const CMC_EditSetupDlg* m_lastTop = nullptr;  // the dialog the last actions were for
   std::string m_lastActions;
-  bool m_tabbed = false;  // the outer dialog shows the page of the inner test's button  // the dialog a step opens its test from, when not its parent
+  bool m_tabbed = false;
+  bool m_pictures = false;
+  bool m_pictured = false;  // this step's test has had its picture  // the outer dialog shows the page of the inner test's button  // the dialog a step opens its test from, when not its parent
   CommissionRecord& m_record;
   StepReporter m_report;
   std::size_t m_step = 0;

@@ -220,7 +220,8 @@ int main(int argc, char** argv) {
                           "Show the dialogs live in the Qt view as the run works through them (the run is the same, "
                           "in real time: some ten seconds)");
   cmdCommission->add_option("--screenshot", commissionOptions.screenshotDir,
-                            "Save a PNG of each dialog as DIR/<resource id>.png when it first shows (needs --gui)");
+                            "Save a PNG of each dialog as DIR/<resource id>.png when it first shows, and of each test "
+                            "as its run left it as DIR/<step>.png (needs --gui)");
 
   CLI::App* cmdDrive = app.add_subcommand("drive", "Talk to the drive");
   cmdDrive->require_subcommand(1);
