@@ -21,34 +21,18 @@
 namespace axhost {
 namespace {
 
-std::string Short(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.4g", value);
-  return text;
-}
-
-const char* VerdictText(StepRecord::Verdict verdict) {
-  switch (verdict) {
-    case StepRecord::Verdict::Passed:
-      return "passed";
-    case StepRecord::Verdict::Failed:
-      return "FAILED";
-    case StepRecord::Verdict::Skipped:
-      return "skipped";
-  }
-  return "";
-}
-
 // "Resistance and inductance: passed; R 4.2 -> 4.46 ohm, L 3.5 -> 3.79 mH".
 std::string StepLine(const StepRecord& step) {
-  std::string line = step.title + ": " + VerdictText(step.verdict);
+  // A failure stands out among the passes.
+  std::string line = step.title + ": " +
+                     (step.verdict == StepRecord::Verdict::Failed ? "FAILED" : VerdictName(step.verdict));
   if (!step.detail.empty()) line += ": " + axcore::OneLine(step.detail);
   if (step.passband && std::isfinite(step.passband->passband_rad_s)) {
-    line += "; " + step.passband->parameter + " " + Short(step.passband->passband_rad_s) + " rad/s";
+    line += "; " + step.passband->parameter + " " + ShortNumber(step.passband->passband_rad_s) + " rad/s";
     if (step.response && std::isfinite(step.response->measuredOvershoot))
-      line += " (overshoot " + Short(step.response->measuredOvershoot * 100.0) + " %, model " +
-              Short(step.passband->predictedOvershoot * 100.0) + " %, bound " +
-              Short(step.passband->overshootBound * 100.0) + " %)";
+      line += " (overshoot " + ShortNumber(step.response->measuredOvershoot * 100.0) + " %, model " +
+              ShortNumber(step.passband->predictedOvershoot * 100.0) + " %, bound " +
+              ShortNumber(step.passband->overshootBound * 100.0) + " %)";
   }
   std::string changes;
   for (const ValueChange& change : step.changes) {
@@ -176,11 +160,11 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   record.applicationId = setup->GetUserAppID();
   record.driveName = "virtual drive, plant " +
                      (options.driveSpec == "virtual" ? std::string("of the example") : options.driveSpec.substr(8));
-  record.plantDescription = "supply " + Short(plant->vdc_V) + " V, R " + Short(plant->phase_resistance_ohm) +
-                            " ohm, L " + Short(plant->phase_inductance_H * 1e3) + " mH, Kf " +
-                            Short(plant->force_constant_N_per_A) + " N/A, moving mass " +
-                            Short(plant->moving_mass_kg) + " kg, pole pitch " + Short(plant->pole_pitch_m * 1e3) +
-                            " mm, encoder period " + Short(plant->encoder_period_m * 1e6) + " µm";
+  record.plantDescription = "supply " + ShortNumber(plant->vdc_V) + " V, R " + ShortNumber(plant->phase_resistance_ohm) +
+                            " ohm, L " + ShortNumber(plant->phase_inductance_H * 1e3) + " mH, Kf " +
+                            ShortNumber(plant->force_constant_N_per_A) + " N/A, moving mass " +
+                            ShortNumber(plant->moving_mass_kg) + " kg, pole pitch " + ShortNumber(plant->pole_pitch_m * 1e3) +
+                            " mm, encoder period " + ShortNumber(plant->encoder_period_m * 1e6) + " µm";
   record.started = LocalTime();
 
   // --- the run: EditSetup with the commissioning user in front of it.

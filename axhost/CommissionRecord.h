@@ -97,6 +97,11 @@ struct CommissionRecord {
   std::string output;             // where the setup was written; "" when not
 };
 
+// "passed", "failed" or "skipped".
+const char* VerdictName(StepRecord::Verdict verdict);
+// A figure for a line of text: 4 significant digits ("%.4g").
+std::string ShortNumber(double value);
+
 // "before -> after" with as many significant digits, 4 at least, as it takes
 // to tell the two apart: a value that moved in its fifth digit does not read
 // as unchanged.

@@ -75,22 +75,10 @@ std::string RadS(double w) {
 // JSON has no NaN or infinity: a figure that is not one is null.
 Json Figure(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr); }
 
-const char* VerdictName(StepRecord::Verdict verdict) {
-  switch (verdict) {
-    case StepRecord::Verdict::Passed: return "passed";
-    case StepRecord::Verdict::Failed: return "failed";
-    case StepRecord::Verdict::Skipped: break;
-  }
-  return "skipped";
-}
-
-const char* VerdictTitle(StepRecord::Verdict verdict) {
-  switch (verdict) {
-    case StepRecord::Verdict::Passed: return "Passed";
-    case StepRecord::Verdict::Failed: return "Failed";
-    case StepRecord::Verdict::Skipped: break;
-  }
-  return "Skipped";
+std::string VerdictTitle(StepRecord::Verdict verdict) {
+  std::string title = VerdictName(verdict);
+  title[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(title[0])));
+  return title;
 }
 
 // A step's key as a file name: letters, digits, '-', '_' and '.' only, never
@@ -431,6 +419,21 @@ std::string CreateFolder(const fs::path& folder) {
 }
 
 }  // namespace
+
+const char* VerdictName(StepRecord::Verdict verdict) {
+  switch (verdict) {
+    case StepRecord::Verdict::Passed: return "passed";
+    case StepRecord::Verdict::Failed: return "failed";
+    case StepRecord::Verdict::Skipped: break;
+  }
+  return "skipped";
+}
+
+std::string ShortNumber(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.4g", value);
+  return text;
+}
 
 std::string ChangeText(double before, double after, const std::string& arrow) {
   auto text = [](double value, int digits) {

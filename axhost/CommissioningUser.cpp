@@ -94,12 +94,6 @@ std::string Number(double value) {
   return text;
 }
 
-std::string Short(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.4g", value);
-  return text;
-}
-
 bool Usable(const CMC_EditSetupDlg& dialog, int id) {
   const ControlState* control = dialog.GetControl(id);
   return control != nullptr && control->shown && control->enabled;
@@ -124,24 +118,43 @@ double StepAmplitude(const CMC_Setup& setup, double amplitude, const char* prote
   return amplitude;
 }
 
-// The test's profile as the setup held it before the step, typed back
-// into the test's fields: the step was the commissioning's, not the user's.
-std::string RestoreProfile(const CMC_EditSetupDlg& test, const CMC_Setup& before, bool speed) {
+// What the run sets on the "Test Parameters" page of a tuning test: the
+// current test's step, or the speed or position test's profile.
+struct TestSettings {
+  double current_A = 0.0;
+  double amplitude = 0.0;  // m/s or m
+  double ramp_s = 0.0, plateau_s = 0.0, secondRamp_s = 0.0, secondPlateau_s = 0.0;
+  bool multiCycle = false;
+};
+
+// The settings as `setup` holds them, to put back after the run's step.
+TestSettings SettingsOf(const CMC_Setup& setup, Kind kind) {
+  const bool speed = kind == Kind::SpeedTuning;
+  return {Value(setup, "TestCurrent"),
+          Value(setup, speed ? "TestSpeed" : "TestPosition"),
+          Value(setup, speed ? "TaPS" : "TaPP"),
+          Value(setup, speed ? "TPS" : "TPP"),
+          Value(setup, speed ? "TaNS" : "TaNP"),
+          Value(setup, speed ? "TNS" : "TNP"),
+          Value(setup, speed ? "MultiCycleS" : "MultiCycleP") != 0.0};
+}
+
+// The settings typed into the page's fields that `test` shows.
+std::string TypeSettings(const CMC_EditSetupDlg& test, Kind kind, const TestSettings& settings) {
   std::string script;
-  TypeIn(script, test, 1120, 1121, "A", Value(before, "TestCurrent"));  // the current test's
-  if (Usable(test, 1120)) return script;
-  const double amplitude = Value(before, speed ? "TestSpeed" : "TestPosition");
-  if (speed)
-    TypeIn(script, test, 1320, 1321, "m/s", amplitude);
+  if (kind == Kind::CurrentTuning) {
+    TypeIn(script, test, 1120, 1121, "A", settings.current_A);
+    return script;
+  }
+  if (kind == Kind::SpeedTuning)
+    TypeIn(script, test, 1320, 1321, "m/s", settings.amplitude);
   else
-    TypeIn(script, test, 1501, 1502, "mm", amplitude * 1e3);
-  const char* names[] = {"TaPS", "TPS", "TaNS", "TNS", "TaPP", "TPP", "TaNP", "TNP"};
-  const int fields[][2] = {{1314, 1315}, {1317, 1318}, {1327, 1328}, {1330, 1331}};
-  for (int i = 0; i < 4; ++i)
-    TypeIn(script, test, fields[i][0], fields[i][1], "ms", 1e3 * Value(before, names[i + (speed ? 0 : 4)]));
-  if (Usable(test, 1332))
-    script += std::string("check 1332 ") + (Value(before, speed ? "MultiCycleS" : "MultiCycleP") != 0.0 ? "1" : "0") +
-              '\n';
+    TypeIn(script, test, 1501, 1502, "mm", settings.amplitude * 1e3);
+  TypeIn(script, test, 1314, 1315, "ms", settings.ramp_s * 1e3);
+  TypeIn(script, test, 1317, 1318, "ms", settings.plateau_s * 1e3);
+  TypeIn(script, test, 1327, 1328, "ms", settings.secondRamp_s * 1e3);
+  TypeIn(script, test, 1330, 1331, "ms", settings.secondPlateau_s * 1e3);
+  if (Usable(test, 1332)) script += std::string("check 1332 ") + (settings.multiCycle ? "1" : "0") + '\n';
   return script;
 }
 
@@ -162,6 +175,8 @@ std::vector<ValueChange> Changes(const CMC_Setup& before, const CMC_Setup& after
 }  // namespace
 
 int CommissioningUser::StepCount() { return kStepCount; }
+
+bool CommissioningUser::Finished() const { return !m_failed && m_step >= static_cast<std::size_t>(kStepCount); }
 
 std::string CommissionStepsHelp() {
   std::string help;
@@ -200,10 +215,7 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
   // the total mass raised to the motor's own.
   if (top.GetResourceId() == kMassQuestion) return "click 1\n";
   if (m_failed) return "click 2\n";  // every dialog left open, without keeping anything
-  if (m_step >= static_cast<std::size_t>(kStepCount)) {
-    m_finished = true;
-    return "click 1\n";  // Motor Setup, then Drive Setup: OK
-  }
+  if (Finished()) return "click 1\n";  // Motor Setup, then Drive Setup: OK
   const Step& step = kSteps[m_step];
   const bool atParent = top.GetResourceId() == step.parent;
   switch (m_phase) {
@@ -237,9 +249,9 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
     case Phase::Judge:
       return Judge(top);
     case Phase::Restore:
-      // The profile as the setup held it: the step was the run's, not the user's.
+      // The settings as the setup held them: the step was the run's, not the user's.
       m_phase = Phase::Closing;
-      return (m_before ? RestoreProfile(top, *m_before, step.kind == Kind::SpeedTuning) : std::string()) + "click 1\n";
+      return (m_before ? TypeSettings(top, step.kind, SettingsOf(*m_before, step.kind)) : std::string()) + "click 1\n";
     case Phase::Closing:
       if (!atParent) return "click 2\n";  // the speed test around the mass test
       if (m_user != nullptr) m_user->DropAnswers();  // a closing question that was not asked
@@ -304,8 +316,8 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
     for (const int field : {3183, 3393, 3196, 3197})
       if (Usable(top, field)) script += "type " + std::to_string(field) + " 0\n";
     if ((speedForward != 0.0 || accelerationForward != 0.0) && !script.empty())
-      m_record.warnings.push_back(std::string(step.title) + ": the feed-forward (speed " + Short(speedForward) +
-                                  ", acceleration " + Short(accelerationForward) +
+      m_record.warnings.push_back(std::string(step.title) + ": the feed-forward (speed " + ShortNumber(speedForward) +
+                                  ", acceleration " + ShortNumber(accelerationForward) +
                                   ") was set to 0 for tuning; raise it gradually while watching the profile response");
   }
   m_inner = 0;
@@ -353,14 +365,14 @@ void CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
     m_current.passband = record;
     m_current.detail = !choice.valid ? std::string("the setup lacks what the loop's design and model need")
                                      : "no passband of " + std::string(parameter) + " keeps the predicted overshoot within " +
-                                           Short(search.overshootBound * 100.0) + " % at damping up to " +
-                                           Short(dampings.back());
+                                           ShortNumber(search.overshootBound * 100.0) + " % at damping up to " +
+                                           ShortNumber(dampings.back());
     return;
   }
   if (chosenDamping != own)
     m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the damping " + damping + " was raised from " +
-                                Short(own) + " to " + Short(chosenDamping) + ": at " + Short(own) +
-                                " no passband keeps the overshoot within " + Short(search.overshootBound * 100.0) +
+                                ShortNumber(own) + " to " + ShortNumber(chosenDamping) + ": at " + ShortNumber(own) +
+                                " no passband keeps the overshoot within " + ShortNumber(search.overshootBound * 100.0) +
                                 " %");
   record.passband_rad_s = choice.passband_rad_s;
   record.ceiling_rad_s = choice.ceiling_rad_s;
@@ -396,33 +408,24 @@ std::string CommissioningUser::RunScript() {
 // The "Test Parameters" page of the speed and position tests: a step of the
 // reference, a single cycle, positive.
 std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
-  std::string script;
+  const Kind kind = kSteps[m_step].kind;
   m_phase = Phase::Page1;
-  if (kSteps[m_step].kind == Kind::CurrentTuning) {
-    TypeIn(script, test, 1120, 1121, "A", CurrentStep());
-    return script + "tab 1300 1\n";
+  TestSettings step;
+  if (kind == Kind::CurrentTuning) {
+    step.current_A = CurrentStep();
+  } else {
+    const bool speed = kind == Kind::SpeedTuning;
+    step.amplitude = speed ? StepAmplitude(m_setup, kSpeedStep_m_s, "isSpeedControlError", "ERR_speed")
+                           : StepAmplitude(m_setup, kPositionStep_m, "isPositionControlError", "ERR_position");
+    const CMC_Parameter* ramp = FindParameterQuiet(m_setup, speed ? "TaPS" : "TaPP");
+    step.ramp_s = step.secondRamp_s = ramp != nullptr ? ramp->GetMinInBaseUnit() : 1e-3;
+    step.plateau_s = step.secondPlateau_s = kPlateauPassbands / m_current.passband->passband_rad_s;
   }
-  const bool speed = kSteps[m_step].kind == Kind::SpeedTuning;
-  const double passband = m_current.passband->passband_rad_s;
-  const double plateau_ms = 1e3 * kPlateauPassbands / passband;
-  const CMC_Parameter* ramp = FindParameterQuiet(m_setup, speed ? "TaPS" : "TaPP");
-  const double ramp_ms = ramp != nullptr ? 1e3 * ramp->GetMinInBaseUnit() : 1.0;
-  if (speed)
-    TypeIn(script, test, 1320, 1321, "m/s",
-           StepAmplitude(m_setup, kSpeedStep_m_s, "isSpeedControlError", "ERR_speed"));
-  else
-    TypeIn(script, test, 1501, 1502, "mm",
-           1e3 * StepAmplitude(m_setup, kPositionStep_m, "isPositionControlError", "ERR_position"));
-  TypeIn(script, test, 1314, 1315, "ms", ramp_ms);
-  TypeIn(script, test, 1317, 1318, "ms", plateau_ms);
-  TypeIn(script, test, 1327, 1328, "ms", ramp_ms);
-  TypeIn(script, test, 1330, 1331, "ms", plateau_ms);
-  if (Usable(test, 1332)) script += "check 1332 0\n";
-  if (Usable(test, 3528)) script += "radio 3528\n";
+  std::string script = TypeSettings(test, kind, step);
+  if (kind != Kind::CurrentTuning && Usable(test, 3528)) script += "radio 3528\n";  // positive
   return script + "tab 1300 1\n";
 }
 
-// The "Test" page: the passband, Tune, Start, and the run to its end.
 // The current step: the setup's test current, or less where the winding
 // would need more voltage than the drive has to follow it as the loop was
 // designed. The loop is linear only below the voltage limit: a step that
@@ -437,13 +440,14 @@ double CommissioningUser::CurrentStep() {
   if (!(ohms > 0.0) || !(volts > 0.0) || !(test > 0.0)) return test;
   const double step = std::min(test, volts / ohms);
   if (step < test)
-    m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the step was " + Short(step) +
-                                " A, not the test current " + Short(test) +
-                                " A: the winding would need more than " + Short(kVoltageShare * 100.0) +
+    m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the step was " + ShortNumber(step) +
+                                " A, not the test current " + ShortNumber(test) +
+                                " A: the winding would need more than " + ShortNumber(kVoltageShare * 100.0) +
                                 " % of the drive's voltage to follow it");
   return step;
 }
 
+// The "Test" page: the passband, Tune, Start, and the run to its end.
 std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
   const Step& step = kSteps[m_step];
   std::string script;
@@ -617,10 +621,10 @@ void CommissioningUser::MeasureResponse(CMC_EditSetupDlg& test) {
     m_record.warnings.push_back(std::string(step.title) + ": no step found in the logged response");
   else if (m_current.passband && measured.overshoot > m_current.passband->overshootBound + noiseShare)
     m_record.warnings.push_back(std::string(step.title) + ": the measured overshoot " +
-                                Short(measured.overshoot * 100.0) + " % exceeds the " +
-                                Short(m_current.passband->overshootBound * 100.0) +
+                                ShortNumber(measured.overshoot * 100.0) + " % exceeds the " +
+                                ShortNumber(m_current.passband->overshootBound * 100.0) +
                                 " % the passband was chosen for by more than the noise (" +
-                                Short(noiseShare * 100.0) + " %)");
+                                ShortNumber(noiseShare * 100.0) + " %)");
   m_current.response = response;
 }
 

@@ -50,7 +50,8 @@ class CommissioningUser {
   void SetUser(axcore::ScriptedUser* user) { m_user = user; }
 
   const CMC_Setup* SetupBeforeFailure() const { return m_failed ? m_before.get() : nullptr; }
-  bool Finished() const { return m_finished; }
+  // Every step passed or was skipped.
+  bool Finished() const;
   static int StepCount();
 
  private:
@@ -84,7 +85,6 @@ class CommissioningUser {
   Phase m_phase = Phase::Open;
   bool m_started = false;
   bool m_failed = false;
-  bool m_finished = false;
   std::unique_ptr<CMC_Setup> m_before;  // the setup as the step found it
   StepRecord m_current;
   int m_runs = 0;                       // runs ended in this step
