@@ -145,11 +145,9 @@ void CDetectEncoderResolution::OnRunTimer() {
 }
 
 void CDetectEncoderResolution::TakePositioning() {
-  if (WaitForProgram(m_positioning, kDriveErrorMask) != Wait::Finished) return;
   // Only a current of exactly 0 fails here.
   double refTest = 0.0, rIncTest = 0.0;
-  if (!TakePositioningResults(m_positioning, refTest, rIncTest, true)) return;
-  SetInfoText(kTexts[2]);
+  if (!PositioningEnded(m_positioning, kDriveErrorMask, refTest, rIncTest, kTexts[2], true)) return;
   if (!WriteProgramInput(m_program, "RefTest", refTest)) return;
   // One pole pair: the motor travels one pole pitch.
   if (!WriteProgramInput(m_program, "PolesPairs", 1)) return;

@@ -118,6 +118,14 @@ bool CMyTestDlg::TakePositioningResults(const CMC_CoffFormat& positioning, doubl
   return ReadDriveVariable("REFTST_V", true, refTest) && ReadDriveVariable("RINCTST_V", true, rIncTest);
 }
 
+bool CMyTestDlg::PositioningEnded(const CMC_CoffFormat& positioning, unsigned mask, double& refTest,
+                                  double& rIncTest, const char* next, bool onlyZeroFails) {
+  if (WaitForProgram(positioning, mask) != Wait::Finished) return false;
+  if (!TakePositioningResults(positioning, refTest, rIncTest, onlyZeroFails)) return false;
+  SetInfoText(next);
+  return true;
+}
+
 bool CMyTestDlg::ReadDriveVariable(const char* name, bool internalUnit, double& value) {
   CMC_Variable* variable = Setup().FindVariable(name, 1);
   if (variable == nullptr) {

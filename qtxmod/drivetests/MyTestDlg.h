@@ -61,6 +61,11 @@ class CMyTestDlg : public CMC_TestDlg {
   // "RINCTST_V" in internal units. False when the test has failed.
   bool TakePositioningResults(const CMC_CoffFormat& positioning, double& refTest, double& rIncTest,
                               bool onlyZeroFails = false);
+  // One poll of the preliminary positioning (WaitForProgram with `mask`):
+  // true once it has ended and its results are taken, `next` then shown;
+  // false while it runs or when the test has failed.
+  bool PositioningEnded(const CMC_CoffFormat& positioning, unsigned mask, double& refTest, double& rIncTest,
+                        const char* next, bool onlyZeroFails = false);
 
   // Launches the preliminary positioning at `current` (internal units,
   // written to "In1"), shows `next` and arms the timer; false when the test

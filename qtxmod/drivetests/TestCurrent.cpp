@@ -201,10 +201,8 @@ void CTestCurrent::LaunchTuningProgram() {
 void CTestCurrent::OnRunTimer() {
   switch (m_wStep) {
     case 2:
-      if (WaitForProgram(m_positioning, kDriveErrorMask) != Wait::Finished) return;
-      if (!TakePositioningResults(m_positioning, m_refTest, m_rIncTest)) return;
-      SetInfoText(tuning::kStatusTexts[2]);
-      LaunchTuningProgram();
+      if (PositioningEnded(m_positioning, kDriveErrorMask, m_refTest, m_rIncTest, tuning::kStatusTexts[2]))
+        LaunchTuningProgram();
       return;
     case 3:
       LaunchTuningProgram();

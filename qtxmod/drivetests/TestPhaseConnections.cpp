@@ -109,10 +109,7 @@ void CTestPhaseConnections::BeginTest() {
 void CTestPhaseConnections::OnRunTimer() {
   switch (m_wStep) {
     case 2:
-      if (WaitForProgram(m_positioning, kDriveErrors) != Wait::Finished) return;
-      if (!TakePositioningResults(m_positioning, m_refTest, m_rIncTest)) return;
-      SetInfoText(kTexts[2]);
-      LaunchMainProgram();
+      if (PositioningEnded(m_positioning, kDriveErrors, m_refTest, m_rIncTest, kTexts[2])) LaunchMainProgram();
       return;
     case 3:
       LaunchMainProgram();

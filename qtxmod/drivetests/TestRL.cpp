@@ -126,9 +126,7 @@ void CTestRL::OnRunTimer() {
   // message that finds a launch step launches again.
   switch (m_wStep) {
     case 2:
-      if (WaitForProgram(m_positioning, kDriveErrors) != Wait::Finished) return;
-      if (!TakePositioningResults(m_positioning, m_refTest, m_rIncTest)) return;
-      SetInfoText(kTexts[2]);
+      if (!PositioningEnded(m_positioning, kDriveErrors, m_refTest, m_rIncTest, kTexts[2])) return;
       [[fallthrough]];
     case 3:
       LaunchResistanceRun(m_testCurrent, kSpeedLoopPeriods);
@@ -143,9 +141,7 @@ void CTestRL::OnRunTimer() {
       LaunchPositioning(m_positioning, static_cast<double>(m_testCurrent / 2), kTexts[m_wStep]);
       return;
     case 6:
-      if (WaitForProgram(m_positioning, kDriveErrors) != Wait::Finished) return;
-      if (!TakePositioningResults(m_positioning, m_refTest, m_rIncTest)) return;
-      SetInfoText(kTexts[6]);
+      if (!PositioningEnded(m_positioning, kDriveErrors, m_refTest, m_rIncTest, kTexts[6])) return;
       [[fallthrough]];
     case 7:
       LaunchResistanceRun(m_testCurrent / 2, kCurrentLoopPeriods);

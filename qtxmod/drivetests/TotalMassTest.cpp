@@ -126,10 +126,7 @@ void CTotalMassTest::LaunchMassProgram() {
 void CTotalMassTest::OnRunTimer() {
   switch (m_wStep) {
     case 2:
-      if (WaitForProgram(m_positioning, kPositioningMask) != Wait::Finished) return;
-      if (!TakePositioningResults(m_positioning, m_refTest, m_rIncTest)) return;
-      SetInfoText(kTexts[2]);
-      LaunchMassProgram();
+      if (PositioningEnded(m_positioning, kPositioningMask, m_refTest, m_rIncTest, kTexts[2])) LaunchMassProgram();
       return;
     case 3:
       LaunchMassProgram();

@@ -668,10 +668,8 @@ void CTuningTestRun::OnRunTimer() {
   const int display = static_cast<int>(Value(m_names.displaySwitch));
   switch (m_wStep) {
     case 2:
-      if (WaitForProgram(m_positioning, kPositioningMask) != Wait::Finished) return;
-      if (!TakePositioningResults(m_positioning, m_refTstV, m_rIncTstV)) return;
-      SetInfoText(tuning::kStatusTexts[2]);
-      LaunchTuningProgram();
+      if (PositioningEnded(m_positioning, kPositioningMask, m_refTstV, m_rIncTstV, tuning::kStatusTexts[2]))
+        LaunchTuningProgram();
       return;
     case 3:
       LaunchTuningProgram();
