@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <optional>
 
 #include "FeatureProbes.h"
 #include "PassbandChoice.h"
@@ -55,6 +56,16 @@ constexpr double kNoiseDeviations = 3.0;
 constexpr double kDampings[] = {1.0, 1.5, 2.0, 3.0};
 
 enum class Kind { Identification, MassIdentification, CurrentTuning, AngleTuning, SpeedTuning, PositionTuning };
+
+// The loop a step tunes from a passband; none for the others.
+std::optional<TunedLoop> TunedLoopOf(Kind kind) {
+  switch (kind) {
+    case Kind::CurrentTuning: return TunedLoop::Current;
+    case Kind::SpeedTuning: return TunedLoop::Speed;
+    case Kind::PositionTuning: return TunedLoop::Position;
+    default: return std::nullopt;
+  }
+}
 
 struct Step {
   const char* key;
@@ -302,10 +313,7 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
   m_stepStart_s = axcore::CurrentPlatform().Now();
   std::string script;
   const bool outer = step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning;
-  if (step.kind == Kind::CurrentTuning) ChoosePassbandFor(TunedLoop::Current);
-  if (step.kind == Kind::SpeedTuning) ChoosePassbandFor(TunedLoop::Speed);
-  if (step.kind == Kind::PositionTuning) ChoosePassbandFor(TunedLoop::Position);
-  if (m_current.passband && !std::isfinite(m_current.passband->passband_rad_s)) {
+  if (const auto loop = TunedLoopOf(step.kind); loop && !ChoosePassbandFor(*loop)) {
     Fail(m_current.detail);
     return Decide(top);
   }
@@ -326,7 +334,7 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
   return script + "click " + std::to_string(step.button) + '\n';
 }
 
-void CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
+bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
   constexpr const char* kPassbands[] = {"PB_C", "PB_S", "PB_P"};
   constexpr const char* kDampingNames[] = {"Dump_C", "Dump_S", "Dump_P"};
   const int loop = static_cast<int>(tuned);  // 0 current, 1 speed, 2 position
@@ -367,7 +375,7 @@ void CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
                                      : "no passband of " + std::string(parameter) + " keeps the predicted overshoot within " +
                                            ShortNumber(search.overshootBound * 100.0) + " % at damping up to " +
                                            ShortNumber(dampings.back());
-    return;
+    return false;
   }
   if (chosenDamping != own)
     m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the damping " + damping + " was raised from " +
@@ -386,6 +394,7 @@ void CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
       m_currentSlope_per_s = std::max(m_currentSlope_per_s, (choice.response.step[k] - choice.response.step[k - 1]) /
                                                                 choice.response.period_s);
   }
+  return true;
 }
 
 // An identification is started (and, for the encoder test, stopped after

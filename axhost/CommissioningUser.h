@@ -67,7 +67,8 @@ class CommissioningUser {
   void EndStep();
   void Fail(const std::string& detail);
   void Skip(const std::string& why);
-  void ChoosePassbandFor(TunedLoop loop);
+  // False, with the reason in the step's detail, when no passband will do.
+  bool ChoosePassbandFor(TunedLoop loop);
   void MeasureResponse(CMC_EditSetupDlg& test);
   void TakePlots(const CMC_EditSetupDlg& test);
 
