@@ -41,9 +41,27 @@ std::optional<std::string> TakeFile(std::vector<std::string>& arguments, std::op
 const CLI::Validator kFileName(
     [](std::string& name) { return name.empty() ? std::string("the file name is empty") : std::string(); }, "FILE");
 
+// What `axhost` alone prints: the three commands a newcomer starts with and
+// where their results go; --help has the rest.
+constexpr const char* kShortUsage =
+    "usage: axhost [--drive virtual[:PLANT]] COMMAND [ARGS...]\n"
+    "Start with one of these (FILE is a setup file; without it the embedded example is used):\n"
+    "  axhost commission [FILE] -o OUT.json --report DIR\n"
+    "      run every identification and tuning test in order on the drive; the commissioned setup goes to\n"
+    "      OUT.json, the report to DIR/index.html (with DIR/summary.json)\n"
+    "  axhost edit [FILE] -o OUT.json\n"
+    "      open the Drive Setup dialog on the setup; OK writes it to OUT.json\n"
+    "  axhost test NAME [FILE] [-o OUT.json]\n"
+    "      run one drive test (axhost test --help names them) and print what it found\n"
+    "axhost --help lists every command; axhost COMMAND --help tells one.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc <= 1) {
+    std::cerr << kShortUsage;
+    return axhost::kExitBadInput;
+  }
   CLI::App app{"axhost: runs the linear-motor setup plug-in on a setup file, as the host application does.\n"
                "Without FILE a command works on the embedded example setup of a linear drive."};
   app.require_subcommand(1);
