@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "CodecDrivers.h"
+#include "DialogRefusals.h"
 #include "DetectEncoderResolution.h"
 #include "EditCommand.h"
 #include "TestAnalogueRef.h"
@@ -119,6 +120,10 @@ int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, s
   ScopedDriveLink connected(&drive);
   // The user's hands on the machine: the analogue input and pushing the mover.
   user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+  // The last message box, which may be why the run stops.
+  std::optional<ShownMessage> shown;
+  user.SetMessageObserver(
+      [&](const std::string& text, int, bool) { shown = ShownMessage{text, user.LastLine()}; });
 
   // The status texts as they appear, and the end of each run.
   CMC_TestDlg::SetObserver({[&](const CMC_TestDlg&, const std::string& text) { io.out << "status: " << axcore::OneLine(text) << '\n'; },
@@ -151,11 +156,14 @@ int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, s
   }
   if (user.Failed()) {
     const std::string where = options.script ? axcore::OneLine(ScriptName(*options.script)) + ": " : name;
-    PrintError(io.err, where + user.Failure() + "; nothing was saved");
+    const auto cause = ExplainStop(user.Failure(), user.LastLine(), shown, setup, options.script.has_value());
+    PrintError(io.err, where + cause.value_or(user.Failure()) + "; nothing was saved");
     return options.script ? kExitBadInput : kExitFailed;
   }
   if (run.runs == 0) {
-    PrintError(io.err, name + "the test was not started; nothing was saved");
+    const auto cause = ExplainNotStarted(shown, setup);
+    PrintError(io.err, name + "the test was not started" + (cause ? ": " + *cause : std::string()) +
+                           "; nothing was saved");
     return kExitFailed;
   }
   if (run.lastResult != 1) {
