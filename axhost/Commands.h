@@ -88,6 +88,14 @@ int RunEncode(const PluginModule& module, const std::optional<std::string>& file
 int RunDrive(const PluginModule& module, const std::string& driveSpec, const std::optional<std::string>& file,
              const std::string& program, const std::vector<std::string>& assignments, Io io);
 
+// The drive's measurement of its supply voltage, V: the supply voltage
+// test's program ("VDC_Detection_Test", which only reads the converter and
+// moves nothing) run to its end on a drive of the plant `plant` loaded with
+// `setup`, its reading scaled by the setup's "VdcMaxMeasurable" / ADCMAX.
+// Nothing when the program cannot be run or reads no supply.
+std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup,
+                                    const virtualdrive::PlantParameters& plant);
+
 // `show` and `scale` take an optional FILE before their other arguments: the
 // first argument is the file when it ends in ".json", contains a '/' or names
 // an existing file.

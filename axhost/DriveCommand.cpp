@@ -9,6 +9,8 @@
 #include <filesystem>
 
 #include "Commands.h"
+#include "FeatureProbes.h"
+#include "Scales.h"
 #include "TextTable.h"
 #include "axcore/Clock.h"
 #include "axcore/CoffFormat.h"
@@ -51,6 +53,39 @@ std::string MerFailure(double mer) {
   for (const MerText& entry : kMerTexts)
     if ((bits & entry.bit) != 0) return entry.text;
   return "";
+}
+
+
+// Polls the program `descriptor` launched as the tests do, every 20 ms of
+// `clock`: "STARTED", then the axis; "MER" at each poll. "" when it
+// finished, else why not.
+std::string PollToEnd(CMC_CoffFormat& descriptor, CMC_Variable& mer, VirtualClock& clock) {
+  std::string failure, error;
+  bool finished = false;
+  while (!finished && clock.Now() < kTimeLimit_s) {
+    clock.Advance(kPoll_s);
+    double started = 0.0;
+    int axisOn = 0;
+    if (!axcore::GetUserVariableValue(descriptor, "STARTED", started, error)) return error;
+    if (!mer.ReadFromChip()) return CMC_Comm::GetLastErrorText();
+    failure = MerFailure(mer.GetValueInBaseUnit());
+    if (!failure.empty()) return failure;
+    if (started == 0.0) continue;
+    if (!axcore::GetAxisOn(axisOn, error)) return error;
+    finished = axisOn == 0;
+  }
+  if (!finished)
+    return "the program \"" + descriptor.GetProgramName() + "\" did not finish within " + Number17(kTimeLimit_s) +
+           " s";
+  return "";
+}
+
+// The plug-in's descriptor of test program `program`, read; its error
+// names what went wrong when it cannot be.
+bool ReadDescriptor(const PluginModule& module, const std::string& program, CMC_CoffFormat& descriptor) {
+  descriptor.SetPath(
+      (std::filesystem::path(module.GetPath()).parent_path() / "resources" / "programs" / (program + ".json")).string());
+  return descriptor.ReadCoff();
 }
 
 }  // namespace
@@ -99,9 +134,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
 
   // --- the program as the plug-in knows it: its descriptor.
   CMC_CoffFormat descriptor;
-  descriptor.SetPath(
-      (std::filesystem::path(module.GetPath()).parent_path() / "resources" / "programs" / (program + ".json")).string());
-  if (!descriptor.ReadCoff()) {
+  if (!ReadDescriptor(module, program, descriptor)) {
     PrintError(io.err, axcore::QuoteForMessage(program) + ": no such test program (" + descriptor.GetLastError() + ")");
     return kExitBadInput;
   }
@@ -133,31 +166,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
     PrintError(io.err, "the setup has no drive variable \"MER\" to check the drive's errors with");
     return kExitBadInput;
   }
-  std::string failure;
-  bool finished = false;
-  while (!finished && clock.Now() < kTimeLimit_s) {
-    clock.Advance(kPoll_s);
-    double started = 0.0;
-    int axisOn = 0;
-    if (!axcore::GetUserVariableValue(descriptor, "STARTED", started, error)) {
-      failure = error;
-      break;
-    }
-    if (!mer->ReadFromChip()) {
-      failure = CMC_Comm::GetLastErrorText();
-      break;
-    }
-    failure = MerFailure(mer->GetValueInBaseUnit());
-    if (!failure.empty()) break;
-    if (started == 0.0) continue;
-    if (!axcore::GetAxisOn(axisOn, error)) {
-      failure = error;
-      break;
-    }
-    finished = axisOn == 0;
-  }
-  if (failure.empty() && !finished)
-    failure = "the program \"" + program + "\" did not finish within " + Number17(kTimeLimit_s) + " s";
+  std::string failure = PollToEnd(descriptor, *mer, clock);
 
   // --- what the program left behind.
   for (const CMC_CoffFormat::UserVariable& variable : descriptor.GetVariables()) {
@@ -176,6 +185,31 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
     return kExitFailed;
   }
   return kExitOk;
+}
+
+
+std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup,
+                                    const virtualdrive::PlantParameters& plant) {
+  // A drive of its own, so that the run the command makes next starts on a
+  // drive as fresh as without the measurement.
+  CMC_Setup measured(setup);
+  CMC_CoffFormat descriptor;
+  if (!ReadDescriptor(module, "VDC_Detection_Test", descriptor)) return std::nullopt;
+  VirtualClock clock;
+  virtualdrive::VirtualDrive drive(plant, &clock);
+  if (!drive.LoadSetup(measured)) return std::nullopt;
+  ScopedDriveLink connected(&drive);
+  CMC_Variable* mer = FindVariableQuiet(measured, "MER");
+  if (mer == nullptr || !axcore::ExecuteCode(descriptor.GetProgramName(), &descriptor, nullptr) ||
+      !PollToEnd(descriptor, *mer, clock).empty())
+    return std::nullopt;
+  // The converter's reading of the supply, in counts of its full scale.
+  double reading = 0.0;
+  std::string error;
+  if (!drive.ReadVariable("var_u2", reading, error)) return std::nullopt;
+  const double volts = reading / MeasuredVoltageScale(measured);
+  if (!std::isfinite(volts) || !(volts > 0.0)) return std::nullopt;
+  return volts;
 }
 
 }  // namespace axhost
