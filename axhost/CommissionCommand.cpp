@@ -176,6 +176,8 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   });
   axcore::ScriptedUser user({}, transcript);
   commissioning.SetUser(&user);
+  commissioning.SetMeasuredSupply(MeasureSupply(module, *setup, *plant));
+  commissioning.SetWarningReporter([&](const std::string& warning) { PrintWarning(io.err, warning); });
   commissioning.SetPictures(options.gui && !options.screenshotDir.empty());
   user.SetFeed([&](CMC_EditSetupDlg& top) { return commissioning.Next(top); });
   // The message boxes nobody had an answer queued for are what the run

@@ -8,6 +8,7 @@
 
 #include "FeatureProbes.h"
 #include "PassbandChoice.h"
+#include "PreTestChecks.h"
 #include "StepResponse.h"
 #include "TestCurrent.h"
 #include "TuningTestDlg.h"
@@ -63,6 +64,19 @@ std::optional<TunedLoop> TunedLoopOf(Kind kind) {
     case Kind::CurrentTuning: return TunedLoop::Current;
     case Kind::SpeedTuning: return TunedLoop::Speed;
     case Kind::PositionTuning: return TunedLoop::Position;
+    default: return std::nullopt;
+  }
+}
+
+// The checks before a step's test moves the motor; none for the
+// identifications before the current loop is tuned.
+std::optional<MotionTest> MotionTestOf(Kind kind) {
+  switch (kind) {
+    case Kind::CurrentTuning: return MotionTest::CurrentTuning;
+    case Kind::MassIdentification: return MotionTest::TotalMass;
+    case Kind::AngleTuning: return MotionTest::AngleTuning;
+    case Kind::SpeedTuning: return MotionTest::SpeedTuning;
+    case Kind::PositionTuning: return MotionTest::PositionTuning;
     default: return std::nullopt;
   }
 }
@@ -404,6 +418,7 @@ std::string CommissioningUser::RunScript() {
   const Step& step = kSteps[m_step];
   if (step.kind == Kind::Identification || step.kind == Kind::MassIdentification) {
     m_phase = Phase::Judge;
+    CheckBeforeStart();
     std::string script = "click 10000\n";
     // The encoder test shows the signals while the user moves the mover.
     if (std::string(step.key) == "encoder-connection") script += "move 2 300\nmove -2 300\nclick 10000\n";
@@ -470,7 +485,22 @@ std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
     if (Usable(test, 1390)) script += "click 1390\n";
   }
   m_phase = Phase::Judge;
+  CheckBeforeStart();
   return script + "click 10000\n" + kUntilIdle;
+}
+
+// With the test's settings as the step typed them, just before Start.
+void CommissioningUser::CheckBeforeStart() {
+  const auto test = MotionTestOf(kSteps[m_step].kind);
+  if (!test) return;
+  // The current step's own Tune designs the current loop's gains.
+  const PreTestFindings findings =
+      CheckBeforeTest(m_setup, *test, *test == MotionTest::CurrentTuning, m_measuredSupply_V);
+  for (const std::string& line : PreTestWarnings(findings)) {
+    const std::string warning = std::string(kSteps[m_step].title) + ": " + line;
+    m_record.warnings.push_back(warning);
+    if (m_warn) m_warn(warning);
+  }
 }
 
 std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {

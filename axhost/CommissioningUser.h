@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,6 +42,11 @@ class CommissioningUser {
   bool BreakOff(const std::string& why);
   // A message box the run showed: kept as a warning of the step.
   void Message(const std::string& text);
+  // The checks before each test that moves the motor (PreTestChecks) work
+  // with the drive's measurement of its supply, when there is one; what
+  // they find is kept as a warning of the step and told to `warn`.
+  void SetMeasuredSupply(std::optional<double> volts) { m_measuredSupply_V = volts; }
+  void SetWarningReporter(std::function<void(const std::string&)> warn) { m_warn = std::move(warn); }
 
   // The setup as it was before the step that failed; null when none failed.
   // Takes a picture of each test at the end of its run ("screenshot KEY"):
@@ -62,6 +68,7 @@ class CommissioningUser {
   std::string RunScript();
   std::string ProfileScript(CMC_EditSetupDlg& test);
   std::string StartScript(CMC_EditSetupDlg& test);
+  void CheckBeforeStart();
   double CurrentStep();
   std::string Judge(CMC_EditSetupDlg& test);
   void EndStep();
@@ -96,6 +103,8 @@ class CommissioningUser {
   double m_currentBandwidth_rad_s = 0.0;  // measured, for the cascade
   double m_speedBandwidth_rad_s = 0.0;
   double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope
+  std::optional<double> m_measuredSupply_V;
+  std::function<void(const std::string&)> m_warn;
 };
 
 }  // namespace axhost

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "CodecDrivers.h"
-#include "DialogRefusals.h"
 #include "DetectEncoderResolution.h"
+#include "DialogRefusals.h"
 #include "EditCommand.h"
 #include "TestAnalogueRef.h"
 #include "TestEncoderConnections.h"
@@ -29,6 +29,9 @@ struct TestKind {
   const char* what;
   bool multiCycle;  // runs until the user stops it
   DialogMaker make;
+  // The checks before it runs: the tests after the current loop's tuning
+  // that move the motor.
+  std::optional<MotionTest> motion = std::nullopt;
 };
 
 template <typename Test>
@@ -44,7 +47,8 @@ const std::vector<TestKind>& Tests() {
       {"encoder-connection", "checks the encoder signals while the mover is moved by hand", true,
        Make<CTestEncoderConnections>},
       {"encoder-resolution", "identifies EncRes and the counting direction", false, Make<CDetectEncoderResolution>},
-      {"total-mass", "identifies the total moving mass (Mt)", false, Make<CTotalMassTest>},
+      {"total-mass", "identifies the total moving mass (Mt)", false, Make<CTotalMassTest>,
+       MotionTest::TotalMass},
       {"analogue-reference", "shows the analogue reference input live", true, Make<CTestAnalogueRef>},
   };
   return tests;
@@ -205,6 +209,12 @@ std::optional<std::vector<axcore::ScriptLine>> TestScript(const std::string& def
   return axcore::ParseScript(defaultScript, error);
 }
 
+void WarnBeforeTest(const PluginModule& module, const CMC_Setup& setup, const plant_t& plant, MotionTest test,
+                    bool gainsDesigned, Io io) {
+  const PreTestFindings findings = CheckBeforeTest(setup, test, gainsDesigned, MeasureSupply(module, setup, plant));
+  for (const std::string& line : PreTestWarnings(findings)) PrintWarning(io.err, line);
+}
+
 int RunTest(const PluginModule& module, const std::string& name, const std::optional<std::string>& file,
             const TestOptions& options, Io io) {
   const TestKind* test = FindTest(name);
@@ -226,6 +236,7 @@ int RunTest(const PluginModule& module, const std::string& name, const std::opti
   if (!lines) return kExitBadInput;
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
+  if (test->motion) WarnBeforeTest(module, *setup, *plant, *test->motion, false, io);
   const std::vector<ParameterSnapshot> before = TakeSnapshot(*setup);
   TestRun run;
   if (const int status = RunTestDialog("test", *setup, *plant, std::move(*lines), options, io, test->make, {}, run);

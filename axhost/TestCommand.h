@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "PreTestChecks.h"
 #include "axcore/HeadlessPlatform.h"
 #include "axcore/TestDlg.h"
 #include "virtualdrive/Plant.h"
@@ -64,6 +65,12 @@ std::optional<std::vector<axcore::ScriptLine>> TestScript(const std::string& def
 int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, std::vector<axcore::ScriptLine> lines,
                   const TestOptions& options, Io io, const DialogMaker& make, const DialogInspector& inspect,
                   TestRun& run);
+
+// Prints a "warning:" line for each check `test` fails on `setup` before
+// it runs, with the supply measured on a drive of `plant`
+// (CheckBeforeTest).
+void WarnBeforeTest(const PluginModule& module, const CMC_Setup& setup, const plant_t& plant, MotionTest test,
+                    bool gainsDesigned, Io io);
 
 struct ParameterSnapshot {
   std::string name;

@@ -32,6 +32,7 @@ struct Loop {
   const char* passband;                  // the passband the test designs its gains from; null: none
   LoopControls controls;
   std::vector<const char*> gains;        // printed after the run, with their registers
+  MotionTest motion;                     // the checks before it runs
 };
 
 template <typename Test>
@@ -42,14 +43,16 @@ std::unique_ptr<CMC_TestDlg> Make(CMC_Setup* setup) {
 const std::vector<Loop>& Loops() {
   static const std::vector<Loop> loops = {
       {"current", "the current loop's PI: Tune at the passband, then one step of the test current", Make<CTestCurrent>,
-       "PB_C", kCurrentControls, {"Kp_C_scl", "SFTKPI", "KPI", "Ki_C_scl", "SFTKII", "KII"}},
+       "PB_C", kCurrentControls, {"Kp_C_scl", "SFTKPI", "KPI", "Ki_C_scl", "SFTKII", "KII"}, MotionTest::CurrentTuning},
       {"speed", "the speed loop's PI: Tune at the passband, then one cycle of the speed profile",
-       Make<CTestSpeedTuning>, "PB_S", kProfileControls, {"Kp_S_scl", "SFTKPS", "KPS", "Ki_S_scl", "SFTKIS", "KIS"}},
+       Make<CTestSpeedTuning>, "PB_S", kProfileControls, {"Kp_S_scl", "SFTKPS", "KPS", "Ki_S_scl", "SFTKIS", "KIS"},
+       MotionTest::SpeedTuning},
       {"position", "the position loop's PID: Tune at the passband, then one cycle of the position profile",
        Make<CTestPositionTuning>, "PB_P", kProfileControls,
-       {"Kp_P_scl", "SFTKPP", "KPP", "Ki_P_scl", "SFTKIP", "KIP", "Kd_P_scl", "SFTKDP", "KDP"}},
+       {"Kp_P_scl", "SFTKPP", "KPP", "Ki_P_scl", "SFTKIP", "KIP", "Kd_P_scl", "SFTKDP", "KDP"}, MotionTest::PositionTuning},
       {"angle", "the electric angle controller of the motionless start: one run of the angle search",
-       Make<CTestAngle>, nullptr, {}, {"Kp_T_scl", "SFTKPTHT", "KPTHT", "Ki_T_scl", "SFTKITHT", "KITHT"}},
+       Make<CTestAngle>, nullptr, {}, {"Kp_T_scl", "SFTKPTHT", "KPTHT", "Ki_T_scl", "SFTKITHT", "KITHT"},
+       MotionTest::AngleTuning},
   };
   return loops;
 }
@@ -182,6 +185,8 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
     }
   }
 
+  // The current loop's gains are the test's to design when it presses Tune.
+  WarnBeforeTest(module, *setup, *plant, loop->motion, options.tune && loop->passband != nullptr, io);
   const std::vector<ParameterSnapshot> before = TakeSnapshot(*setup);
   std::string figures, plotError;
   bool plotWritten = false;
