@@ -4,6 +4,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "DialogRefusals.h"
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/JsonInput.h"
@@ -118,6 +119,10 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
   virtualdrive::VirtualDrive drive(*plant, platform.get());
   // The script acts on this drive when it sets the analogue input or moves the mover by hand.
   if (user) user->SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+  // The last message box, which may be why the script stops.
+  std::optional<ShownMessage> shown;
+  if (user)
+    user->SetMessageObserver([&](const std::string& text, int, bool) { shown = ShownMessage{text, user->LastLine()}; });
   std::string error;
   if (!drive.LoadSetup(*setup, &error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);
@@ -130,7 +135,8 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
   PrintMissingNames(io.err);
 
   if (user && user->Failed()) {
-    PrintError(io.err, axcore::OneLine(scriptName) + ": " + user->Failure() + "; nothing was saved");
+    const auto cause = ExplainStop(user->Failure(), user->LastLine(), shown, *setup, true);
+    PrintError(io.err, axcore::OneLine(scriptName) + ": " + cause.value_or(user->Failure()) + "; nothing was saved");
     return kExitBadInput;
   }
   if (confirmed != 1) {
