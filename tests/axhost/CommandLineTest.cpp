@@ -7,8 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
+#include "axcore/SetupFile.h"
 #include "support/HostRunner.h"
+#include "support/TestSetup.h"
 
 namespace {
 
@@ -136,6 +140,88 @@ TEST_F(Host, BadArgumentsAndAMissingPluginAreReported) {
   HostRun missingFile = Axhost("show /nonexistent/setup.json");
   EXPECT_EQ(missingFile.status, 2);
   EXPECT_EQ(missingFile.err, "error: /nonexistent/setup.json: cannot read: No such file or directory\n");
+}
+
+// What a newcomer sees: axhost alone, a test dialog that refuses to go on,
+// and the warnings before a test moves the motor. Each line as printed.
+TEST_F(Host, ErrorsAndWarningsNameTheirCause) {
+  const auto setupWith = [&](const char* name, std::vector<testing_support::Change> changes) {
+    auto setup = testing_support::LoadExample();
+    testing_support::Apply(*setup, changes);
+    const fs::path path = dir / name;
+    EXPECT_EQ(axcore::SaveSetupFile(*setup, path.string()), "");
+    return "'" + path.string() + "'";
+  };
+  const std::string belowLimit = setupWith("below-limit.json", {{"TestProtectionCurrent", 5.0}});
+  const std::string belowTest = setupWith("below-test.json", {{"TestProtectionCurrent", 1.0}});
+  const std::string small = setupWith("small.json", {{"R", 0.5}, {"L", 0.0004}});
+  const std::string vdc60 = setupWith("vdc60.json", {{"Vdc", 60.0}});
+  const fs::path smallPlant =
+      Write("small-plant.json", R"({"format": "axplant-1", "phase_resistance_ohm": 0.5, "phase_inductance_H": 0.0004})");
+  // Drive Setup's speed test, its protection typed below its limit, then its Test page.
+  const fs::path script = Write("refused.txt", "wait 150\nclick 1\nclick 3178\ntype 3281 5\ntab 1300 1\nunit 1380 rad/s\n");
+  const fs::path report = dir / "report";
+  const std::string speedLimit =
+      " is above what the supply can drive the motor at: 1.055 m/s (TestCurrent 1.5 A through R 4.2 ohm takes 6.3 V "
+      "of the 23.88 V a 47.19 V supply puts on the winding; the back-EMF of Kf 25 N/A takes 16.67 V per m/s of the "
+      "rest)";
+  const struct {
+    std::string arguments;
+    int status;
+    std::vector<std::string> lines;  // in standard error, whole lines
+  } cases[] = {
+      {"", 2,
+       {"usage: axhost [--drive virtual[:PLANT]] COMMAND [ARGS...]", "  axhost commission [FILE] -o OUT.json --report DIR",
+        "      OUT.json, the report to DIR/index.html (with DIR/summary.json)", "  axhost edit [FILE] -o OUT.json",
+        "  axhost test NAME [FILE] [-o OUT.json]"}},
+      {"tune speed " + belowLimit, 1,
+       {"error: tune: the dialog refused: \"Over current protection must be greater than Drive current limit. "
+        "Recommended value for Drive current limit is maximum 90% of Over current protection.\"; raise "
+        "TestProtectionCurrent (\"Over current protection\", now 5 A) to at least TestLimitCurrent (\"Drive current "
+        "limit\", 7 A), or lower TestLimitCurrent; nothing was saved"}},
+      {"edit --headless --script '" + script.string() + "' -o '" + (dir / "edited.json").string() + "'", 2,
+       {"error: " + script.string() +
+        ": line 6: unit 1380 is hidden, after the dialog refused: \"Over current protection must be greater than "
+        "Drive current limit. Recommended value for Drive current limit is maximum 90% of Over current protection.\"; "
+        "raise TestProtectionCurrent (\"Over current protection\", now 5 A) to at least TestLimitCurrent (\"Drive "
+        "current limit\", 7 A), or lower TestLimitCurrent; nothing was saved"}},
+      {"tune current " + belowTest, 1,
+       {"error: tune: the dialog refused: \"Over current protection must be greater or equal to Test current.\"; raise "
+        "TestProtectionCurrent (\"Over current protection\", now 1 A) to at least TestCurrent (\"Test current\", 1.5 "
+        "A), or lower TestCurrent; nothing was saved"}},
+      {"test total-mass " + belowTest, 1,
+       {"error: test: the test was not started: the dialog refused: \"I protection must be greater or equal to Test "
+        "current.\"; raise TestProtectionCurrent (\"I protection\", now 1 A) to at least TestCurrent (\"Test "
+        "current\", 1.5 A), or lower TestCurrent; nothing was saved"}},
+      {"--drive virtual:'" + smallPlant.string() + "' test total-mass " + small, 1,
+       {"warning: the current loop with the setup's gains (Kp_C_scl 14.65, Ki_C_scl 2.564) on its winding (R 0.5 "
+        "ohm, L 0.4 mH) is unstable as the drive runs it: tune the current controller first (axhost tune current)"}},
+      {"tune speed", 0,
+       {"warning: the current loop with the setup's gains (Kp_C_scl 14.65, Ki_C_scl 2.564) on its winding (R 4.2 "
+        "ohm, L 3.5 mH) overshoots a step by 66.01 % (more than 50 %) as the drive runs it: tune the current "
+        "controller first (axhost tune current)"}},
+      {"test total-mass", 0, {"warning: TestMaxSpeed 106.7 m/s" + speedLimit}},
+      {"tune current " + vdc60, 0,
+       {"warning: the setup's supply voltage Vdc 60 V differs from the 47.19 V the drive measures by 27.15 % (more "
+        "than 5 %): the current loop's gains were designed for another voltage (Tune designs them for Vdc); measure "
+        "it (axhost test supply-voltage) and tune the current controller again"}},
+      {"commission -o '" + (dir / "out.json").string() + "' --report '" + report.string() + "'", 0,
+       {"warning: Total mass: TestMaxSpeed 106.7 m/s" +
+        std::string(" is above what the supply can drive the motor at: 1.031 m/s (TestCurrent 1.5 A through R 4.459 "
+                    "ohm takes 6.689 V of the 23.88 V a 47.19 V supply puts on the winding; the back-EMF of Kf 25 N/A "
+                    "takes 16.67 V per m/s of the rest)")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const HostRun run = Axhost(c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    for (const std::string& line : c.lines)
+      EXPECT_NE(("\n" + run.err).find("\n" + line + "\n"), std::string::npos) << line << "\nnot in\n" << run.err;
+  }
+  // The commissioning report keeps the warning the run printed.
+  const std::string summary = ReadFile(report / "summary.json");
+  EXPECT_NE(summary.find("Total mass: TestMaxSpeed 106.7 m/s is above what the supply can drive the motor at"),
+            std::string::npos);
 }
 
 }  // namespace
