@@ -15,6 +15,7 @@
 #include "axcore/Clock.h"
 #include "axcore/CoffFormat.h"
 #include "axcore/Comm.h"
+#include "axcore/Diagnostics.h"
 #include "axcore/MessageText.h"
 #include "axcore/TestPrograms.h"
 #include "virtualdrive/VirtualDrive.h"
@@ -54,7 +55,6 @@ std::string MerFailure(double mer) {
     if ((bits & entry.bit) != 0) return entry.text;
   return "";
 }
-
 
 // Polls the program `descriptor` launched as the tests do, every 20 ms of
 // `clock`: "STARTED", then the axis; "MER" at each poll. "" when it
@@ -187,9 +187,11 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
   return kExitOk;
 }
 
-
 std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup,
                                     const virtualdrive::PlantParameters& plant) {
+  // A setup that lacks a name the measurement needs goes without it; the
+  // test that follows reports what it lacks itself.
+  axcore::QuietLookup quiet;
   // A drive of its own, so that the run the command makes next starts on a
   // drive as fresh as without the measurement.
   CMC_Setup measured(setup);

@@ -157,9 +157,12 @@ TEST_F(Host, ErrorsAndWarningsNameTheirCause) {
   const std::string small = setupWith("small.json", {{"R", 0.5}, {"L", 0.0004}});
   const std::string vdc60 = setupWith("vdc60.json", {{"Vdc", 60.0}});
   const fs::path smallPlant =
-      Write("small-plant.json", R"({"format": "axplant-1", "phase_resistance_ohm": 0.5, "phase_inductance_H": 0.0004})");
-  // Drive Setup's speed test, its protection typed below its limit, then its Test page.
-  const fs::path script = Write("refused.txt", "wait 150\nclick 1\nclick 3178\ntype 3281 5\ntab 1300 1\nunit 1380 rad/s\n");
+      Write("small-plant.json",
+            R"({"format": "axplant-1", "phase_resistance_ohm": 0.5, "phase_inductance_H": 0.0004})");
+  // Drive Setup's speed test, its protection typed below its limit, then
+  // its Test page.
+  const fs::path script =
+      Write("refused.txt", "wait 150\nclick 1\nclick 3178\ntype 3281 5\ntab 1300 1\nunit 1380 rad/s\n");
   const fs::path report = dir / "report";
   const std::string speedLimit =
       " is above what the supply can drive the motor at: 1.055 m/s (TestCurrent 1.5 A through R 4.2 ohm takes 6.3 V "
@@ -171,7 +174,8 @@ TEST_F(Host, ErrorsAndWarningsNameTheirCause) {
     std::vector<std::string> lines;  // in standard error, whole lines
   } cases[] = {
       {"", 2,
-       {"usage: axhost [--drive virtual[:PLANT]] COMMAND [ARGS...]", "  axhost commission [FILE] -o OUT.json --report DIR",
+       {"usage: axhost [--drive virtual[:PLANT]] COMMAND [ARGS...]",
+        "  axhost commission [FILE] -o OUT.json --report DIR",
         "      OUT.json, the report to DIR/index.html (with DIR/summary.json)", "  axhost edit [FILE] -o OUT.json",
         "  axhost test NAME [FILE] [-o OUT.json]"}},
       {"tune speed " + belowLimit, 1,

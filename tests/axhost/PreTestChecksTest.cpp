@@ -50,7 +50,8 @@ TEST(PreTestChecks, EachCheckFindsWhatItIsFor) {
   const Case cases[] = {
       {"the example's gains", MotionTest::SpeedTuning, false, 47.2, {}, true, false, false},
       {"Tune designs them", MotionTest::CurrentTuning, true, 47.2, {}, false, false, false},
-      {"held gains, tamer passband", MotionTest::AngleTuning, false, 47.2, {{"Kp_C_scl", 6.0}, {"Ki_C_scl", 0.51}}, false, false, false},
+      {"held gains, tamer passband", MotionTest::AngleTuning, false, 47.2, {{"Kp_C_scl", 6.0}, {"Ki_C_scl", 0.51}},
+       false, false, false},
       {"a small winding", MotionTest::AngleTuning, false, 47.2, {{"R", 0.5}, {"L", 0.0004}}, true, false, false},
       {"a profile too fast", MotionTest::SpeedTuning, false, 47.2, {{"TestSpeed", 1.5}}, true, true, false},
       {"Limit_Speed over the speed loop", MotionTest::PositionTuning, false, 47.2, {}, true, true, false},
