@@ -159,9 +159,16 @@ void Line(std::string& svg, double x1, double y1, double x2, double y2, const ch
 }
 
 void Stroke(std::string& svg, const PlotCurve& curve) {
-  svg += std::string(" fill=\"none\" stroke=\"") + PlotColour(curve.colour) + "\" stroke-width=\"1.6\"" +
-         " stroke-linejoin=\"round\"";
-  if (const char* dash = DashArray(curve.style)) svg += std::string(" stroke-dasharray=\"") + dash + "\"";
+  // Appended piece by piece: GCC 12 sees a temporary string's chain of
+  // concatenations as overflowing its small buffer (a false -Warray-bounds).
+  svg += " fill=\"none\" stroke=\"";
+  svg += PlotColour(curve.colour);
+  svg += "\" stroke-width=\"1.6\" stroke-linejoin=\"round\"";
+  if (const char* dash = DashArray(curve.style)) {
+    svg += " stroke-dasharray=\"";
+    svg += dash;
+    svg += '"';
+  }
 }
 
 const char* AnchorName(TextAnchor anchor) {
