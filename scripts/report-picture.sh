@@ -4,7 +4,7 @@
 # (installed from Debian, with the build's packages, when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-AX_EXTRA_PACKAGES=chromium scripts/setup.sh default
+AX_EXTRA_PACKAGES=chromium scripts/setup.sh --target axhost default
 build/default/bin/axhost --drive virtual commission -o build/commissioned.json --report build/report
 picture="${1:-docs/commission-report.png}"
 # No sandbox: root in a container has none to give; the page is our own file.
