@@ -12,6 +12,7 @@
 #include "PluginPath.h"
 #include "TestCommand.h"
 #include "TuneCommand.h"
+#include "axcore/HeadlessPlatform.h"
 #include "qt/QtPlatform.h"
 #include "qt/QtPngRenderer.h"
 
@@ -145,10 +146,16 @@ int main(int argc, char** argv) {
   cmdEdit->add_option("-o,--output", editOutput, "Write the edited setup to this file" + replaceHelp)
       ->check(kFileName);
   cmdEdit->add_option("--script", editScript,
-                      "Drive the dialogs with this script ('-': standard input): one action per line, see the README; "
+                      "Drive the dialogs with this script ('-': standard input): one action per line (listed below); "
                       "message boxes and dumps are printed (on standard error when the setup goes to standard "
                       "output). A line that cannot be carried out stops the run with exit status 2, writing nothing")
       ->check(kFileName);
+  {
+    std::string actions;
+    for (const std::string& usage : axcore::ScriptActionUsages()) actions += (actions.empty() ? "" : "; ") + usage;
+    cmdEdit->footer("Script actions, one per line ('#' starts a comment), each on the dialog on top: " + actions +
+                    ". ID is a control id, MS milliseconds of the clock, MM millimetres.");
+  }
   cmdEdit->add_flag("--headless", editOptions.headless,
                     "Run the dialogs without a screen, on a virtual clock (needs --script); otherwise the Qt "
                     "dialogs open on the display (QT_QPA_PLATFORM=offscreen counts as one)");

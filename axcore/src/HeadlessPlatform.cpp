@@ -34,6 +34,16 @@ constexpr ActionSpec kActions[] = {
     {"file", 1, -1, "file PATH"},            {"message", 3, 3, "message ID MSG LPARAM"},
 };
 
+}  // namespace
+
+std::vector<std::string> ScriptActionUsages() {
+  std::vector<std::string> usages;
+  for (const ActionSpec& spec : kActions) usages.emplace_back(spec.usage);
+  return usages;
+}
+
+namespace {
+
 const ActionSpec* FindAction(std::string_view name) {
   for (const ActionSpec& spec : kActions)
     if (name == spec.name) return &spec;

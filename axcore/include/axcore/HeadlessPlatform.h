@@ -70,6 +70,10 @@ struct ScriptLine {
   std::string arguments;           // everything after the action
 };
 
+// Every action a script may use, as its usage ("type ID TEXT", "wait MS",
+// ...), in the order the help lists them.
+std::vector<std::string> ScriptActionUsages();
+
 // The actions of a script text; on a line with an unknown action nothing,
 // with "line N: ..." in `error`.
 std::optional<std::vector<ScriptLine>> ParseScript(std::string_view text, std::string& error);
