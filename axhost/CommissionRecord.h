@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,23 @@ struct PassbandRecord {
   std::string parameter;          // "PB_C", "PB_S", "PB_P"
   double passband_rad_s = 0.0;    // chosen
   double ceiling_rad_s = 0.0;     // the top of the range searched
-  bool capped = false;            // the cascade rule, not the parameter's maximum, set the ceiling
-  double innerBandwidth_rad_s = 0.0;  // the inner loop's measured bandwidth; 0: none
-  double overshootBound = 0.0;    // fraction
+  double overshootBound = 0.0;    // fraction; when the choice was by overshoot
   double damping = 0.0;           // the design's damping the choice was made with
   double predictedOvershoot = 0.0;  // fraction
   double predictedRise_s = 0.0;
+  // The margins the choice was held to ("standard": 55 deg, 8 dB, 6 dB) and
+  // those of the loop chosen, from the model (LoopMargins.h). Empty name:
+  // the choice was by overshoot.
+  std::string marginSet;
+  double phaseMarginBound_deg = 0.0, gainMarginBound_dB = 0.0, sensitivityPeakBound_dB = 0.0;
+  double crossover_rad_s = 0.0;
+  double phaseMargin_deg = 0.0;
+  double gainMargin_dB = 0.0;           // +inf: unlimited
+  double gainReductionMargin_dB = 0.0;  // +inf: none
+  double sensitivityPeak_dB = 0.0;
+  // The highest crossover of each damping tried that met the bounds (NaN:
+  // none did), for the report.
+  std::vector<std::pair<double, double>> dampingCrossovers;
 };
 
 // A step's response as measured on the drive beside the model's prediction.

@@ -237,16 +237,29 @@ std::string ValuesTable(const CommissionRecord& record) {
 std::string PassbandFacts(const PassbandRecord& p) {
   std::string html = "<h4>Passband choice</h4>\n<dl class=\"facts\">\n";
   html += "<dt>Chosen passband</dt><dd><code>" + Html(p.parameter) + "</code> " + RadS(p.passband_rad_s) + "</dd>\n";
-  html += "<dt>Overshoot bound</dt><dd>" + Percent(p.overshootBound) + "</dd>\n";
+  html += "<dt>Damping</dt><dd>" + Num(p.damping) + "</dd>\n";
+  if (!p.marginSet.empty()) {
+    auto decibels = [](double x) { return std::isfinite(x) ? Num(x) + " dB" : std::string("unlimited"); };
+    html += "<dt>Margins kept</dt><dd>" + Html(p.marginSet) + ": phase margin &ge; " + Num(p.phaseMarginBound_deg) +
+            "&deg;, gain margin &ge; " + Num(p.gainMarginBound_dB) + " dB, sensitivity peak &le; " +
+            Num(p.sensitivityPeakBound_dB) + " dB</dd>\n";
+    html += "<dt>Crossover (model)</dt><dd>" + RadS(p.crossover_rad_s) + "</dd>\n";
+    html += "<dt>Phase margin (model)</dt><dd>" + Num(p.phaseMargin_deg) + "&deg;</dd>\n";
+    html += "<dt>Gain margin (model)</dt><dd>" + decibels(p.gainMargin_dB) +
+            (std::isfinite(p.gainReductionMargin_dB) ? ", lowered " + decibels(p.gainReductionMargin_dB) : "") +
+            "</dd>\n";
+    html += "<dt>Sensitivity peak (model)</dt><dd>" + Num(p.sensitivityPeak_dB) + " dB</dd>\n";
+    std::string dampings;
+    for (const auto& [damping, crossover] : p.dampingCrossovers)
+      dampings += (dampings.empty() ? "" : ", ") + Num(damping) + ": " +
+                  (std::isfinite(crossover) ? RadS(crossover) : std::string("none"));
+    html += "<dt>Highest crossover by damping</dt><dd>" + dampings + "</dd>\n";
+  } else {
+    html += "<dt>Overshoot bound</dt><dd>" + Percent(p.overshootBound) + "</dd>\n";
+  }
   html += "<dt>Predicted overshoot</dt><dd>" + Percent(p.predictedOvershoot) + "</dd>\n";
   html += "<dt>Predicted rise</dt><dd>" + Ms(p.predictedRise_s) + "</dd>\n";
-  html += "<dt>Damping</dt><dd>" + Num(p.damping) + "</dd>\n";
-  html += "<dt>Ceiling</dt><dd>" + RadS(p.ceiling_rad_s) +
-          (p.capped ? ", set by the cascade rule (a fifth of the inner loop&#39;s bandwidth)"
-                    : ", the parameter&#39;s maximum") +
-          "</dd>\n";
-  if (p.innerBandwidth_rad_s > 0.0)
-    html += "<dt>Inner loop&#39;s measured bandwidth</dt><dd>" + RadS(p.innerBandwidth_rad_s) + "</dd>\n";
+  html += "<dt>Ceiling</dt><dd>" + RadS(p.ceiling_rad_s) + ", the parameter&#39;s maximum</dd>\n";
   return html + "</dl>\n";
 }
 
@@ -377,9 +390,15 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                   {"passband_rad_s", Figure(p->passband_rad_s)},
                   {"passband_hz", Figure(p->passband_rad_s / (2.0 * std::numbers::pi))},
                   {"ceiling_rad_s", Figure(p->ceiling_rad_s)},
-                  {"capped", p->capped},
-                  {"inner_bandwidth_rad_s", p->innerBandwidth_rad_s > 0.0 ? Figure(p->innerBandwidth_rad_s) : Json(nullptr)},
-                  {"overshoot_bound", Figure(p->overshootBound)},
+                  {"margin_set", p->marginSet},
+                  {"phase_margin_bound_deg", Figure(p->phaseMarginBound_deg)},
+                  {"gain_margin_bound_db", Figure(p->gainMarginBound_dB)},
+                  {"sensitivity_peak_bound_db", Figure(p->sensitivityPeakBound_dB)},
+                  {"crossover_rad_s", Figure(p->crossover_rad_s)},
+                  {"phase_margin_deg", Figure(p->phaseMargin_deg)},
+                  {"gain_margin_db", Figure(p->gainMargin_dB)},  // null: unlimited
+                  {"gain_reduction_margin_db", Figure(p->gainReductionMargin_dB)},
+                  {"sensitivity_peak_db", Figure(p->sensitivityPeak_dB)},
                   {"damping", Figure(p->damping)},
                   {"predicted_overshoot", Figure(p->predictedOvershoot)},
                   {"predicted_rise_s", Figure(p->predictedRise_s)}};

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numbers>
 #include <optional>
 
+#include "ControllerDesign.h"
 #include "FeatureProbes.h"
 #include "PassbandChoice.h"
 #include "StepResponse.h"
@@ -21,6 +23,14 @@ namespace {
 constexpr int kDriveSetup = 106;
 constexpr int kMotorSetup = 108;
 constexpr int kMassQuestion = 3056;
+constexpr int kAdvancedButton = 3158;
+// Drive Setup's feed-forward fields: speed mode (acceleration, speed),
+// position mode (speed, acceleration); the setup's mode shows one pair.
+constexpr int kSpeedModeAcceleration = 3183, kSpeedModeSpeed = 3393;
+constexpr int kPositionModeSpeed = 3196, kPositionModeAcceleration = 3197;
+// Advanced's "Apply speed feedforward to": the second button is
+// "SpeedForward" 1, the value with which the drive adds the speed term.
+constexpr int kSpeedForwardOn = 3375;
 
 // How long a test may run before the run gives it up (drive time).
 constexpr long long kTestTimeLimitMs = 120000;
@@ -49,13 +59,26 @@ constexpr double kVoltageShare = 0.8;
 // How far above the response a single noisy sample may stand, in standard
 // deviations of the noise.
 constexpr double kNoiseDeviations = 3.0;
+// How far a measured overshoot may pass the model's before the run warns:
+// what the model leaves out (friction, the converter's steps) moves it by
+// a point or two.
+constexpr double kOvershootAllowance = 0.03;
 
-// The design's dampings tried for the speed and position loops, from the
-// setup's own upward, until the bound can be met: at damping 1 a PI loop
-// overshoots some 13 % at any passband.
-constexpr double kDampings[] = {1.0, 1.5, 2.0, 3.0};
+// The design's dampings tried for every loop; the one whose passband
+// reaches the highest crossover within the margins is kept. A higher
+// damping raises the proportional gain against the integral: more phase at
+// the crossover for the same passband.
+constexpr double kDampings[] = {0.7, 1.0, 1.5, 2.0};
 
-enum class Kind { Identification, MassIdentification, CurrentTuning, AngleTuning, SpeedTuning, PositionTuning };
+enum class Kind {
+  Identification,
+  MassIdentification,
+  CurrentTuning,
+  AngleTuning,
+  SpeedTuning,
+  PositionTuning,
+  FeedForward
+};
 
 // The loop a step tunes from a passband; none for the others.
 std::optional<TunedLoop> TunedLoopOf(Kind kind) {
@@ -96,6 +119,10 @@ constexpr Step kSteps[] = {
     {"speed-tuning", "Speed controller", "tunes the speed loop and steps it", kDriveSetup, 3178, Kind::SpeedTuning},
     {"position-tuning", "Position controller", "tunes the position loop and steps it", kDriveSetup, 3198,
      Kind::PositionTuning},
+    {"feed-forward", "Feed-forward",
+     "feeds the reference's speed and acceleration forward: SpeedForward 1 (in Advanced), KFFS_scl 1, KFFA_scl from "
+     "the identified mass",
+     kDriveSetup, kAdvancedButton, Kind::FeedForward},
 };
 constexpr int kStepCount = static_cast<int>(std::size(kSteps));
 
@@ -252,7 +279,7 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
         return Decide(top);
       }
       m_current.test = top.GetCaption();
-      return RunScript();
+      return RunScript(top);
     case Phase::Page0:
       return ProfileScript(top);
     case Phase::Page1:
@@ -318,15 +345,25 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
     return Decide(top);
   }
   if (outer) {
-    // The tuning leaves the feed-forward out: it starts from 0, and the
-    // user raises it afterwards while watching the profile response.
-    const double speedForward = Value(m_setup, "KFFS_scl"), accelerationForward = Value(m_setup, "KFFA_scl");
-    for (const int field : {3183, 3393, 3196, 3197})
+    // The loops are tuned and stepped without the feed-forward: a step's
+    // feed-forward is an impulse that says nothing of the gains. The
+    // feed-forward step sets it once the loops are tuned.
+    for (const int field : {kSpeedModeAcceleration, kSpeedModeSpeed, kPositionModeSpeed, kPositionModeAcceleration})
       if (Usable(top, field)) script += "type " + std::to_string(field) + " 0\n";
-    if ((speedForward != 0.0 || accelerationForward != 0.0) && !script.empty())
-      m_record.warnings.push_back(std::string(step.title) + ": the feed-forward (speed " + ShortNumber(speedForward) +
-                                  ", acceleration " + ShortNumber(accelerationForward) +
-                                  ") was set to 0 for tuning; raise it gradually while watching the profile response");
+  }
+  if (step.kind == Kind::FeedForward) {
+    // The speed term in full (the reference's speed is the speed wanted),
+    // the acceleration term from the mass the run identified: the current
+    // that mass needs to follow the reference's acceleration.
+    const double acceleration = AccelerationFeedForwardFromMass(m_setup);
+    if (!std::isfinite(acceleration)) {
+      Skip("the setup gives no acceleration feed-forward from Mt and Kf");
+      return Decide(top);
+    }
+    for (const int field : {kSpeedModeSpeed, kPositionModeSpeed})
+      if (Usable(top, field)) script += "type " + std::to_string(field) + " 1\n";
+    for (const int field : {kSpeedModeAcceleration, kPositionModeAcceleration})
+      if (Usable(top, field)) script += "type " + std::to_string(field) + ' ' + Number(acceleration) + '\n';
   }
   m_inner = 0;
   m_tabbed = false;
@@ -340,53 +377,58 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
   const int loop = static_cast<int>(tuned);  // 0 current, 1 speed, 2 position
   const char* parameter = kPassbands[loop];
   const char* damping = kDampingNames[loop];
+  // Each loop's model holds its inner loops as tuned before it: the outer
+  // passband needs no rule of thumb against the inner bandwidth.
   PassbandSearch search;
-  search.overshootBound = DefaultOvershootBound(tuned);
-  // The inner loop of the position loop: the speed loop when it runs one,
-  // else the current loop.
-  if (tuned == TunedLoop::Speed) search.innerBandwidth_rad_s = m_currentBandwidth_rad_s;
-  if (tuned == TunedLoop::Position)
-    search.innerBandwidth_rad_s =
-        Value(m_setup, "PositionControlType", 1.0) != 0.0 ? m_speedBandwidth_rad_s : m_currentBandwidth_rad_s;
+  search.margins = m_bounds;
 
   const double own = Value(m_setup, damping, 1.0);
-  std::vector<double> dampings{own};
-  if (tuned != TunedLoop::Current)
-    for (double d : kDampings)
-      if (d > own) dampings.push_back(d);
-  PassbandChoice choice;
-  double chosenDamping = own;
-  for (double d : dampings) {
-    m_setup.SetParameterValueInBaseUnit(damping, d);
-    choice = ChoosePassband(m_setup, tuned, search);
-    chosenDamping = d;
-    if (!choice.valid || choice.met) break;
-  }
   PassbandRecord record;
   record.parameter = parameter;
-  record.overshootBound = search.overshootBound;
-  record.innerBandwidth_rad_s = search.innerBandwidth_rad_s;
+  record.marginSet = m_marginSet;
+  record.phaseMarginBound_deg = m_bounds.phaseMargin_deg;
+  record.gainMarginBound_dB = m_bounds.gainMargin_dB;
+  record.sensitivityPeakBound_dB = m_bounds.sensitivityPeak_dB;
+  PassbandChoice choice;
+  double chosenDamping = own;
+  bool valid = false;
+  for (double d : kDampings) {
+    m_setup.SetParameterValueInBaseUnit(damping, d);
+    PassbandChoice trial = ChoosePassband(m_setup, tuned, search);
+    valid = valid || trial.valid;
+    record.dampingCrossovers.emplace_back(
+        d, trial.valid && trial.met ? trial.margins.crossover_rad_s : std::numeric_limits<double>::quiet_NaN());
+    if (!trial.valid || !trial.met) continue;
+    if (!choice.met || trial.margins.crossover_rad_s > choice.margins.crossover_rad_s) {
+      choice = std::move(trial);
+      chosenDamping = d;
+    }
+  }
+  m_setup.SetParameterValueInBaseUnit(damping, chosenDamping);
   record.damping = chosenDamping;
-  if (!choice.valid || !choice.met) {
+  if (!choice.met) {
     m_setup.SetParameterValueInBaseUnit(damping, own);
     record.passband_rad_s = std::numeric_limits<double>::quiet_NaN();
     m_current.passband = record;
-    m_current.detail = !choice.valid ? std::string("the setup lacks what the loop's design and model need")
-                                     : "no passband of " + std::string(parameter) + " keeps the predicted overshoot within " +
-                                           ShortNumber(search.overshootBound * 100.0) + " % at damping up to " +
-                                           ShortNumber(dampings.back());
+    m_current.detail = !valid ? std::string("the setup lacks what the loop's design and model need")
+                              : "no passband of " + std::string(parameter) + " at damping " +
+                                    ShortNumber(kDampings[0]) + " to " + ShortNumber(std::end(kDampings)[-1]) +
+                                    " keeps the " + m_marginSet + " margins (phase " +
+                                    ShortNumber(m_bounds.phaseMargin_deg) + " deg, gain " +
+                                    ShortNumber(m_bounds.gainMargin_dB) + " dB, sensitivity peak " +
+                                    ShortNumber(m_bounds.sensitivityPeak_dB) + " dB)";
     return false;
   }
-  if (chosenDamping != own)
-    m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the damping " + damping + " was raised from " +
-                                ShortNumber(own) + " to " + ShortNumber(chosenDamping) + ": at " + ShortNumber(own) +
-                                " no passband keeps the overshoot within " + ShortNumber(search.overshootBound * 100.0) +
-                                " %");
   record.passband_rad_s = choice.passband_rad_s;
   record.ceiling_rad_s = choice.ceiling_rad_s;
-  record.capped = choice.capped;
   record.predictedOvershoot = choice.response.overshoot;
   record.predictedRise_s = choice.response.rise_s;
+  const LoopMargins& m = choice.margins;
+  record.crossover_rad_s = m.crossover_rad_s;
+  record.phaseMargin_deg = m.phaseMargin_deg;
+  record.gainMargin_dB = m.gainMargin_dB;
+  record.gainReductionMargin_dB = m.gainReductionMargin_dB;
+  record.sensitivityPeak_dB = m.sensitivityPeak_dB;
   m_current.passband = record;
   if (tuned == TunedLoop::Current && choice.response.period_s > 0.0) {
     m_currentSlope_per_s = 0.0;
@@ -400,7 +442,7 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
 // An identification is started (and, for the encoder test, stopped after
 // the push by hand); a tuning test is set up page by page, each page's
 // actions chosen once it shows.
-std::string CommissioningUser::RunScript() {
+std::string CommissioningUser::RunScript(const CMC_EditSetupDlg& top) {
   const Step& step = kSteps[m_step];
   if (step.kind == Kind::Identification || step.kind == Kind::MassIdentification) {
     m_phase = Phase::Judge;
@@ -408,6 +450,12 @@ std::string CommissioningUser::RunScript() {
     // The encoder test shows the signals while the user moves the mover.
     if (std::string(step.key) == "encoder-connection") script += "move 2 300\nmove -2 300\nclick 10000\n";
     return script + kUntilIdle;
+  }
+  if (step.kind == Kind::FeedForward) {
+    m_phase = Phase::Closing;
+    return (Usable(top, kSpeedForwardOn) ? "radio " + std::to_string(kSpeedForwardOn) + '\n'
+                                                      : std::string()) +
+           "click 1\n";
   }
   const bool parameters = step.kind != Kind::AngleTuning;  // a test parameter to set first
   m_phase = parameters ? Phase::Page0 : Phase::Page1;
@@ -620,19 +668,17 @@ void CommissioningUser::MeasureResponse(CMC_EditSetupDlg& test) {
   response.predictedOvershoot = predicted.valid ? predicted.overshoot : kNaN;
   response.measuredBandwidth_rad_s =
       measured.valid && measured.rise_s > 0.0 ? kRiseBandwidthProduct / measured.rise_s : 0.0;
-  if (step.kind == Kind::CurrentTuning) m_currentBandwidth_rad_s = response.measuredBandwidth_rad_s;
-  if (step.kind == Kind::SpeedTuning) m_speedBandwidth_rad_s = response.measuredBandwidth_rad_s;
   // A single sample can stand some three standard deviations of noise
   // above the response itself.
   const double noiseShare =
       response.amplitude != 0.0 ? kNoiseDeviations * response.noise / std::abs(response.amplitude) : 0.0;
   if (!measured.valid)
     m_record.warnings.push_back(std::string(step.title) + ": no step found in the logged response");
-  else if (m_current.passband && measured.overshoot > m_current.passband->overshootBound + noiseShare)
+  else if (predicted.valid && measured.overshoot > predicted.overshoot + kOvershootAllowance + noiseShare)
     m_record.warnings.push_back(std::string(step.title) + ": the measured overshoot " +
-                                ShortNumber(measured.overshoot * 100.0) + " % exceeds the " +
-                                ShortNumber(m_current.passband->overshootBound * 100.0) +
-                                " % the passband was chosen for by more than the noise (" +
+                                ShortNumber(measured.overshoot * 100.0) + " % exceeds the model's " +
+                                ShortNumber(predicted.overshoot * 100.0) + " % by more than " +
+                                ShortNumber(kOvershootAllowance * 100.0) + " points and the noise (" +
                                 ShortNumber(noiseShare * 100.0) + " %)");
   m_current.response = response;
 }

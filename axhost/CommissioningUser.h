@@ -46,6 +46,11 @@ class CommissioningUser {
   // Takes a picture of each test at the end of its run ("screenshot KEY"):
   // only a view that draws can.
   void SetPictures(bool pictures) { m_pictures = pictures; }
+  // The margins each loop's passband is chosen to keep, and their name.
+  void SetMarginBounds(const std::string& name, const MarginBounds& bounds) {
+    m_marginSet = name;
+    m_bounds = bounds;
+  }
   // Where stale answers are dropped between steps.
   void SetUser(axcore::ScriptedUser* user) { m_user = user; }
 
@@ -59,7 +64,7 @@ class CommissioningUser {
   enum class Phase { Open, OpenInner, Run, Page0, Page1, Judge, Restore, Closing };
   std::string OpenStep(CMC_EditSetupDlg& top);
   std::string Refusal() const;
-  std::string RunScript();
+  std::string RunScript(const CMC_EditSetupDlg& top);
   std::string ProfileScript(CMC_EditSetupDlg& test);
   std::string StartScript(CMC_EditSetupDlg& test);
   double CurrentStep();
@@ -93,8 +98,8 @@ class CommissioningUser {
   std::string m_lastError;
   std::string m_lastMessage;
   double m_stepStart_s = 0.0;
-  double m_currentBandwidth_rad_s = 0.0;  // measured, for the cascade
-  double m_speedBandwidth_rad_s = 0.0;
+  std::string m_marginSet = "standard";
+  MarginBounds m_bounds;
   double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope
 };
 
