@@ -36,6 +36,11 @@ std::string StepLine(const StepRecord& step) {
       if (std::isfinite(p->gainReductionMargin_dB)) line += " (-" + ShortNumber(p->gainReductionMargin_dB) + " dB)";
       line += ", sensitivity peak " + ShortNumber(p->sensitivityPeak_dB) + " dB)";
     }
+    for (const PassbandRecord::FilterCost& cost : p->filterCosts)
+      if (cost.crossoverWithout_rad_s > 0.0)
+        line += "; filter slot " + std::to_string(cost.slot) + " (" + cost.place + ") costs " +
+                ShortNumber(cost.phase_deg) + " deg, " + ShortNumber(cost.crossoverWithout_rad_s) +
+                " rad/s without it";
     if (step.response && std::isfinite(step.response->measuredOvershoot))
       line += "; overshoot " + ShortNumber(step.response->measuredOvershoot * 100.0) + " %, model " +
               ShortNumber(p->predictedOvershoot * 100.0) + " %";

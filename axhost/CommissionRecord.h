@@ -39,6 +39,16 @@ struct PassbandRecord {
   // The highest crossover of each damping tried that met the bounds (NaN:
   // none did), for the report.
   std::vector<std::pair<double, double>> dampingCrossovers;
+  // The phase each filter slot in use costs the loop at its crossover, and
+  // for a costly one (above 10 degrees) the highest crossover the same
+  // search reaches with the slot passing through (0: not searched).
+  struct FilterCost {
+    int slot = 0;
+    std::string place;
+    double phase_deg = 0.0;
+    double crossoverWithout_rad_s = 0.0;
+  };
+  std::vector<FilterCost> filterCosts;
 };
 
 // A step's response as measured on the drive beside the model's prediction.

@@ -59,6 +59,9 @@ constexpr double kVoltageShare = 0.8;
 // How far above the response a single noisy sample may stand, in standard
 // deviations of the noise.
 constexpr double kNoiseDeviations = 3.0;
+// A filter slot costing a loop more phase than this at its crossover is
+// named, with what the loop would reach without it.
+constexpr double kCostlyFilter_deg = 10.0;
 // How far a measured overshoot may pass the model's before the run warns:
 // what the model leaves out (friction, the converter's steps) moves it by
 // a point or two.
@@ -429,6 +432,7 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
   record.gainMargin_dB = m.gainMargin_dB;
   record.gainReductionMargin_dB = m.gainReductionMargin_dB;
   record.sensitivityPeak_dB = m.sensitivityPeak_dB;
+  if (tuned != TunedLoop::Current) NoteFilterCosts(tuned, record);
   m_current.passband = record;
   if (tuned == TunedLoop::Current && choice.response.period_s > 0.0) {
     m_currentSlope_per_s = 0.0;
@@ -437,6 +441,33 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
                                                                 choice.response.period_s);
   }
   return true;
+}
+
+// The filter slots the loop runs, each with the phase it costs at the
+// chosen crossover; one that costs more than kCostlyFilter_deg is searched
+// again without it, at the chosen damping, so that the user sees what the
+// loop gives up for it (the mechanics may need the filter: it stays).
+void CommissioningUser::NoteFilterCosts(TunedLoop tuned, PassbandRecord& record) {
+  for (const FilterPhaseCost& cost : FilterPhaseCosts(m_setup, tuned, record.crossover_rad_s)) {
+    PassbandRecord::FilterCost note{cost.slot, cost.place, cost.phase_deg, 0.0};
+    if (cost.phase_deg > kCostlyFilter_deg) {
+      CMC_Setup without(m_setup);
+      BypassFilterSlot(without, cost.slot);
+      PassbandSearch search;
+      search.margins = m_bounds;
+      if (const PassbandChoice choice = ChoosePassband(without, tuned, search); choice.met)
+        note.crossoverWithout_rad_s = choice.margins.crossover_rad_s;
+      m_record.warnings.push_back(
+          std::string(kSteps[m_step].title) + ": the filter in slot " + std::to_string(cost.slot) + " (" + cost.place +
+          ") costs " + ShortNumber(cost.phase_deg) + " deg of phase at the crossover " +
+          ShortNumber(record.crossover_rad_s) + " rad/s" +
+          (note.crossoverWithout_rad_s > 0.0
+               ? "; without it the loop would cross over at " + ShortNumber(note.crossoverWithout_rad_s) +
+                     " rad/s with the same margins"
+               : std::string()));
+    }
+    record.filterCosts.push_back(note);
+  }
 }
 
 // An identification is started (and, for the encoder test, stopped after

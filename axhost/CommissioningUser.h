@@ -74,6 +74,7 @@ class CommissioningUser {
   void Skip(const std::string& why);
   // False, with the reason in the step's detail, when no passband will do.
   bool ChoosePassbandFor(TunedLoop loop);
+  void NoteFilterCosts(TunedLoop loop, PassbandRecord& record);
   void MeasureResponse(CMC_EditSetupDlg& test);
   void TakePlots(const CMC_EditSetupDlg& test);
 

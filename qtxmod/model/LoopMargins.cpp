@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <numbers>
 
+#include "BiquadDesign.h"
+#include "FeatureProbes.h"
+#include "axcore/Setup.h"
+
 namespace {
 
 constexpr double kDecades = 5.0;
@@ -140,4 +144,37 @@ std::string FormatMargins(const LoopMargins& m) {
                      (std::isfinite(m.gainMargin_dB) ? figure(m.gainMargin_dB) + " dB" : "unlimited");
   if (std::isfinite(m.gainReductionMargin_dB)) text += " (-" + figure(m.gainReductionMargin_dB) + " dB)";
   return text + ", sensitivity peak " + figure(m.sensitivityPeak_dB) + " dB";
+}
+
+void BypassFilterSlot(CMC_Setup& setup, int slot) {
+  const std::string prefix = "BQ" + std::to_string(slot);
+  // b0 = B0 SF / 2^31 = 1 with SF 2.
+  setup.SetParameterValueInBaseUnit((prefix + "SF").c_str(), 2.0);
+  setup.SetParameterValueInBaseUnit((prefix + "B0").c_str(), 1073741824.0);
+  for (const char* name : {"B1", "B2", "A1", "A2"}) setup.SetParameterValueInBaseUnit((prefix + name).c_str(), 0.0);
+}
+
+std::vector<FilterPhaseCost> FilterPhaseCosts(const CMC_Setup& setup, TunedLoop loop, double crossover_rad_s) {
+  std::vector<FilterPhaseCost> costs;
+  OpenLoop open;
+  if (!(crossover_rad_s > 0.0) || !BreakLoop(setup, loop, open)) return costs;
+  const std::complex<double> with = open.At(crossover_rad_s);
+  // The slots in use, place by place, consecutive from slot 1 (as the drive
+  // assigns them).
+  int slot = 1;
+  for (auto [count, place] : {std::pair{"SPDREF_BQ_INI", "speed reference"},
+                              std::pair{"IQREF_BQ_INI", "current reference"},
+                              std::pair{"ASPD_BQ_INI", "speed feedback"}}) {
+    const CMC_Parameter* p = FindParameterQuiet(setup, count);
+    const double n = p != nullptr ? std::trunc(p->GetValueInBaseUnit()) : 0.0;
+    for (int k = 0; k < n && slot <= kBiquadSlotCount; ++k, ++slot) {
+      CMC_Setup bypassed(setup);
+      BypassFilterSlot(bypassed, slot);
+      OpenLoop without;
+      if (!BreakLoop(bypassed, loop, without)) continue;
+      const double phase = -std::arg(with / without.At(crossover_rad_s)) * 180.0 / std::numbers::pi;
+      if (std::fabs(phase) >= 0.01) costs.push_back({slot, place, phase});
+    }
+  }
+  return costs;
 }

@@ -77,3 +77,19 @@ bool MeetsBounds(const LoopMargins& margins, const MarginBounds& bounds);
 // peak 4.3 dB": one line for the dialogs and the command line. "unstable"
 // when the closed loop is.
 std::string FormatMargins(const LoopMargins& margins);
+
+// What one filter slot in use costs a loop: the phase it takes at the
+// loop's crossover (degrees, positive for a lag), read as the loop with the
+// slot against the same loop with the slot passing its input through. A
+// slot the loop does not run (a speed-reference slot for the speed loop)
+// costs nothing and is left out.
+struct FilterPhaseCost {
+  int slot = 0;             // 1 to 3: "BQ1*" to "BQ3*"
+  const char* place = "";  // "speed reference", "current reference", "speed feedback"
+  double phase_deg = 0.0;
+};
+std::vector<FilterPhaseCost> FilterPhaseCosts(const CMC_Setup& setup, TunedLoop loop, double crossover_rad_s);
+
+// `setup` with slot 1 to 3 passing its input through (b0 1, the rest 0),
+// the slots after it where they were.
+void BypassFilterSlot(CMC_Setup& setup, int slot);

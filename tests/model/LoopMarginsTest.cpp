@@ -162,3 +162,27 @@ TEST(LoopMargins, GainsScaledByTheGainMarginReachTheStabilityLimit) {
 }
 
 }  // namespace
+
+// The example's current-reference filter, a second-order low-pass of Q
+// 0.707 at 200 Hz designed by the bilinear transform pre-warped at 200 Hz
+// for Ts_S 0.5 ms, is the analog H(s) = wa^2 / (s^2 + wa s / Q + wa^2),
+// wa = (2 / T) tan(pi 200 Hz T), read at s = j (2 / T) tan(w T / 2). In the
+// speed loop it sits in series with everything else: the loop's phase
+// changes by the filter's alone.
+TEST(LoopMargins, AFilterSlotCostsTheLoopItsOwnPhase) {
+  auto setup = testing_support::LoadExample();
+  const double t = 0.5e-3, wa = 2.0 / t * std::tan(std::numbers::pi * 200.0 * t);
+  for (double w : {100.0, 313.0, 1000.0}) {
+    SCOPED_TRACE(w);
+    const double s = 2.0 / t * std::tan(w * t / 2.0);
+    const double lag = std::atan2(wa * s / 0.707, wa * wa - s * s) * kDegrees;
+    const std::vector<FilterPhaseCost> costs = FilterPhaseCosts(*setup, TunedLoop::Speed, w);
+    ASSERT_EQ(costs.size(), 1u);
+    EXPECT_EQ(costs[0].slot, 1);
+    EXPECT_STREQ(costs[0].place, "current reference");
+    EXPECT_NEAR(costs[0].phase_deg, lag, 0.05);
+  }
+  CMC_Setup bypassed(*setup);
+  BypassFilterSlot(bypassed, 1);
+  EXPECT_TRUE(FilterPhaseCosts(bypassed, TunedLoop::Speed, 313.0).empty());
+}
