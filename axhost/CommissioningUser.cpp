@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 #include <optional>
+#include <tuple>
 
 #include "ControllerDesign.h"
 #include "FeatureProbes.h"
@@ -14,6 +15,7 @@
 #include "TestCurrent.h"
 #include "TuningTestDlg.h"
 #include "axcore/MessageText.h"
+#include "axcore/PlotDocument.h"
 #include "axcore/Platform.h"
 #include "axcore/TestDlg.h"
 
@@ -213,6 +215,48 @@ std::vector<ValueChange> Changes(const CMC_Setup& before, const CMC_Setup& after
   return changes;
 }
 
+// The open loop of the chosen tuning as a Bode plot: gain (dB) on the
+// left, phase (degrees) on the right, over frequency in rad/s, with the
+// crossover and the frequency where the gain margin is read marked.
+std::string BodePlotSvg(const LoopMargins& m, const std::string& title) {
+  axcore::PlotDocument plot;
+  plot.SetTitle(title);
+  plot.Axis(axcore::PlotAxisId::Horizontal) = {"Frequency", "rad/s", axcore::AxisScale::Logarithmic};
+  plot.Axis(axcore::PlotAxisId::Left).title = "Open-loop gain";
+  plot.Axis(axcore::PlotAxisId::Left).unit = "dB";
+  // Near the Nyquist frequency the hold drives the gain towards nothing:
+  // the plot shows down to -60 dB, where the margins are read.
+  plot.Axis(axcore::PlotAxisId::Left).fixedMin = -60.0;
+  axcore::PlotAxis& phase = plot.Axis(axcore::PlotAxisId::Right);
+  phase.title = "Open-loop phase";
+  phase.unit = "deg";
+  phase.tickStep = 90.0;
+  axcore::PlotCurve gain, angle;
+  // The phase unwrapped from its low-frequency end, so that it reads as
+  // the lag it is (below -180 degrees where the loop lags that much).
+  double previous = 0.0, turns = 0.0;
+  for (std::size_t k = 0; k < m.response.size(); ++k) {
+    const double degrees = std::arg(m.response[k]) * 180.0 / std::numbers::pi;
+    if (k > 0 && degrees - previous > 180.0) turns -= 360.0;
+    if (k > 0 && degrees - previous < -180.0) turns += 360.0;
+    previous = degrees;
+    gain.x.push_back(m.frequency_rad_s[k]);
+    gain.y.push_back(20.0 * std::log10(std::abs(m.response[k])));
+    angle.x.push_back(m.frequency_rad_s[k]);
+    angle.y.push_back(degrees + turns);
+  }
+  for (auto [curve, name, axis, colour] : {std::tuple{&gain, "Gain", axcore::PlotAxisId::Left, 0},
+                                          std::tuple{&angle, "Phase", axcore::PlotAxisId::Right, 1}}) {
+    axcore::PlotCurve& added = plot.AddCurve(name, axis, colour);
+    added.x = std::move(curve->x);
+    added.y = std::move(curve->y);
+  }
+  if (m.crossover_rad_s > 0.0)
+    plot.AddMarker(m.crossover_rad_s, "crossover, phase margin " + ShortNumber(m.phaseMargin_deg) + " deg");
+  if (m.gainMarginAt_rad_s > 0.0) plot.AddMarker(m.gainMarginAt_rad_s, "gain margin " + ShortNumber(m.gainMargin_dB) + " dB");
+  return plot.ToSvg();
+}
+
 }  // namespace
 
 int CommissioningUser::StepCount() { return kStepCount; }
@@ -340,6 +384,7 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
     return Decide(top);
   }
   m_before = std::make_unique<CMC_Setup>(m_setup);
+  m_bode.reset();
   m_stepStart_s = axcore::CurrentPlatform().Now();
   std::string script;
   const bool outer = step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning;
@@ -434,6 +479,9 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
   record.sensitivityPeak_dB = m.sensitivityPeak_dB;
   if (tuned != TunedLoop::Current) NoteFilterCosts(tuned, record);
   m_current.passband = record;
+  m_bode = PlotRecord{"Open loop as the drive runs it (model), " + std::string(parameter) + " " +
+                          ShortNumber(record.passband_rad_s) + " rad/s, damping " + ShortNumber(chosenDamping),
+                      BodePlotSvg(m, std::string(kSteps[m_step].title) + ": open loop (model)")};
   if (tuned == TunedLoop::Current && choice.response.period_s > 0.0) {
     m_currentSlope_per_s = 0.0;
     for (std::size_t k = 1; k < choice.response.step.size(); ++k)
@@ -616,6 +664,7 @@ std::string PlotCaption(const CMC_EditSetupDlg& dialog, int plot, std::vector<in
 // logger's, with the model's response over the measured one.
 void CommissioningUser::TakePlots(const CMC_EditSetupDlg& test) {
   m_current.plots.clear();
+  if (m_bode) m_current.plots.push_back(*m_bode);
   if (const auto* dialog = dynamic_cast<const CTuningTestDlg*>(&test);
       dialog != nullptr && dialog->GetLogger() != nullptr) {
     const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,6 +100,7 @@ class CommissioningUser {
   std::string m_lastError;
   std::string m_lastMessage;
   double m_stepStart_s = 0.0;
+  std::optional<PlotRecord> m_bode;  // the chosen loop's open loop, for the report
   std::string m_marginSet = "standard";
   MarginBounds m_bounds;
   double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope
