@@ -73,6 +73,7 @@ struct ResponseRecord {
 struct PlotRecord {
   std::string caption;            // "Phase A current (A)"; "" when the dialog names it nowhere
   std::string svg;
+  bool model = false;             // drawn by the run from the model, not shown by a test
 };
 
 struct StepRecord {

@@ -310,7 +310,8 @@ std::string StepSection(const StepRecord& step, std::size_t number) {
   for (std::size_t k = 0; k < step.plots.size(); ++k) {
     const PlotRecord& plot = step.plots[k];
     const std::string caption =
-        step.response && k == 0 ? "Measured on the drive; the dashed line is the model&#39;s prediction."
+        plot.model              ? Html(plot.caption) + "."
+        : step.response && k == 0 ? "Measured on the drive; the dashed line is the model&#39;s prediction."
         : plot.caption.empty()  ? "As the test showed it at its end."
                                 : Html(plot.caption) + ", as the test showed it at its end.";
     html += "<figure>\n" + InlineSvg(plot.svg, "step" + std::to_string(number) + "-" + std::to_string(k + 1) + "-") +

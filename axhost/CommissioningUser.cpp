@@ -481,7 +481,7 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
   m_current.passband = record;
   m_bode = PlotRecord{"Open loop as the drive runs it (model), " + std::string(parameter) + " " +
                           ShortNumber(record.passband_rad_s) + " rad/s, damping " + ShortNumber(chosenDamping),
-                      BodePlotSvg(m, std::string(kSteps[m_step].title) + ": open loop (model)")};
+                      BodePlotSvg(m, std::string(kSteps[m_step].title) + ": open loop (model)"), true};
   if (tuned == TunedLoop::Current && choice.response.period_s > 0.0) {
     m_currentSlope_per_s = 0.0;
     for (std::size_t k = 1; k < choice.response.step.size(); ++k)
@@ -664,7 +664,12 @@ std::string PlotCaption(const CMC_EditSetupDlg& dialog, int plot, std::vector<in
 // logger's, with the model's response over the measured one.
 void CommissioningUser::TakePlots(const CMC_EditSetupDlg& test) {
   m_current.plots.clear();
+  TakeTestPlots(test);
+  // The model's open loop after what the test showed.
   if (m_bode) m_current.plots.push_back(*m_bode);
+}
+
+void CommissioningUser::TakeTestPlots(const CMC_EditSetupDlg& test) {
   if (const auto* dialog = dynamic_cast<const CTuningTestDlg*>(&test);
       dialog != nullptr && dialog->GetLogger() != nullptr) {
     const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();

@@ -78,6 +78,7 @@ class CommissioningUser {
   void NoteFilterCosts(TunedLoop loop, PassbandRecord& record);
   void MeasureResponse(CMC_EditSetupDlg& test);
   void TakePlots(const CMC_EditSetupDlg& test);
+  void TakeTestPlots(const CMC_EditSetupDlg& test);
 
   CMC_Setup& m_setup;
   axcore::ScriptedUser* m_user = nullptr;
