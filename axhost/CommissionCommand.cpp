@@ -45,6 +45,12 @@ std::string StepLine(const StepRecord& step) {
       line += "; overshoot " + ShortNumber(step.response->measuredOvershoot * 100.0) + " %, model " +
               ShortNumber(p->predictedOvershoot * 100.0) + " %";
   }
+  if (const auto& f = step.profile; f && std::isfinite(f->measuredPeak_error)) {
+    line += "; following error peak " + ShortNumber(f->measuredPeak_error) + " " + f->unit + ", RMS " +
+            ShortNumber(f->measuredRms_error) + " " + f->unit;
+    if (std::isfinite(f->predictedPeak_error))
+      line += " (model peak " + ShortNumber(f->predictedPeak_error) + ", RMS " + ShortNumber(f->predictedRms_error) + ")";
+  }
   std::string changes;
   for (const ValueChange& change : step.changes) {
     if (step.passband && change.name == step.passband->parameter) continue;

@@ -69,6 +69,19 @@ struct ResponseRecord {
   std::string figures;            // the dialog's figures text, measured (model)
 };
 
+// A run of a test's own profile with the commissioned setup: how far the
+// response followed the reference, measured and as the model has it (NaN:
+// no model), in the logged unit.
+struct ProfileRecord {
+  std::string signal;             // "speed", "position"
+  std::string unit;
+  double measuredPeak_error = 0.0;
+  double measuredRms_error = 0.0;
+  double predictedPeak_error = 0.0;
+  double predictedRms_error = 0.0;
+  std::string figures;            // the dialog's figures text
+};
+
 // A plot of a test as an SVG document, with what it shows.
 struct PlotRecord {
   std::string caption;            // "Phase A current (A)"; "" when the dialog names it nowhere
@@ -86,6 +99,7 @@ struct StepRecord {
   std::vector<ValueChange> changes;
   std::optional<PassbandRecord> passband;
   std::optional<ResponseRecord> response;
+  std::optional<ProfileRecord> profile;
   // The test's plots as it showed them, as SVG documents: a tuning test's
   // graph with the model's response dashed over the measured one, an
   // identification's gauges and graphs. None when it has none.

@@ -287,6 +287,21 @@ std::string ResponseFacts(const ResponseRecord& r) {
   return html;
 }
 
+std::string ProfileFacts(const ProfileRecord& f) {
+  std::string html = "<h4>Following error over the test&#39;s own profile</h4>\n";
+  const std::string unit = f.unit.empty() ? "" : " " + Html(f.unit);
+  html += "<table class=\"figures\">\n<thead><tr><th></th><th class=\"num\">Measured</th><th class=\"num\">Model</th></tr>"
+          "</thead>\n<tbody>\n";
+  auto cell = [&unit](double v) { return std::isfinite(v) ? Num(v) + unit : std::string(kDash); };
+  html += "<tr><td>Peak</td><td class=\"num\">" + cell(f.measuredPeak_error) + "</td><td class=\"num\">" +
+          cell(f.predictedPeak_error) + "</td></tr>\n";
+  html += "<tr><td>RMS</td><td class=\"num\">" + cell(f.measuredRms_error) + "</td><td class=\"num\">" +
+          cell(f.predictedRms_error) + "</td></tr>\n";
+  html += "</tbody>\n</table>\n";
+  if (!f.figures.empty()) html += "<pre>" + Html(f.figures) + "</pre>\n";
+  return html;
+}
+
 std::string StepSection(const StepRecord& step, std::size_t number) {
   const char* verdict = VerdictName(step.verdict);
   std::string html = "<section class=\"step\" id=\"step-" + std::to_string(number) + "\">\n";
@@ -307,11 +322,12 @@ std::string StepSection(const StepRecord& step, std::size_t number) {
   }
   if (step.passband) html += PassbandFacts(*step.passband);
   if (step.response) html += ResponseFacts(*step.response);
+  if (step.profile) html += ProfileFacts(*step.profile);
   for (std::size_t k = 0; k < step.plots.size(); ++k) {
     const PlotRecord& plot = step.plots[k];
     const std::string caption =
         plot.model              ? Html(plot.caption) + "."
-        : step.response && k == 0 ? "Measured on the drive; the dashed line is the model&#39;s prediction."
+        : (step.response || step.profile) && k == 0 ? "Measured on the drive; the dashed line is the model&#39;s prediction."
         : plot.caption.empty()  ? "As the test showed it at its end."
                                 : Html(plot.caption) + ", as the test showed it at its end.";
     html += "<figure>\n" + InlineSvg(plot.svg, "step" + std::to_string(number) + "-" + std::to_string(k + 1) + "-") +
@@ -416,6 +432,15 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                   {"predicted_rise_s", Figure(r->predictedRise_s)},
                   {"predicted_overshoot", Figure(r->predictedOvershoot)},
                   {"figures", r->figures}};
+    Json profile = nullptr;
+    if (const auto& f = step.profile)
+      profile = {{"signal", f->signal},
+                 {"unit", f->unit},
+                 {"measured_peak_error", Figure(f->measuredPeak_error)},
+                 {"measured_rms_error", Figure(f->measuredRms_error)},
+                 {"predicted_peak_error", Figure(f->predictedPeak_error)},
+                 {"predicted_rms_error", Figure(f->predictedRms_error)},
+                 {"figures", f->figures}};
     steps.push_back({{"key", step.key},
                      {"title", step.title},
                      {"test", step.test},
@@ -425,6 +450,7 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                      {"changes", std::move(changes)},
                      {"passband", std::move(passband)},
                      {"response", std::move(response)},
+                     {"profile", std::move(profile)},
                      {"plots", plots[i]}});
   }
   summary["steps"] = std::move(steps);

@@ -82,8 +82,12 @@ enum class Kind {
   AngleTuning,
   SpeedTuning,
   PositionTuning,
-  FeedForward
+  FeedForward,
+  SpeedProfile,
+  PositionProfile
 };
+
+bool IsProfileCheck(Kind kind) { return kind == Kind::SpeedProfile || kind == Kind::PositionProfile; }
 
 // The loop a step tunes from a passband; none for the others.
 std::optional<TunedLoop> TunedLoopOf(Kind kind) {
@@ -128,6 +132,12 @@ constexpr Step kSteps[] = {
      "feeds the reference's speed and acceleration forward: SpeedForward 1 (in Advanced), KFFS_scl 1, KFFA_scl from "
      "the identified mass",
      kDriveSetup, kAdvancedButton, Kind::FeedForward},
+    {"speed-profile", "Speed profile",
+     "runs the speed test's own profile once with the setup's protections on: passes when none trips", kDriveSetup,
+     3178, Kind::SpeedProfile},
+    {"position-profile", "Position profile",
+     "runs the position test's own profile once with the setup's protections on: passes when none trips",
+     kDriveSetup, 3198, Kind::PositionProfile},
 };
 constexpr int kStepCount = static_cast<int>(std::size(kSteps));
 
@@ -172,7 +182,7 @@ struct TestSettings {
 
 // The settings as `setup` holds them, to put back after the run's step.
 TestSettings SettingsOf(const CMC_Setup& setup, Kind kind) {
-  const bool speed = kind == Kind::SpeedTuning;
+  const bool speed = kind == Kind::SpeedTuning || kind == Kind::SpeedProfile;
   return {Value(setup, "TestCurrent"),
           Value(setup, speed ? "TestSpeed" : "TestPosition"),
           Value(setup, speed ? "TaPS" : "TaPP"),
@@ -189,7 +199,7 @@ std::string TypeSettings(const CMC_EditSetupDlg& test, Kind kind, const TestSett
     TypeIn(script, test, 1120, 1121, "A", settings.current_A);
     return script;
   }
-  if (kind == Kind::SpeedTuning)
+  if (kind == Kind::SpeedTuning || kind == Kind::SpeedProfile)
     TypeIn(script, test, 1320, 1321, "m/s", settings.amplitude);
   else
     TypeIn(script, test, 1501, 1502, "mm", settings.amplitude * 1e3);
@@ -547,6 +557,12 @@ std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
   const Kind kind = kSteps[m_step].kind;
   m_phase = Phase::Page1;
   TestSettings step;
+  if (IsProfileCheck(kind)) {
+    // The profile as the setup holds it, once.
+    step = SettingsOf(m_setup, kind);
+    step.multiCycle = false;
+    return TypeSettings(test, kind, step) + "tab 1300 1\n";
+  }
   if (kind == Kind::CurrentTuning) {
     step.current_A = CurrentStep();
   } else {
@@ -590,6 +606,9 @@ std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
   if (step.kind == Kind::CurrentTuning) {
     TypeIn(script, test, 3155, 3151, "rad/s", m_current.passband->passband_rad_s);
     if (Usable(test, 3149)) script += "click 3149\n";
+  } else if (IsProfileCheck(step.kind)) {
+    // The gains, feed-forward and protections as commissioned: no Tune.
+    if (Usable(test, 1368)) script += "radio 1368\n";
   } else if (step.kind != Kind::AngleTuning) {
     // The data logger: the whole step, with the model's response over it.
     if (Usable(test, 1368)) script += "radio 1368\n";
@@ -610,6 +629,7 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
   const Step& step = kSteps[m_step];
   if (m_runs == 0 || m_lastResult != 1) {
     TakePlots(test);  // what the failed run showed, for the report
+    if (IsProfileCheck(step.kind)) MeasureProfileRun(test);
     std::string why = m_runs == 0 ? (m_lastMessage.empty() ? std::string("the test did not start") : m_lastMessage)
                       : m_lastResult == 0 ? m_lastError
                                           : std::string("the test was stopped");
@@ -619,8 +639,10 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
   }
   const bool tuning = step.kind != Kind::Identification && step.kind != Kind::MassIdentification;
   TakePlots(test);
-  if (const auto* dialog = dynamic_cast<CTuningTestDlg*>(&test);
-      dialog != nullptr && dialog->GetLogger() != nullptr && step.kind != Kind::AngleTuning)
+  if (IsProfileCheck(step.kind))
+    MeasureProfileRun(test);
+  else if (const auto* dialog = dynamic_cast<CTuningTestDlg*>(&test);
+           dialog != nullptr && dialog->GetLogger() != nullptr && step.kind != Kind::AngleTuning)
     MeasureResponse(test);
   // An identification keeps what it found: its closing question is
   // answered Yes; a tuning test keeps its gains with OK, the speed and
@@ -766,6 +788,38 @@ void CommissioningUser::MeasureResponse(CMC_EditSetupDlg& test) {
                                 ShortNumber(kOvershootAllowance * 100.0) + " points and the noise (" +
                                 ShortNumber(noiseShare * 100.0) + " %)");
   m_current.response = response;
+}
+
+// The following error of a profile run: |reference - response| over the
+// whole record, largest and root mean square, beside the model's response
+// to the same reference (the dashed curve the test draws).
+void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
+  const auto* dialog = dynamic_cast<const CTuningTestDlg*>(&test);
+  if (dialog == nullptr || dialog->GetLogger() == nullptr) return;
+  const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();
+  const std::vector<double> reference = graph.Column(1), logged = graph.Column(2);
+  auto errors = [&reference](const std::vector<double>& response, double& peak, double& rms) {
+    const std::size_t n = std::min(reference.size(), response.size());
+    peak = rms = std::numeric_limits<double>::quiet_NaN();
+    if (n == 0) return;
+    double largest = 0.0, squares = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const double e = reference[k] - response[k];
+      largest = std::max(largest, std::abs(e));
+      squares += e * e;
+    }
+    peak = largest;
+    rms = std::sqrt(squares / static_cast<double>(n));
+  };
+  ProfileRecord profile;
+  const bool speed = kSteps[m_step].kind == Kind::SpeedProfile;
+  profile.signal = speed ? "speed" : "position";
+  profile.unit = speed ? "m/s" : "m";
+  errors(logged, profile.measuredPeak_error, profile.measuredRms_error);
+  errors(graph.Overlay().empty() ? std::vector<double>() : graph.Overlay().front().y, profile.predictedPeak_error,
+         profile.predictedRms_error);
+  profile.figures = test.GetChildText(1391);
+  m_current.profile = profile;
 }
 
 void CommissioningUser::EndStep() {

@@ -77,6 +77,7 @@ class CommissioningUser {
   bool ChoosePassbandFor(TunedLoop loop);
   void NoteFilterCosts(TunedLoop loop, PassbandRecord& record);
   void MeasureResponse(CMC_EditSetupDlg& test);
+  void MeasureProfileRun(CMC_EditSetupDlg& test);
   void TakePlots(const CMC_EditSetupDlg& test);
   void TakeTestPlots(const CMC_EditSetupDlg& test);
 
