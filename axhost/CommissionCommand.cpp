@@ -27,12 +27,29 @@ std::string StepLine(const StepRecord& step) {
   std::string line = step.title + ": " +
                      (step.verdict == StepRecord::Verdict::Failed ? "FAILED" : VerdictName(step.verdict));
   if (!step.detail.empty()) line += ": " + axcore::OneLine(step.detail);
-  if (step.passband && std::isfinite(step.passband->passband_rad_s)) {
-    line += "; " + step.passband->parameter + " " + ShortNumber(step.passband->passband_rad_s) + " rad/s";
+  if (const auto& p = step.passband; p && std::isfinite(p->passband_rad_s)) {
+    line += "; " + p->parameter + " " + ShortNumber(p->passband_rad_s) + " rad/s, damping " + ShortNumber(p->damping);
+    if (!p->marginSet.empty()) {
+      line += " (crossover " + ShortNumber(p->crossover_rad_s) + " rad/s, phase margin " +
+              ShortNumber(p->phaseMargin_deg) + " deg, gain margin " +
+              (std::isfinite(p->gainMargin_dB) ? ShortNumber(p->gainMargin_dB) + " dB" : std::string("unlimited"));
+      if (std::isfinite(p->gainReductionMargin_dB)) line += " (-" + ShortNumber(p->gainReductionMargin_dB) + " dB)";
+      line += ", sensitivity peak " + ShortNumber(p->sensitivityPeak_dB) + " dB)";
+    }
+    for (const PassbandRecord::FilterCost& cost : p->filterCosts)
+      if (cost.crossoverWithout_rad_s > 0.0)
+        line += "; filter slot " + std::to_string(cost.slot) + " (" + cost.place + ") costs " +
+                ShortNumber(cost.phase_deg) + " deg, " + ShortNumber(cost.crossoverWithout_rad_s) +
+                " rad/s without it";
     if (step.response && std::isfinite(step.response->measuredOvershoot))
-      line += " (overshoot " + ShortNumber(step.response->measuredOvershoot * 100.0) + " %, model " +
-              ShortNumber(step.passband->predictedOvershoot * 100.0) + " %, bound " +
-              ShortNumber(step.passband->overshootBound * 100.0) + " %)";
+      line += "; overshoot " + ShortNumber(step.response->measuredOvershoot * 100.0) + " %, model " +
+              ShortNumber(p->predictedOvershoot * 100.0) + " %";
+  }
+  if (const auto& f = step.profile; f && std::isfinite(f->measuredPeak_error)) {
+    line += "; following error peak " + ShortNumber(f->measuredPeak_error) + " " + f->unit + ", RMS " +
+            ShortNumber(f->measuredRms_error) + " " + f->unit;
+    if (std::isfinite(f->predictedPeak_error))
+      line += " (model peak " + ShortNumber(f->predictedPeak_error) + ", RMS " + ShortNumber(f->predictedRms_error) + ")";
   }
   std::string changes;
   for (const ValueChange& change : step.changes) {
@@ -146,6 +163,12 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     PrintError(io.err, "commission: --report " + axcore::OneLine(*options.report) + ": " + why);
     return kExitBadInput;
   }
+  MarginBounds bounds;
+  if (!MarginBoundsNamed(options.margins, bounds)) {
+    PrintError(io.err, "commission: --margins " + axcore::QuoteForMessage(options.margins) +
+                           " is not one of gentle, standard, firm");
+    return kExitBadInput;
+  }
   const auto plant = DrivePlant(options.driveSpec, io);
   if (!plant) return kExitBadInput;
   auto setup = LoadInput(file, module, io);
@@ -174,6 +197,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     if (options.progress) io.out << '[' << index + 1 << '/' << count << "] ";
     io.out << StepLine(step) << '\n' << std::flush;
   });
+  commissioning.SetMarginBounds(options.margins, bounds);
   axcore::ScriptedUser user({}, transcript);
   commissioning.SetUser(&user);
   commissioning.SetMeasuredSupply(MeasureSupply(module, *setup, *plant));

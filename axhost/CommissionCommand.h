@@ -19,6 +19,7 @@ struct CommissionOptions {
   bool gui = false;                   // --gui: the dialogs live in the Qt view (in real time)
   std::string screenshotDir;          // --screenshot DIR (Qt view)
   bool progress = false;              // standard output is a terminal: "[k/n]" before each step's line
+  std::string margins = "standard";   // --margins: gentle, standard or firm (MarginBoundsNamed)
 };
 
 // The steps the command runs, with what each finds, for --help.

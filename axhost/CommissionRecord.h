@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,33 @@ struct PassbandRecord {
   std::string parameter;          // "PB_C", "PB_S", "PB_P"
   double passband_rad_s = 0.0;    // chosen
   double ceiling_rad_s = 0.0;     // the top of the range searched
-  bool capped = false;            // the cascade rule, not the parameter's maximum, set the ceiling
-  double innerBandwidth_rad_s = 0.0;  // the inner loop's measured bandwidth; 0: none
-  double overshootBound = 0.0;    // fraction
+  double overshootBound = 0.0;    // fraction; when the choice was by overshoot
   double damping = 0.0;           // the design's damping the choice was made with
   double predictedOvershoot = 0.0;  // fraction
   double predictedRise_s = 0.0;
+  // The margins the choice was held to ("standard": 55 deg, 8 dB, 6 dB) and
+  // those of the loop chosen, from the model (LoopMargins.h). Empty name:
+  // the choice was by overshoot.
+  std::string marginSet;
+  double phaseMarginBound_deg = 0.0, gainMarginBound_dB = 0.0, sensitivityPeakBound_dB = 0.0;
+  double crossover_rad_s = 0.0;
+  double phaseMargin_deg = 0.0;
+  double gainMargin_dB = 0.0;           // +inf: unlimited
+  double gainReductionMargin_dB = 0.0;  // +inf: none
+  double sensitivityPeak_dB = 0.0;
+  // The highest crossover of each damping tried that met the bounds (NaN:
+  // none did), for the report.
+  std::vector<std::pair<double, double>> dampingCrossovers;
+  // The phase each filter slot in use costs the loop at its crossover, and
+  // for a costly one (above 10 degrees) the highest crossover the same
+  // search reaches with the slot passing through (0: not searched).
+  struct FilterCost {
+    int slot = 0;
+    std::string place;
+    double phase_deg = 0.0;
+    double crossoverWithout_rad_s = 0.0;
+  };
+  std::vector<FilterCost> filterCosts;
 };
 
 // A step's response as measured on the drive beside the model's prediction.
@@ -47,10 +69,24 @@ struct ResponseRecord {
   std::string figures;            // the dialog's figures text, measured (model)
 };
 
+// A run of a test's own profile with the commissioned setup: how far the
+// response followed the reference, measured and as the model has it (NaN:
+// no model), in the logged unit.
+struct ProfileRecord {
+  std::string signal;             // "speed", "position"
+  std::string unit;
+  double measuredPeak_error = 0.0;
+  double measuredRms_error = 0.0;
+  double predictedPeak_error = 0.0;
+  double predictedRms_error = 0.0;
+  std::string figures;            // the dialog's figures text
+};
+
 // A plot of a test as an SVG document, with what it shows.
 struct PlotRecord {
   std::string caption;            // "Phase A current (A)"; "" when the dialog names it nowhere
   std::string svg;
+  bool model = false;             // drawn by the run from the model, not shown by a test
 };
 
 struct StepRecord {
@@ -63,6 +99,7 @@ struct StepRecord {
   std::vector<ValueChange> changes;
   std::optional<PassbandRecord> passband;
   std::optional<ResponseRecord> response;
+  std::optional<ProfileRecord> profile;
   // The test's plots as it showed them, as SVG documents: a tuning test's
   // graph with the model's response dashed over the measured one, an
   // identification's gauges and graphs. None when it has none.

@@ -237,16 +237,29 @@ std::string ValuesTable(const CommissionRecord& record) {
 std::string PassbandFacts(const PassbandRecord& p) {
   std::string html = "<h4>Passband choice</h4>\n<dl class=\"facts\">\n";
   html += "<dt>Chosen passband</dt><dd><code>" + Html(p.parameter) + "</code> " + RadS(p.passband_rad_s) + "</dd>\n";
-  html += "<dt>Overshoot bound</dt><dd>" + Percent(p.overshootBound) + "</dd>\n";
+  html += "<dt>Damping</dt><dd>" + Num(p.damping) + "</dd>\n";
+  if (!p.marginSet.empty()) {
+    auto decibels = [](double x) { return std::isfinite(x) ? Num(x) + " dB" : std::string("unlimited"); };
+    html += "<dt>Margins kept</dt><dd>" + Html(p.marginSet) + ": phase margin &ge; " + Num(p.phaseMarginBound_deg) +
+            "&deg;, gain margin &ge; " + Num(p.gainMarginBound_dB) + " dB, sensitivity peak &le; " +
+            Num(p.sensitivityPeakBound_dB) + " dB</dd>\n";
+    html += "<dt>Crossover (model)</dt><dd>" + RadS(p.crossover_rad_s) + "</dd>\n";
+    html += "<dt>Phase margin (model)</dt><dd>" + Num(p.phaseMargin_deg) + "&deg;</dd>\n";
+    html += "<dt>Gain margin (model)</dt><dd>" + decibels(p.gainMargin_dB) +
+            (std::isfinite(p.gainReductionMargin_dB) ? ", lowered " + decibels(p.gainReductionMargin_dB) : "") +
+            "</dd>\n";
+    html += "<dt>Sensitivity peak (model)</dt><dd>" + Num(p.sensitivityPeak_dB) + " dB</dd>\n";
+    std::string dampings;
+    for (const auto& [damping, crossover] : p.dampingCrossovers)
+      dampings += (dampings.empty() ? "" : ", ") + Num(damping) + ": " +
+                  (std::isfinite(crossover) ? RadS(crossover) : std::string("none"));
+    html += "<dt>Highest crossover by damping</dt><dd>" + dampings + "</dd>\n";
+  } else {
+    html += "<dt>Overshoot bound</dt><dd>" + Percent(p.overshootBound) + "</dd>\n";
+  }
   html += "<dt>Predicted overshoot</dt><dd>" + Percent(p.predictedOvershoot) + "</dd>\n";
   html += "<dt>Predicted rise</dt><dd>" + Ms(p.predictedRise_s) + "</dd>\n";
-  html += "<dt>Damping</dt><dd>" + Num(p.damping) + "</dd>\n";
-  html += "<dt>Ceiling</dt><dd>" + RadS(p.ceiling_rad_s) +
-          (p.capped ? ", set by the cascade rule (a fifth of the inner loop&#39;s bandwidth)"
-                    : ", the parameter&#39;s maximum") +
-          "</dd>\n";
-  if (p.innerBandwidth_rad_s > 0.0)
-    html += "<dt>Inner loop&#39;s measured bandwidth</dt><dd>" + RadS(p.innerBandwidth_rad_s) + "</dd>\n";
+  html += "<dt>Ceiling</dt><dd>" + RadS(p.ceiling_rad_s) + ", the parameter&#39;s maximum</dd>\n";
   return html + "</dl>\n";
 }
 
@@ -274,6 +287,21 @@ std::string ResponseFacts(const ResponseRecord& r) {
   return html;
 }
 
+std::string ProfileFacts(const ProfileRecord& f) {
+  std::string html = "<h4>Following error over the test&#39;s own profile</h4>\n";
+  const std::string unit = f.unit.empty() ? "" : " " + Html(f.unit);
+  html += "<table class=\"figures\">\n<thead><tr><th></th><th class=\"num\">Measured</th><th class=\"num\">Model</th></tr>"
+          "</thead>\n<tbody>\n";
+  auto cell = [&unit](double v) { return std::isfinite(v) ? Num(v) + unit : std::string(kDash); };
+  html += "<tr><td>Peak</td><td class=\"num\">" + cell(f.measuredPeak_error) + "</td><td class=\"num\">" +
+          cell(f.predictedPeak_error) + "</td></tr>\n";
+  html += "<tr><td>RMS</td><td class=\"num\">" + cell(f.measuredRms_error) + "</td><td class=\"num\">" +
+          cell(f.predictedRms_error) + "</td></tr>\n";
+  html += "</tbody>\n</table>\n";
+  if (!f.figures.empty()) html += "<pre>" + Html(f.figures) + "</pre>\n";
+  return html;
+}
+
 std::string StepSection(const StepRecord& step, std::size_t number) {
   const char* verdict = VerdictName(step.verdict);
   std::string html = "<section class=\"step\" id=\"step-" + std::to_string(number) + "\">\n";
@@ -294,10 +322,12 @@ std::string StepSection(const StepRecord& step, std::size_t number) {
   }
   if (step.passband) html += PassbandFacts(*step.passband);
   if (step.response) html += ResponseFacts(*step.response);
+  if (step.profile) html += ProfileFacts(*step.profile);
   for (std::size_t k = 0; k < step.plots.size(); ++k) {
     const PlotRecord& plot = step.plots[k];
     const std::string caption =
-        step.response && k == 0 ? "Measured on the drive; the dashed line is the model&#39;s prediction."
+        plot.model              ? Html(plot.caption) + "."
+        : (step.response || step.profile) && k == 0 ? "Measured on the drive; the dashed line is the model&#39;s prediction."
         : plot.caption.empty()  ? "As the test showed it at its end."
                                 : Html(plot.caption) + ", as the test showed it at its end.";
     html += "<figure>\n" + InlineSvg(plot.svg, "step" + std::to_string(number) + "-" + std::to_string(k + 1) + "-") +
@@ -377,9 +407,15 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                   {"passband_rad_s", Figure(p->passband_rad_s)},
                   {"passband_hz", Figure(p->passband_rad_s / (2.0 * std::numbers::pi))},
                   {"ceiling_rad_s", Figure(p->ceiling_rad_s)},
-                  {"capped", p->capped},
-                  {"inner_bandwidth_rad_s", p->innerBandwidth_rad_s > 0.0 ? Figure(p->innerBandwidth_rad_s) : Json(nullptr)},
-                  {"overshoot_bound", Figure(p->overshootBound)},
+                  {"margin_set", p->marginSet},
+                  {"phase_margin_bound_deg", Figure(p->phaseMarginBound_deg)},
+                  {"gain_margin_bound_db", Figure(p->gainMarginBound_dB)},
+                  {"sensitivity_peak_bound_db", Figure(p->sensitivityPeakBound_dB)},
+                  {"crossover_rad_s", Figure(p->crossover_rad_s)},
+                  {"phase_margin_deg", Figure(p->phaseMargin_deg)},
+                  {"gain_margin_db", Figure(p->gainMargin_dB)},  // null: unlimited
+                  {"gain_reduction_margin_db", Figure(p->gainReductionMargin_dB)},
+                  {"sensitivity_peak_db", Figure(p->sensitivityPeak_dB)},
                   {"damping", Figure(p->damping)},
                   {"predicted_overshoot", Figure(p->predictedOvershoot)},
                   {"predicted_rise_s", Figure(p->predictedRise_s)}};
@@ -396,6 +432,15 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                   {"predicted_rise_s", Figure(r->predictedRise_s)},
                   {"predicted_overshoot", Figure(r->predictedOvershoot)},
                   {"figures", r->figures}};
+    Json profile = nullptr;
+    if (const auto& f = step.profile)
+      profile = {{"signal", f->signal},
+                 {"unit", f->unit},
+                 {"measured_peak_error", Figure(f->measuredPeak_error)},
+                 {"measured_rms_error", Figure(f->measuredRms_error)},
+                 {"predicted_peak_error", Figure(f->predictedPeak_error)},
+                 {"predicted_rms_error", Figure(f->predictedRms_error)},
+                 {"figures", f->figures}};
     steps.push_back({{"key", step.key},
                      {"title", step.title},
                      {"test", step.test},
@@ -405,6 +450,7 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                      {"changes", std::move(changes)},
                      {"passband", std::move(passband)},
                      {"response", std::move(response)},
+                     {"profile", std::move(profile)},
                      {"plots", plots[i]}});
   }
   summary["steps"] = std::move(steps);

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numbers>
 #include <optional>
+#include <tuple>
 
+#include "ControllerDesign.h"
 #include "FeatureProbes.h"
 #include "PassbandChoice.h"
 #include "PreTestChecks.h"
@@ -13,6 +16,7 @@
 #include "TestCurrent.h"
 #include "TuningTestDlg.h"
 #include "axcore/MessageText.h"
+#include "axcore/PlotDocument.h"
 #include "axcore/Platform.h"
 #include "axcore/TestDlg.h"
 
@@ -22,6 +26,14 @@ namespace {
 constexpr int kDriveSetup = 106;
 constexpr int kMotorSetup = 108;
 constexpr int kMassQuestion = 3056;
+constexpr int kAdvancedButton = 3158;
+// Drive Setup's feed-forward fields: speed mode (acceleration, speed),
+// position mode (speed, acceleration); the setup's mode shows one pair.
+constexpr int kSpeedModeAcceleration = 3183, kSpeedModeSpeed = 3393;
+constexpr int kPositionModeSpeed = 3196, kPositionModeAcceleration = 3197;
+// Advanced's "Apply speed feedforward to": the second button is
+// "SpeedForward" 1, the value with which the drive adds the speed term.
+constexpr int kSpeedForwardOn = 3375;
 
 // How long a test may run before the run gives it up (drive time).
 constexpr long long kTestTimeLimitMs = 120000;
@@ -50,13 +62,33 @@ constexpr double kVoltageShare = 0.8;
 // How far above the response a single noisy sample may stand, in standard
 // deviations of the noise.
 constexpr double kNoiseDeviations = 3.0;
+// A filter slot costing a loop more phase than this at its crossover is
+// named, with what the loop would reach without it.
+constexpr double kCostlyFilter_deg = 10.0;
+// How far a measured overshoot may pass the model's before the run warns:
+// what the model leaves out (friction, the converter's steps) moves it by
+// a point or two.
+constexpr double kOvershootAllowance = 0.03;
 
-// The design's dampings tried for the speed and position loops, from the
-// setup's own upward, until the bound can be met: at damping 1 a PI loop
-// overshoots some 13 % at any passband.
-constexpr double kDampings[] = {1.0, 1.5, 2.0, 3.0};
+// The design's dampings tried for every loop; the one whose passband
+// reaches the highest crossover within the margins is kept. A higher
+// damping raises the proportional gain against the integral: more phase at
+// the crossover for the same passband.
+constexpr double kDampings[] = {0.7, 1.0, 1.5, 2.0};
 
-enum class Kind { Identification, MassIdentification, CurrentTuning, AngleTuning, SpeedTuning, PositionTuning };
+enum class Kind {
+  Identification,
+  MassIdentification,
+  CurrentTuning,
+  AngleTuning,
+  SpeedTuning,
+  PositionTuning,
+  FeedForward,
+  SpeedProfile,
+  PositionProfile
+};
+
+bool IsProfileCheck(Kind kind) { return kind == Kind::SpeedProfile || kind == Kind::PositionProfile; }
 
 // The loop a step tunes from a passband; none for the others.
 std::optional<TunedLoop> TunedLoopOf(Kind kind) {
@@ -110,6 +142,16 @@ constexpr Step kSteps[] = {
     {"speed-tuning", "Speed controller", "tunes the speed loop and steps it", kDriveSetup, 3178, Kind::SpeedTuning},
     {"position-tuning", "Position controller", "tunes the position loop and steps it", kDriveSetup, 3198,
      Kind::PositionTuning},
+    {"feed-forward", "Feed-forward",
+     "feeds the reference's speed and acceleration forward: SpeedForward 1 (in Advanced), KFFS_scl 1, KFFA_scl from "
+     "the identified mass",
+     kDriveSetup, kAdvancedButton, Kind::FeedForward},
+    {"speed-profile", "Speed profile",
+     "runs the speed test's own profile once with the setup's protections on: passes when none trips", kDriveSetup,
+     3178, Kind::SpeedProfile},
+    {"position-profile", "Position profile",
+     "runs the position test's own profile once with the setup's protections on: passes when none trips",
+     kDriveSetup, 3198, Kind::PositionProfile},
 };
 constexpr int kStepCount = static_cast<int>(std::size(kSteps));
 
@@ -154,7 +196,7 @@ struct TestSettings {
 
 // The settings as `setup` holds them, to put back after the run's step.
 TestSettings SettingsOf(const CMC_Setup& setup, Kind kind) {
-  const bool speed = kind == Kind::SpeedTuning;
+  const bool speed = kind == Kind::SpeedTuning || kind == Kind::SpeedProfile;
   return {Value(setup, "TestCurrent"),
           Value(setup, speed ? "TestSpeed" : "TestPosition"),
           Value(setup, speed ? "TaPS" : "TaPP"),
@@ -171,7 +213,7 @@ std::string TypeSettings(const CMC_EditSetupDlg& test, Kind kind, const TestSett
     TypeIn(script, test, 1120, 1121, "A", settings.current_A);
     return script;
   }
-  if (kind == Kind::SpeedTuning)
+  if (kind == Kind::SpeedTuning || kind == Kind::SpeedProfile)
     TypeIn(script, test, 1320, 1321, "m/s", settings.amplitude);
   else
     TypeIn(script, test, 1501, 1502, "mm", settings.amplitude * 1e3);
@@ -195,6 +237,48 @@ std::vector<ValueChange> Changes(const CMC_Setup& before, const CMC_Setup& after
                        p->GetShownUnit().GetName()});
   }
   return changes;
+}
+
+// The open loop of the chosen tuning as a Bode plot: gain (dB) on the
+// left, phase (degrees) on the right, over frequency in rad/s, with the
+// crossover and the frequency where the gain margin is read marked.
+std::string BodePlotSvg(const LoopMargins& m, const std::string& title) {
+  axcore::PlotDocument plot;
+  plot.SetTitle(title);
+  plot.Axis(axcore::PlotAxisId::Horizontal) = {"Frequency", "rad/s", axcore::AxisScale::Logarithmic};
+  plot.Axis(axcore::PlotAxisId::Left).title = "Open-loop gain";
+  plot.Axis(axcore::PlotAxisId::Left).unit = "dB";
+  // Near the Nyquist frequency the hold drives the gain towards nothing:
+  // the plot shows down to -60 dB, where the margins are read.
+  plot.Axis(axcore::PlotAxisId::Left).fixedMin = -60.0;
+  axcore::PlotAxis& phase = plot.Axis(axcore::PlotAxisId::Right);
+  phase.title = "Open-loop phase";
+  phase.unit = "deg";
+  phase.tickStep = 90.0;
+  axcore::PlotCurve gain, angle;
+  // The phase unwrapped from its low-frequency end, so that it reads as
+  // the lag it is (below -180 degrees where the loop lags that much).
+  double previous = 0.0, turns = 0.0;
+  for (std::size_t k = 0; k < m.response.size(); ++k) {
+    const double degrees = std::arg(m.response[k]) * 180.0 / std::numbers::pi;
+    if (k > 0 && degrees - previous > 180.0) turns -= 360.0;
+    if (k > 0 && degrees - previous < -180.0) turns += 360.0;
+    previous = degrees;
+    gain.x.push_back(m.frequency_rad_s[k]);
+    gain.y.push_back(20.0 * std::log10(std::abs(m.response[k])));
+    angle.x.push_back(m.frequency_rad_s[k]);
+    angle.y.push_back(degrees + turns);
+  }
+  for (auto [curve, name, axis, colour] : {std::tuple{&gain, "Gain", axcore::PlotAxisId::Left, 0},
+                                          std::tuple{&angle, "Phase", axcore::PlotAxisId::Right, 1}}) {
+    axcore::PlotCurve& added = plot.AddCurve(name, axis, colour);
+    added.x = std::move(curve->x);
+    added.y = std::move(curve->y);
+  }
+  if (m.crossover_rad_s > 0.0)
+    plot.AddMarker(m.crossover_rad_s, "crossover, phase margin " + ShortNumber(m.phaseMargin_deg) + " deg");
+  if (m.gainMarginAt_rad_s > 0.0) plot.AddMarker(m.gainMarginAt_rad_s, "gain margin " + ShortNumber(m.gainMargin_dB) + " dB");
+  return plot.ToSvg();
 }
 
 }  // namespace
@@ -266,7 +350,7 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
         return Decide(top);
       }
       m_current.test = top.GetCaption();
-      return RunScript();
+      return RunScript(top);
     case Phase::Page0:
       return ProfileScript(top);
     case Phase::Page1:
@@ -324,6 +408,7 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
     return Decide(top);
   }
   m_before = std::make_unique<CMC_Setup>(m_setup);
+  m_bode.reset();
   m_stepStart_s = axcore::CurrentPlatform().Now();
   std::string script;
   const bool outer = step.kind == Kind::SpeedTuning || step.kind == Kind::PositionTuning;
@@ -332,15 +417,25 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
     return Decide(top);
   }
   if (outer) {
-    // The tuning leaves the feed-forward out: it starts from 0, and the
-    // user raises it afterwards while watching the profile response.
-    const double speedForward = Value(m_setup, "KFFS_scl"), accelerationForward = Value(m_setup, "KFFA_scl");
-    for (const int field : {3183, 3393, 3196, 3197})
+    // The loops are tuned and stepped without the feed-forward: a step's
+    // feed-forward is an impulse that says nothing of the gains. The
+    // feed-forward step sets it once the loops are tuned.
+    for (const int field : {kSpeedModeAcceleration, kSpeedModeSpeed, kPositionModeSpeed, kPositionModeAcceleration})
       if (Usable(top, field)) script += "type " + std::to_string(field) + " 0\n";
-    if ((speedForward != 0.0 || accelerationForward != 0.0) && !script.empty())
-      m_record.warnings.push_back(std::string(step.title) + ": the feed-forward (speed " + ShortNumber(speedForward) +
-                                  ", acceleration " + ShortNumber(accelerationForward) +
-                                  ") was set to 0 for tuning; raise it gradually while watching the profile response");
+  }
+  if (step.kind == Kind::FeedForward) {
+    // The speed term in full (the reference's speed is the speed wanted),
+    // the acceleration term from the mass the run identified: the current
+    // that mass needs to follow the reference's acceleration.
+    const double acceleration = AccelerationFeedForwardFromMass(m_setup);
+    if (!std::isfinite(acceleration)) {
+      Skip("the setup gives no acceleration feed-forward from Mt and Kf");
+      return Decide(top);
+    }
+    for (const int field : {kSpeedModeSpeed, kPositionModeSpeed})
+      if (Usable(top, field)) script += "type " + std::to_string(field) + " 1\n";
+    for (const int field : {kSpeedModeAcceleration, kPositionModeAcceleration})
+      if (Usable(top, field)) script += "type " + std::to_string(field) + ' ' + Number(acceleration) + '\n';
   }
   m_inner = 0;
   m_tabbed = false;
@@ -354,54 +449,63 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
   const int loop = static_cast<int>(tuned);  // 0 current, 1 speed, 2 position
   const char* parameter = kPassbands[loop];
   const char* damping = kDampingNames[loop];
+  // Each loop's model holds its inner loops as tuned before it: the outer
+  // passband needs no rule of thumb against the inner bandwidth.
   PassbandSearch search;
-  search.overshootBound = DefaultOvershootBound(tuned);
-  // The inner loop of the position loop: the speed loop when it runs one,
-  // else the current loop.
-  if (tuned == TunedLoop::Speed) search.innerBandwidth_rad_s = m_currentBandwidth_rad_s;
-  if (tuned == TunedLoop::Position)
-    search.innerBandwidth_rad_s =
-        Value(m_setup, "PositionControlType", 1.0) != 0.0 ? m_speedBandwidth_rad_s : m_currentBandwidth_rad_s;
+  search.margins = m_bounds;
 
   const double own = Value(m_setup, damping, 1.0);
-  std::vector<double> dampings{own};
-  if (tuned != TunedLoop::Current)
-    for (double d : kDampings)
-      if (d > own) dampings.push_back(d);
-  PassbandChoice choice;
-  double chosenDamping = own;
-  for (double d : dampings) {
-    m_setup.SetParameterValueInBaseUnit(damping, d);
-    choice = ChoosePassband(m_setup, tuned, search);
-    chosenDamping = d;
-    if (!choice.valid || choice.met) break;
-  }
   PassbandRecord record;
   record.parameter = parameter;
-  record.overshootBound = search.overshootBound;
-  record.innerBandwidth_rad_s = search.innerBandwidth_rad_s;
+  record.marginSet = m_marginSet;
+  record.phaseMarginBound_deg = m_bounds.phaseMargin_deg;
+  record.gainMarginBound_dB = m_bounds.gainMargin_dB;
+  record.sensitivityPeakBound_dB = m_bounds.sensitivityPeak_dB;
+  PassbandChoice choice;
+  double chosenDamping = own;
+  bool valid = false;
+  for (double d : kDampings) {
+    m_setup.SetParameterValueInBaseUnit(damping, d);
+    PassbandChoice trial = ChoosePassband(m_setup, tuned, search);
+    valid = valid || trial.valid;
+    record.dampingCrossovers.emplace_back(
+        d, trial.valid && trial.met ? trial.margins.crossover_rad_s : std::numeric_limits<double>::quiet_NaN());
+    if (!trial.valid || !trial.met) continue;
+    if (!choice.met || trial.margins.crossover_rad_s > choice.margins.crossover_rad_s) {
+      choice = std::move(trial);
+      chosenDamping = d;
+    }
+  }
+  m_setup.SetParameterValueInBaseUnit(damping, chosenDamping);
   record.damping = chosenDamping;
-  if (!choice.valid || !choice.met) {
+  if (!choice.met) {
     m_setup.SetParameterValueInBaseUnit(damping, own);
     record.passband_rad_s = std::numeric_limits<double>::quiet_NaN();
     m_current.passband = record;
-    m_current.detail = !choice.valid ? std::string("the setup lacks what the loop's design and model need")
-                                     : "no passband of " + std::string(parameter) + " keeps the predicted overshoot within " +
-                                           ShortNumber(search.overshootBound * 100.0) + " % at damping up to " +
-                                           ShortNumber(dampings.back());
+    m_current.detail = !valid ? std::string("the setup lacks what the loop's design and model need")
+                              : "no passband of " + std::string(parameter) + " at damping " +
+                                    ShortNumber(kDampings[0]) + " to " + ShortNumber(std::end(kDampings)[-1]) +
+                                    " keeps the " + m_marginSet + " margins (phase " +
+                                    ShortNumber(m_bounds.phaseMargin_deg) + " deg, gain " +
+                                    ShortNumber(m_bounds.gainMargin_dB) + " dB, sensitivity peak " +
+                                    ShortNumber(m_bounds.sensitivityPeak_dB) + " dB)";
     return false;
   }
-  if (chosenDamping != own)
-    m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the damping " + damping + " was raised from " +
-                                ShortNumber(own) + " to " + ShortNumber(chosenDamping) + ": at " + ShortNumber(own) +
-                                " no passband keeps the overshoot within " + ShortNumber(search.overshootBound * 100.0) +
-                                " %");
   record.passband_rad_s = choice.passband_rad_s;
   record.ceiling_rad_s = choice.ceiling_rad_s;
-  record.capped = choice.capped;
   record.predictedOvershoot = choice.response.overshoot;
   record.predictedRise_s = choice.response.rise_s;
+  const LoopMargins& m = choice.margins;
+  record.crossover_rad_s = m.crossover_rad_s;
+  record.phaseMargin_deg = m.phaseMargin_deg;
+  record.gainMargin_dB = m.gainMargin_dB;
+  record.gainReductionMargin_dB = m.gainReductionMargin_dB;
+  record.sensitivityPeak_dB = m.sensitivityPeak_dB;
+  if (tuned != TunedLoop::Current) NoteFilterCosts(tuned, record);
   m_current.passband = record;
+  m_bode = PlotRecord{"Open loop as the drive runs it (model), " + std::string(parameter) + " " +
+                          ShortNumber(record.passband_rad_s) + " rad/s, damping " + ShortNumber(chosenDamping),
+                      BodePlotSvg(m, std::string(kSteps[m_step].title) + ": open loop (model)"), true};
   if (tuned == TunedLoop::Current && choice.response.period_s > 0.0) {
     m_currentSlope_per_s = 0.0;
     for (std::size_t k = 1; k < choice.response.step.size(); ++k)
@@ -411,10 +515,37 @@ bool CommissioningUser::ChoosePassbandFor(TunedLoop tuned) {
   return true;
 }
 
+// The filter slots the loop runs, each with the phase it costs at the
+// chosen crossover; one that costs more than kCostlyFilter_deg is searched
+// again without it, at the chosen damping, so that the user sees what the
+// loop gives up for it (the mechanics may need the filter: it stays).
+void CommissioningUser::NoteFilterCosts(TunedLoop tuned, PassbandRecord& record) {
+  for (const FilterPhaseCost& cost : FilterPhaseCosts(m_setup, tuned, record.crossover_rad_s)) {
+    PassbandRecord::FilterCost note{cost.slot, cost.place, cost.phase_deg, 0.0};
+    if (cost.phase_deg > kCostlyFilter_deg) {
+      CMC_Setup without(m_setup);
+      BypassFilterSlot(without, cost.slot);
+      PassbandSearch search;
+      search.margins = m_bounds;
+      if (const PassbandChoice choice = ChoosePassband(without, tuned, search); choice.met)
+        note.crossoverWithout_rad_s = choice.margins.crossover_rad_s;
+      m_record.warnings.push_back(
+          std::string(kSteps[m_step].title) + ": the filter in slot " + std::to_string(cost.slot) + " (" + cost.place +
+          ") costs " + ShortNumber(cost.phase_deg) + " deg of phase at the crossover " +
+          ShortNumber(record.crossover_rad_s) + " rad/s" +
+          (note.crossoverWithout_rad_s > 0.0
+               ? "; without it the loop would cross over at " + ShortNumber(note.crossoverWithout_rad_s) +
+                     " rad/s with the same margins"
+               : std::string()));
+    }
+    record.filterCosts.push_back(note);
+  }
+}
+
 // An identification is started (and, for the encoder test, stopped after
 // the push by hand); a tuning test is set up page by page, each page's
 // actions chosen once it shows.
-std::string CommissioningUser::RunScript() {
+std::string CommissioningUser::RunScript(const CMC_EditSetupDlg& top) {
   const Step& step = kSteps[m_step];
   if (step.kind == Kind::Identification || step.kind == Kind::MassIdentification) {
     m_phase = Phase::Judge;
@@ -423,6 +554,12 @@ std::string CommissioningUser::RunScript() {
     // The encoder test shows the signals while the user moves the mover.
     if (std::string(step.key) == "encoder-connection") script += "move 2 300\nmove -2 300\nclick 10000\n";
     return script + kUntilIdle;
+  }
+  if (step.kind == Kind::FeedForward) {
+    m_phase = Phase::Closing;
+    return (Usable(top, kSpeedForwardOn) ? "radio " + std::to_string(kSpeedForwardOn) + '\n'
+                                                      : std::string()) +
+           "click 1\n";
   }
   const bool parameters = step.kind != Kind::AngleTuning;  // a test parameter to set first
   m_phase = parameters ? Phase::Page0 : Phase::Page1;
@@ -435,6 +572,12 @@ std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
   const Kind kind = kSteps[m_step].kind;
   m_phase = Phase::Page1;
   TestSettings step;
+  if (IsProfileCheck(kind)) {
+    // The profile as the setup holds it, once.
+    step = SettingsOf(m_setup, kind);
+    step.multiCycle = false;
+    return TypeSettings(test, kind, step) + "tab 1300 1\n";
+  }
   if (kind == Kind::CurrentTuning) {
     step.current_A = CurrentStep();
   } else {
@@ -478,6 +621,9 @@ std::string CommissioningUser::StartScript(CMC_EditSetupDlg& test) {
   if (step.kind == Kind::CurrentTuning) {
     TypeIn(script, test, 3155, 3151, "rad/s", m_current.passband->passband_rad_s);
     if (Usable(test, 3149)) script += "click 3149\n";
+  } else if (IsProfileCheck(step.kind)) {
+    // The gains, feed-forward and protections as commissioned: no Tune.
+    if (Usable(test, 1368)) script += "radio 1368\n";
   } else if (step.kind != Kind::AngleTuning) {
     // The data logger: the whole step, with the model's response over it.
     if (Usable(test, 1368)) script += "radio 1368\n";
@@ -513,6 +659,7 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
   const Step& step = kSteps[m_step];
   if (m_runs == 0 || m_lastResult != 1) {
     TakePlots(test);  // what the failed run showed, for the report
+    if (IsProfileCheck(step.kind)) MeasureProfileRun(test);
     std::string why = m_runs == 0 ? (m_lastMessage.empty() ? std::string("the test did not start") : m_lastMessage)
                       : m_lastResult == 0 ? m_lastError
                                           : std::string("the test was stopped");
@@ -522,8 +669,10 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
   }
   const bool tuning = step.kind != Kind::Identification && step.kind != Kind::MassIdentification;
   TakePlots(test);
-  if (const auto* dialog = dynamic_cast<CTuningTestDlg*>(&test);
-      dialog != nullptr && dialog->GetLogger() != nullptr && step.kind != Kind::AngleTuning)
+  if (IsProfileCheck(step.kind))
+    MeasureProfileRun(test);
+  else if (const auto* dialog = dynamic_cast<CTuningTestDlg*>(&test);
+           dialog != nullptr && dialog->GetLogger() != nullptr && step.kind != Kind::AngleTuning)
     MeasureResponse(test);
   // An identification keeps what it found: its closing question is
   // answered Yes; a tuning test keeps its gains with OK, the speed and
@@ -567,6 +716,12 @@ std::string PlotCaption(const CMC_EditSetupDlg& dialog, int plot, std::vector<in
 // logger's, with the model's response over the measured one.
 void CommissioningUser::TakePlots(const CMC_EditSetupDlg& test) {
   m_current.plots.clear();
+  TakeTestPlots(test);
+  // The model's open loop after what the test showed.
+  if (m_bode) m_current.plots.push_back(*m_bode);
+}
+
+void CommissioningUser::TakeTestPlots(const CMC_EditSetupDlg& test) {
   if (const auto* dialog = dynamic_cast<const CTuningTestDlg*>(&test);
       dialog != nullptr && dialog->GetLogger() != nullptr) {
     const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();
@@ -650,21 +805,51 @@ void CommissioningUser::MeasureResponse(CMC_EditSetupDlg& test) {
   response.predictedOvershoot = predicted.valid ? predicted.overshoot : kNaN;
   response.measuredBandwidth_rad_s =
       measured.valid && measured.rise_s > 0.0 ? kRiseBandwidthProduct / measured.rise_s : 0.0;
-  if (step.kind == Kind::CurrentTuning) m_currentBandwidth_rad_s = response.measuredBandwidth_rad_s;
-  if (step.kind == Kind::SpeedTuning) m_speedBandwidth_rad_s = response.measuredBandwidth_rad_s;
   // A single sample can stand some three standard deviations of noise
   // above the response itself.
   const double noiseShare =
       response.amplitude != 0.0 ? kNoiseDeviations * response.noise / std::abs(response.amplitude) : 0.0;
   if (!measured.valid)
     m_record.warnings.push_back(std::string(step.title) + ": no step found in the logged response");
-  else if (m_current.passband && measured.overshoot > m_current.passband->overshootBound + noiseShare)
+  else if (predicted.valid && measured.overshoot > predicted.overshoot + kOvershootAllowance + noiseShare)
     m_record.warnings.push_back(std::string(step.title) + ": the measured overshoot " +
-                                ShortNumber(measured.overshoot * 100.0) + " % exceeds the " +
-                                ShortNumber(m_current.passband->overshootBound * 100.0) +
-                                " % the passband was chosen for by more than the noise (" +
+                                ShortNumber(measured.overshoot * 100.0) + " % exceeds the model's " +
+                                ShortNumber(predicted.overshoot * 100.0) + " % by more than " +
+                                ShortNumber(kOvershootAllowance * 100.0) + " points and the noise (" +
                                 ShortNumber(noiseShare * 100.0) + " %)");
   m_current.response = response;
+}
+
+// The following error of a profile run: |reference - response| over the
+// whole record, largest and root mean square, beside the model's response
+// to the same reference (the dashed curve the test draws).
+void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
+  const auto* dialog = dynamic_cast<const CTuningTestDlg*>(&test);
+  if (dialog == nullptr || dialog->GetLogger() == nullptr) return;
+  const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();
+  const std::vector<double> reference = graph.Column(1), logged = graph.Column(2);
+  auto errors = [&reference](const std::vector<double>& response, double& peak, double& rms) {
+    const std::size_t n = std::min(reference.size(), response.size());
+    peak = rms = std::numeric_limits<double>::quiet_NaN();
+    if (n == 0) return;
+    double largest = 0.0, squares = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const double e = reference[k] - response[k];
+      largest = std::max(largest, std::abs(e));
+      squares += e * e;
+    }
+    peak = largest;
+    rms = std::sqrt(squares / static_cast<double>(n));
+  };
+  ProfileRecord profile;
+  const bool speed = kSteps[m_step].kind == Kind::SpeedProfile;
+  profile.signal = speed ? "speed" : "position";
+  profile.unit = speed ? "m/s" : "m";
+  errors(logged, profile.measuredPeak_error, profile.measuredRms_error);
+  errors(graph.Overlay().empty() ? std::vector<double>() : graph.Overlay().front().y, profile.predictedPeak_error,
+         profile.predictedRms_error);
+  profile.figures = test.GetChildText(1391);
+  m_current.profile = profile;
 }
 
 void CommissioningUser::EndStep() {

@@ -52,6 +52,11 @@ class CommissioningUser {
   // Takes a picture of each test at the end of its run ("screenshot KEY"):
   // only a view that draws can.
   void SetPictures(bool pictures) { m_pictures = pictures; }
+  // The margins each loop's passband is chosen to keep, and their name.
+  void SetMarginBounds(const std::string& name, const MarginBounds& bounds) {
+    m_marginSet = name;
+    m_bounds = bounds;
+  }
   // Where stale answers are dropped between steps.
   void SetUser(axcore::ScriptedUser* user) { m_user = user; }
 
@@ -65,7 +70,7 @@ class CommissioningUser {
   enum class Phase { Open, OpenInner, Run, Page0, Page1, Judge, Restore, Closing };
   std::string OpenStep(CMC_EditSetupDlg& top);
   std::string Refusal() const;
-  std::string RunScript();
+  std::string RunScript(const CMC_EditSetupDlg& top);
   std::string ProfileScript(CMC_EditSetupDlg& test);
   std::string StartScript(CMC_EditSetupDlg& test);
   void CheckBeforeStart();
@@ -76,8 +81,11 @@ class CommissioningUser {
   void Skip(const std::string& why);
   // False, with the reason in the step's detail, when no passband will do.
   bool ChoosePassbandFor(TunedLoop loop);
+  void NoteFilterCosts(TunedLoop loop, PassbandRecord& record);
   void MeasureResponse(CMC_EditSetupDlg& test);
+  void MeasureProfileRun(CMC_EditSetupDlg& test);
   void TakePlots(const CMC_EditSetupDlg& test);
+  void TakeTestPlots(const CMC_EditSetupDlg& test);
 
   CMC_Setup& m_setup;
   axcore::ScriptedUser* m_user = nullptr;
@@ -100,8 +108,9 @@ class CommissioningUser {
   std::string m_lastError;
   std::string m_lastMessage;
   double m_stepStart_s = 0.0;
-  double m_currentBandwidth_rad_s = 0.0;  // measured, for the cascade
-  double m_speedBandwidth_rad_s = 0.0;
+  std::optional<PlotRecord> m_bode;  // the chosen loop's open loop, for the report
+  std::string m_marginSet = "standard";
+  MarginBounds m_bounds;
   double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope
   std::optional<double> m_measuredSupply_V;
   std::function<void(const std::string&)> m_warn;

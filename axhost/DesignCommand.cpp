@@ -4,6 +4,7 @@
 // mantissa and shift registers and decoded back, so the user sees both the
 // designed gains and the gains the drive will actually run with.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <numbers>
 #include <span>
@@ -15,6 +16,7 @@
 #include "Commands.h"
 #include "TextTable.h"
 #include "ControllerDesign.h"
+#include "LoopMargins.h"
 #include "LoopResponse.h"
 #include "axcore/MessageText.h"
 #include "axcore/SetupFile.h"
@@ -113,6 +115,36 @@ void PrintPredictedCurrentStep(const CMC_Setup& setup, std::ostream& out) {
                                                                       : "above the Nyquist frequency"}});
 }
 
+// The margins of the loop with the held gains, as the drive runs it: the
+// other loops' gains are the setup's as they stand.
+void PrintMargins(const CMC_Setup& setup, const LoopTuning& tuning, std::ostream& out) {
+  const TunedLoop loop = tuning.loop == "current" ? TunedLoop::Current
+                         : tuning.loop == "speed" ? TunedLoop::Speed
+                                                  : TunedLoop::Position;
+  const LoopMargins m = ComputeLoopMargins(setup, loop);
+  if (!m.valid) return;
+  out << "\nmargins on the drive (open loop broken at the controller's output, sampled every "
+      << Number(m.period_s * 1e6) << " µs, inner loops and filter slots included):\n";
+  if (!m.stable) {
+    out << "  unstable: the closed loop has a pole outside the unit circle; lower the passband\n";
+    return;
+  }
+  auto decibels = [](double x) { return std::isfinite(x) ? Number(x) + " dB" : std::string("unlimited"); };
+  std::vector<std::vector<std::string>> rows{
+      {"  crossover", m.crossover_rad_s > 0.0 ? Number(m.crossover_rad_s) + " rad/s (" +
+                                                    Number(m.crossover_rad_s / (2.0 * std::numbers::pi)) + " Hz)"
+                                              : "none"},
+      {"  phase margin", std::isfinite(m.phaseMargin_deg) ? Number(m.phaseMargin_deg) + " deg" : "unlimited"},
+      {"  gain margin", decibels(m.gainMargin_dB) +
+                            (m.gainMarginAt_rad_s > 0.0 ? " at " + Number(m.gainMarginAt_rad_s) + " rad/s" : "")}};
+  if (std::isfinite(m.gainReductionMargin_dB))
+    rows.push_back({"  gain reduction margin",
+                    decibels(m.gainReductionMargin_dB) + " at " + Number(m.gainReductionMarginAt_rad_s) + " rad/s"});
+  rows.push_back({"  sensitivity peak", Number(m.sensitivityPeak_dB) + " dB at " + Number(m.sensitivityPeakAt_rad_s) +
+                                            " rad/s"});
+  PrintTable(out, rows);
+}
+
 void PrintReport(const CMC_Setup& setup, const LoopTuning& tuning, const ControllerDesignResult& design,
                  const std::vector<double>& stored, std::ostream& out) {
   const CMC_Parameter* passband = setup.FindParameter(tuning.passband);
@@ -146,6 +178,7 @@ void PrintReport(const CMC_Setup& setup, const LoopTuning& tuning, const Control
           << Number(stored[i]) << " by its range\n";
   }
   if (tuning.loop == "current") PrintPredictedCurrentStep(setup, out);
+  PrintMargins(setup, tuning, out);
 }
 
 }  // namespace

@@ -223,11 +223,11 @@ int main(int argc, char** argv) {
       "commission",
       "Commission the axis: open Drive Setup with the drive connected and run every identification and tuning test "
       "in the order of the Drive Setup and Motor Setup guideline steps, keeping what each identification finds. Each "
-      "loop's passband is chosen from the values identified before it: the largest at which the loop as the drive "
-      "runs it overshoots a step by at most 5 % (current) or 10 % (speed, position), the speed and position "
-      "passbands at most a fifth of the inner loop's measured bandwidth; the speed and position damping is raised "
-      "(1.5, 2, 3) when the bound cannot be met at the setup's. The speed and position feed-forward are set to 0 for "
-      "tuning. Prints one line per step. Stops at the first test that fails, with its text: the setup as it was "
+      "loop's passband and damping (0.7, 1, 1.5, 2) are chosen from the values identified before it: those giving "
+      "the highest crossover at which the loop as the drive runs it (sampled, delayed, its inner loops and filter "
+      "slots included) keeps the margins of --margins. The speed and position feed-forward are 0 while the loops "
+      "are tuned; then SpeedForward 1, KFFS_scl 1 and KFFA_scl = K_I Mt / (Kf K_S Ts_S) from the identified mass. "
+      "Prints one line per step. Stops at the first test that fails, with its text: the setup as it was "
       "before that test is written to OUT and the exit status is 1. Steps:" +
           axhost::CommissionStepsHelp());
   cmdCommission->add_option("FILE", commissionArgs, "The setup to commission (default: the embedded example)")
@@ -241,6 +241,11 @@ int main(int argc, char** argv) {
                             "values before and after, each test's plot with the model's response) and "
                             "DIR/summary.json (the same figures)")
       ->check(kFileName);
+  cmdCommission->add_option("--margins", commissionOptions.margins,
+                            "The margins every loop keeps: gentle (phase margin 65 deg, gain margin 12 dB, "
+                            "sensitivity peak 4 dB), standard (55 deg, 8 dB, 6 dB; the default) or firm (45 deg, "
+                            "6 dB, 8 dB)")
+      ->check(CLI::IsMember({"gentle", "standard", "firm"}));
   cmdCommission->add_flag("--gui", commissionOptions.gui,
                           "Show the dialogs live in the Qt view as the run works through them (the run is the same, "
                           "in real time: some ten seconds)");

@@ -7,6 +7,7 @@
 #include "CodecSteps.h"
 #include "ControllerDesign.h"
 #include "FeatureProbes.h"
+#include "LoopMargins.h"
 #include "LoopResponse.h"
 #include "Scales.h"
 #include "axcore/Setup.h"
@@ -172,6 +173,9 @@ void CTestCurrent::Tune() {
   RunDecodeStep(setup, "Kp_C_scl");
   WriteTunedGainsWhileRunning();
   RefreshAllParameters();
+  // The tuned loop's margins as the drive runs it, until a run's figures.
+  if (const LoopMargins margins = ComputeLoopMargins(setup, TunedLoop::Current); margins.valid)
+    SetChildText(kStepFigures, "Tuned (model): " + FormatMargins(margins));
 }
 
 void CTestCurrent::BeginTest() {

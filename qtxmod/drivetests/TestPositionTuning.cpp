@@ -105,7 +105,7 @@ void CTestPositionTuning::Tune() {
   WriteTunedGainsWhileRunning();
   RefreshAllParameters();
   UpdateData(false);
-  ShowTunedLoop();
+  ShowTunedLoop(TunedLoop::Position);
 }
 
 bool CTestPositionTuning::PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const {

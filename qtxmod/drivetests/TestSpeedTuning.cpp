@@ -69,7 +69,7 @@ void CTestSpeedTuning::Tune() {
   WriteTunedGainsWhileRunning();
   RefreshAllParameters();
   UpdateData(false);
-  ShowTunedLoop();
+  ShowTunedLoop(TunedLoop::Speed);
 }
 
 bool CTestSpeedTuning::PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const {

@@ -9,6 +9,7 @@
 #include "CodecSteps.h"
 #include "FeatureProbes.h"
 #include "FiltersDialog.h"
+#include "LoopMargins.h"
 #include "MassQuestion.h"
 #include "ProfileFigures.h"
 #include "Scales.h"
@@ -992,7 +993,11 @@ void CTuningTestRun::ShowProfileResponse() {
   SetChildText(kFigures, text);
 }
 
-void CTuningTestRun::ShowTunedLoop() {
+void CTuningTestRun::ShowTunedLoop(TunedLoop tuned) {
+  // The margins of the loop as the drive runs it, in the figures text until
+  // a run replaces them with its own.
+  if (const LoopMargins margins = ComputeLoopMargins(Setup(), tuned); margins.valid)
+    SetChildText(kFigures, "Tuned (model): " + FormatMargins(margins));
   SampledLoopResponse loop;
   // A second of the loop's ticks at most: enough to see it settle.
   SampledLoopResponse probe;

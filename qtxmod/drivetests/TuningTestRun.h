@@ -140,7 +140,7 @@ class CTuningTestRun : public CTuningTestDlg {
   virtual bool PredictLoop(int samples, SampledLoopResponse& loop, LoopTerms terms) const = 0;
   // Tells in the status line how the tuned loop will answer a step on the
   // drive, or that it will not be stable.
-  void ShowTunedLoop();
+  void ShowTunedLoop(TunedLoop loop);
   // The scope's trigger for the profile: level (base unit of the trigger
   // channel, the first one) and slope.
   virtual void ScopeTrigger(double amplitude, int referenceType, double& level, int& slope) const = 0;

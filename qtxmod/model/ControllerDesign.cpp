@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <limits>
 #include <utility>
 
 #include "CodecSteps.h"
@@ -208,4 +209,13 @@ int DesignPositionController(CMC_Setup& setup, ControllerDesignResult* result) {
   if (!WriteGains({{ki, design.ki}, {kp, design.kp}, {kd, design.kd}})) return 0;
   if (result != nullptr) *result = design;
   return 1;
+}
+
+double AccelerationFeedForwardFromMass(const CMC_Setup& setup) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  for (const char* name : {"Mt", "Kf"})
+    if (FindParameterQuiet(setup, name) == nullptr) return kNaN;
+  const double gain = CurrentScale(setup) * setup.GetParameterValueInBaseUnit("Mt") /
+                      (setup.GetParameterValueInBaseUnit("Kf") * LoadSpeedScale(setup) * SpeedLoopPeriod(setup));
+  return std::isfinite(gain) && gain >= 0.0 ? gain : kNaN;
 }

@@ -49,3 +49,12 @@ int DesignSpeedController(CMC_Setup& setup, ControllerDesignResult* result = nul
 // "Kp_P_scl", "Ki_P_scl", "Kd_P_scl" from "PB_P", "Dump_P",
 // "PositionControlType" and, for the PID, "Mt", "PolePitch", "Kf".
 int DesignPositionController(CMC_Setup& setup, ControllerDesignResult* result = nullptr);
+
+// The acceleration feed-forward "KFFA_scl" that gives the mass "Mt" the
+// force it needs to follow the reference: the drive adds KFFA_scl times
+// the reference's change of speed per Ts_S (load speed counts per Ts_S, per
+// Ts_S) to the current reference (converter counts), and the force Kf i
+// accelerates the mass, so KFFA_scl = K_I Mt / (Kf K_S Ts_S) with K_I the
+// current scale, K_S the load speed scale and Ts_S the speed-loop period.
+// NaN when a name is missing or the result is not a finite number 0 or more.
+double AccelerationFeedForwardFromMass(const CMC_Setup& setup);

@@ -59,8 +59,15 @@ double Bandwidth(double period_s, Gain gain) {
 
 }  // namespace
 
-bool PredictCurrentLoop(const CMC_Setup& setup, int delayPeriods, int samples, SampledLoopResponse& response) {
-  response = {};
+namespace {
+
+// The current loop of the setup in counts: i[k+1] = a i[k] + b u[k - d],
+// u = Kp e + Ki sum e, every Ts_C.
+struct CurrentLoopCoefficients {
+  double ts = 0.0, a = 0.0, b = 0.0, kp = 0.0, ki = 0.0;
+};
+
+bool ReadCurrentLoop(const CMC_Setup& setup, CurrentLoopCoefficients& c) {
   const char* const names[] = {"R", "L", "MotorPhaseConnectionType", "Kp_C_scl", "Ki_C_scl",
                                "CLPER", "PWMPER", "DSP_freq", "ImaxPS", "Vdc"};
   for (const char* name : names)
@@ -72,11 +79,22 @@ bool PredictCurrentLoop(const CMC_Setup& setup, int delayPeriods, int samples, S
   const double kp = value("Kp_C_scl"), ki = value("Ki_C_scl");
   for (double x : {tau, rPhase, ts, kI, kV, kp, ki})
     if (!std::isfinite(x)) return false;
-  if (!(tau > 0.0 && rPhase > 0.0 && ts > 0.0 && kI > 0.0 && kV > 0.0) || delayPeriods < 0 || samples < 2)
-    return false;
+  if (!(tau > 0.0 && rPhase > 0.0 && ts > 0.0 && kI > 0.0 && kV > 0.0)) return false;
+  c.ts = ts;
+  c.a = std::exp(-ts / tau);
+  c.b = (1.0 - c.a) / rPhase * kI / kV;
+  c.kp = kp;
+  c.ki = ki;
+  return true;
+}
 
-  const double a = std::exp(-ts / tau);
-  const double b = (1.0 - a) / rPhase * kI / kV;
+}  // namespace
+
+bool PredictCurrentLoop(const CMC_Setup& setup, int delayPeriods, int samples, SampledLoopResponse& response) {
+  response = {};
+  CurrentLoopCoefficients loop;
+  if (!ReadCurrentLoop(setup, loop) || delayPeriods < 0 || samples < 2) return false;
+  const double ts = loop.ts, a = loop.a, b = loop.b, kp = loop.kp, ki = loop.ki;
   const auto d = static_cast<std::size_t>(delayPeriods);
   response.period_s = ts;
 
@@ -261,13 +279,16 @@ struct OuterModel {
   }
 
   // One tick of the outer loop with the reference r, then the current loop
-  // up to the next tick.
-  void Tick(Vector& z, double r) const {
-    double iqRef = 0.0;
+  // up to the next tick. With `applied`, the loop is broken at the
+  // controller's output (OpenLoop): *applied goes on in its place. Returns
+  // what the controller computed.
+  double Tick(Vector& z, double r, const double* applied = nullptr) const {
+    double iqRef = 0.0, output = 0.0;
     if (loop == OuterLoop::Speed) {
       const double acceleration = speedPerTick * (r - z[kLastReference]);
       z[kLastReference] = r;
-      iqRef = SpeedLaw(z, r, acceleration);
+      iqRef = output = SpeedLaw(z, r, acceleration);
+      if (applied != nullptr) iqRef = *applied;
     } else {
       const double referenceSpeed = speedPerTick * (r - z[kLastReference]);
       const double acceleration = speedPerTick * (referenceSpeed - z[kReferenceSpeed]);
@@ -277,15 +298,18 @@ struct OuterModel {
       z[kPositionIntegral] += kiP * error;
       const double pi = kpP * error + z[kPositionIntegral];
       if (loop == OuterLoop::PositionOverSpeedLoop) {
-        iqRef = SpeedLaw(z, Filter(z, speedReferenceChain, pi) + speedFeedForward * referenceSpeed, acceleration);
+        output = Filter(z, speedReferenceChain, pi) + speedFeedForward * referenceSpeed;
+        iqRef = SpeedLaw(z, applied != nullptr ? *applied : output, acceleration);
       } else {
         z[kDerivative] += derivativeFilter * ((error - z[kLastError]) - z[kDerivative]);
         z[kLastError] = error;
-        iqRef = CurrentReference(z, pi + kdP * z[kDerivative], acceleration);
+        iqRef = output = CurrentReference(z, pi + kdP * z[kDerivative], acceleration);
+        if (applied != nullptr) iqRef = *applied;
       }
     }
     z[kTravel] = 0.0;
     for (int k = 0; k < ticks; ++k) CurrentPeriod(z, iqRef);
+    return output;
   }
 };
 
@@ -504,6 +528,167 @@ bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopRespons
   const bool overSpeedLoop = setup.GetParameterValueInBaseUnit("PositionControlType") == 1.0;
   return PredictOuterLoop(setup, overSpeedLoop ? OuterLoop::PositionOverSpeedLoop : OuterLoop::PositionPid, samples,
                           response, terms);
+}
+
+bool BreakLoop(const CMC_Setup& setup, TunedLoop loop, OpenLoop& open) {
+  open = OpenLoop();
+  if (loop == TunedLoop::Current) {
+    // The drive's one period of delay: the command computed at a sample is
+    // applied through the next period. States: the current, the integral,
+    // the pending command.
+    CurrentLoopCoefficients c;
+    if (!ReadCurrentLoop(setup, c)) return false;
+    open.m_a = {{c.a, 0.0, c.b}, {-c.ki, 1.0, 0.0}, {0.0, 0.0, 0.0}};
+    open.m_b = {0.0, 0.0, 1.0};
+    open.m_c = {c.kp + c.ki, -1.0, 0.0};  // minus Kp e + the new integral, e = -i
+    open.m_period_s = c.ts;
+    open.Reduce();
+    return true;
+  }
+  OuterLoop outer = OuterLoop::Speed;
+  if (loop == TunedLoop::Position) {
+    if (FindParameterQuiet(setup, "PositionControlType") == nullptr) return false;
+    outer = setup.GetParameterValueInBaseUnit("PositionControlType") == 1.0 ? OuterLoop::PositionOverSpeedLoop
+                                                                           : OuterLoop::PositionPid;
+  }
+  OuterModel model;
+  if (!BuildOuterModel(setup, outer, model)) return false;
+  // The reference is 0 and stays so: the feed-forward is outside the loop.
+  const std::vector<std::size_t> states = model.LoopStates();
+  const std::size_t n = states.size();
+  open.m_a.assign(n, std::vector<double>(n, 0.0));
+  open.m_b.assign(n, 0.0);
+  open.m_c.assign(n, 0.0);
+  const double none = 0.0, unitInput = 1.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    Vector unit{};
+    unit[states[j]] = 1.0;
+    open.m_c[j] = -model.Tick(unit, 0.0, &none);
+    for (std::size_t i = 0; i < n; ++i) open.m_a[i][j] = unit[states[i]];
+  }
+  Vector fromRest{};
+  model.Tick(fromRest, 0.0, &unitInput);
+  for (std::size_t i = 0; i < n; ++i) open.m_b[i] = fromRest[states[i]];
+  open.m_period_s = model.t;
+  open.Reduce();
+  return true;
+}
+
+// The states span many orders of magnitude (converter counts, metres,
+// integrals of counts): first a diagonal similarity by powers of 2 (exact)
+// evens out each state's row and column, as the usual balancing does, so
+// that the reflections below mix no tiny entry with a huge one; a double
+// pole at z = 1 (the integral and the mass) would split by the square root
+// of the rounding, a pole pair near 1 rad/s on a 2 kHz loop. Then
+// Householder reflections P = I - 2 v v' / v'v, one per column, bring A to
+// upper Hessenberg form P A P; B and C follow into the same basis.
+void OpenLoop::Reduce() {
+  const std::size_t n = m_b.size();
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      double column = 0.0, row = 0.0;
+      for (std::size_t j = 0; j < n; ++j)
+        if (j != i) {
+          column += std::fabs(m_a[j][i]);
+          row += std::fabs(m_a[i][j]);
+        }
+      if (column == 0.0 || row == 0.0) continue;
+      double f = 1.0;
+      const double sum = column + row;
+      while (column < row / 2.0) {
+        column *= 2.0;
+        row /= 2.0;
+        f *= 2.0;
+      }
+      while (column >= row * 2.0) {
+        column /= 2.0;
+        row *= 2.0;
+        f /= 2.0;
+      }
+      if (column + row >= 0.95 * sum) continue;
+      changed = true;
+      for (std::size_t j = 0; j < n; ++j) {
+        m_a[j][i] *= f;
+        m_a[i][j] /= f;
+      }
+      m_b[i] /= f;
+      m_c[i] *= f;
+    }
+  }
+  for (std::size_t k = 0; k + 2 < n; ++k) {
+    std::vector<double> v(n, 0.0);
+    double norm = 0.0;
+    for (std::size_t i = k + 1; i < n; ++i) norm += m_a[i][k] * m_a[i][k];
+    norm = std::sqrt(norm);
+    if (norm == 0.0) continue;
+    const double alpha = m_a[k + 1][k] > 0.0 ? -norm : norm;
+    for (std::size_t i = k + 1; i < n; ++i) v[i] = m_a[i][k];
+    v[k + 1] -= alpha;
+    double vv = 0.0;
+    for (std::size_t i = k + 1; i < n; ++i) vv += v[i] * v[i];
+    if (vv == 0.0) continue;
+    // Rows: A = A - v (2 v' A / v'v); B likewise.
+    for (std::size_t j = 0; j < n; ++j) {
+      double dot = 0.0;
+      for (std::size_t i = k + 1; i < n; ++i) dot += v[i] * m_a[i][j];
+      dot *= 2.0 / vv;
+      for (std::size_t i = k + 1; i < n; ++i) m_a[i][j] -= dot * v[i];
+    }
+    double dotB = 0.0;
+    for (std::size_t i = k + 1; i < n; ++i) dotB += v[i] * m_b[i];
+    dotB *= 2.0 / vv;
+    for (std::size_t i = k + 1; i < n; ++i) m_b[i] -= dotB * v[i];
+    // Columns: A = A - (2 A v / v'v) v'; C likewise.
+    for (std::size_t i = 0; i < n; ++i) {
+      double dot = 0.0;
+      for (std::size_t j = k + 1; j < n; ++j) dot += m_a[i][j] * v[j];
+      dot *= 2.0 / vv;
+      for (std::size_t j = k + 1; j < n; ++j) m_a[i][j] -= dot * v[j];
+    }
+    double dotC = 0.0;
+    for (std::size_t j = k + 1; j < n; ++j) dotC += m_c[j] * v[j];
+    dotC *= 2.0 / vv;
+    for (std::size_t j = k + 1; j < n; ++j) m_c[j] -= dotC * v[j];
+    for (std::size_t i = k + 2; i < n; ++i) m_a[i][k] = 0.0;
+  }
+}
+
+std::complex<double> OpenLoop::At(double w_rad_s) const {
+  const std::size_t n = m_b.size();
+  if (n == 0) return 0.0;
+  const std::complex<double> z = std::polar(1.0, w_rad_s * m_period_s);
+  // (z I - H) x = B by elimination down the one subdiagonal, then back.
+  std::vector<std::complex<double>> m(n * n), x(m_b.begin(), m_b.end());
+  auto at = [&](std::size_t i, std::size_t j) -> std::complex<double>& { return m[i * n + j]; };
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) at(i, j) = (i == j ? z : 0.0) - m_a[i][j];
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    if (std::abs(at(k + 1, k)) > std::abs(at(k, k))) {
+      for (std::size_t j = k; j < n; ++j) std::swap(at(k, j), at(k + 1, j));
+      std::swap(x[k], x[k + 1]);
+    }
+    if (at(k, k) == 0.0) continue;
+    const std::complex<double> factor = at(k + 1, k) / at(k, k);
+    for (std::size_t j = k; j < n; ++j) at(k + 1, j) -= factor * at(k, j);
+    x[k + 1] -= factor * x[k];
+  }
+  std::complex<double> y = 0.0;
+  for (std::size_t i = n; i-- > 0;) {
+    for (std::size_t j = i + 1; j < n; ++j) x[i] -= at(i, j) * x[j];
+    x[i] /= at(i, i);
+    y += m_c[i] * x[i];
+  }
+  return y;
+}
+
+bool OpenLoop::ClosedLoopStable() const {
+  const std::size_t n = m_b.size();
+  if (n == 0) return false;
+  Matrix closed = m_a;
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) closed[i][j] -= m_b[i] * m_c[j];
+  return IsSchurStable(CharacteristicPolynomial(closed));
 }
 
 bool DesignedLoopStep(ControllerModel model, double passband_rad_s, double damping, double period_s, int samples,

@@ -19,6 +19,7 @@
 // converter quantisation, no dead time.
 #pragma once
 
+#include <complex>
 #include <vector>
 
 class CMC_Setup;
@@ -130,6 +131,53 @@ bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& 
 // With the speed loop's gains too when "PositionControlType" is 1.
 bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response,
                          LoopTerms terms = LoopTerms::All);
+
+// The three loops a passband tunes.
+enum class TunedLoop { Current, Speed, Position };
+
+// A loop as the drive runs it, broken at its controller's output and seen
+// once per period of that controller (the current loop every Ts_C, the speed
+// and position loops every tick T):
+//
+//   x[k+1] = A x[k] + B u[k],   y[k] = C x[k]
+//
+// u is what the drive applies in place of the controller's output from the
+// tick on (the voltage command of the current loop, the current reference
+// of the speed loop and of the position PID, the speed reference of the
+// position loop over the speed loop, each after the filter slots that act
+// on it), y minus what the controller computes from the state at the tick.
+// Closing the loop (u = -y) gives back the loop of PredictCurrentLoop (one
+// period of delay), PredictSpeedLoop or PredictPositionLoop, with the same
+// assumptions; its inner loops are inside A. The controller sees the
+// measurement of the tick, so y does not depend on u of the same tick.
+//
+// The open-loop gain L(z) = C (z I - A)^-1 B is the gain a signal goes
+// round the loop with; the loop is at its stability limit where L = -1.
+class OpenLoop {
+ public:
+  // L at the angular frequency w, z = exp(j w T); w above 0 and not a pole
+  // of the open loop (its integrators sit at w = 0).
+  std::complex<double> At(double w_rad_s) const;
+  // The closed loop u = -y has all its poles inside the unit circle.
+  bool ClosedLoopStable() const;
+  double Period_s() const { return m_period_s; }
+  int States() const { return static_cast<int>(m_b.size()); }
+
+ private:
+  friend bool BreakLoop(const CMC_Setup&, TunedLoop, OpenLoop&);
+  void Reduce();
+  // A in upper Hessenberg form, with B and C in the same basis: the same
+  // L(z), solved in n^2 operations per frequency.
+  std::vector<std::vector<double>> m_a;
+  std::vector<double> m_b, m_c;
+  double m_period_s = 0.0;
+};
+
+// The loop `loop` of the setup's held gains broken at its controller's
+// output (see OpenLoop). False when the matching Predict function would
+// fail (a name missing, a scale, period, the winding, "Mt" or "Kf"
+// unusable); the position loop also needs "PositionControlType".
+bool BreakLoop(const CMC_Setup& setup, TunedLoop loop, OpenLoop& open);
 
 // The continuous closed loop a design places, sampled every `period_s`:
 // (2 zeta w s + w^2) / (s^2 + 2 zeta w s + w^2) for ControllerModel::Speed

@@ -99,6 +99,7 @@ struct Trial {
   bool predicted = false;
   bool good = false;
   SampledLoopResponse response;
+  LoopMargins margins;
 };
 
 }  // namespace
@@ -148,6 +149,18 @@ PassbandChoice ChoosePassband(const CMC_Setup& setup, TunedLoop loop, const Pass
   auto run = [&](double w) {
     Trial trial;
     bool held = true;
+    if (search.margins) {
+      // The margins alone decide: the step is predicted once, for the
+      // passband chosen.
+      trial.predicted = Tune(trialSetup, loop, w, held);
+      trial.margins = ComputeLoopMargins(trialSetup, loop);
+      trial.predicted = trial.predicted && trial.margins.valid;
+      trial.good = trial.predicted && held && MeetsBounds(trial.margins, *search.margins);
+      const LoopMargins& m = trial.margins;
+      choice.trials.push_back({trialSetup.GetParameterValueInBaseUnit(TuneOf(loop).passband), trial.good,
+                               m.crossover_rad_s, m.phaseMargin_deg, m.gainMargin_dB, m.sensitivityPeak_dB});
+      return trial;
+    }
     trial.predicted = PredictTunedLoop(trialSetup, loop, w, trial.response, &held);
     trial.good =
         trial.predicted && held && trial.response.stable && trial.response.overshoot <= search.overshootBound;
@@ -163,6 +176,8 @@ PassbandChoice ChoosePassband(const CMC_Setup& setup, TunedLoop loop, const Pass
   choice.ceiling_rad_s = ceiling;
   choice.passband_rad_s = minimum;
   choice.response = lowest.response;
+  choice.margins = lowest.margins;
+  if (search.margins) PredictTunedLoop(trialSetup, loop, minimum, choice.response);
 
   // The grid from the top down: the first good point met is the largest.
   // The minimum may fail where larger passbands do not (a gain the
@@ -200,5 +215,7 @@ PassbandChoice ChoosePassband(const CMC_Setup& setup, TunedLoop loop, const Pass
   }
   choice.passband_rad_s = good;
   choice.response = std::move(best.response);
+  choice.margins = std::move(best.margins);
+  if (search.margins) PredictTunedLoop(trialSetup, loop, good, choice.response);
   return choice;
 }

@@ -24,11 +24,13 @@
 // The caller's setup is never changed: the search runs on a copy.
 #pragma once
 
+#include <optional>
+#include <vector>
+
+#include "LoopMargins.h"
 #include "LoopResponse.h"
 
 class CMC_Setup;
-
-enum class TunedLoop { Current, Speed, Position };
 
 // The overshoot commissioning allows: 5 % for the current loop (it feeds
 // the force straight through, and an overshoot there shows in every outer
@@ -50,6 +52,12 @@ double CascadeCeiling_rad_s(double innerBandwidth_rad_s);
 struct PassbandSearch {
   // Largest overshoot allowed (0.05 = 5 %), above 0.
   double overshootBound = 0.1;
+  // When set, a passband is good when the loop keeps these margins
+  // (LoopMargins.h) instead of by its step's overshoot: the step of a
+  // reference says little of how near a PI loop is to ringing (its zero
+  // alone overshoots 13.5 % at damping 1), its margins do. The largest good
+  // passband is then, at a given damping, the highest crossover.
+  std::optional<MarginBounds> margins;
   // The inner loop's measured bandwidth (rad/s) for the cascade rule; 0:
   // none (the current loop's inner loop is the winding itself). Used for
   // the speed and position loops only.
@@ -78,6 +86,16 @@ struct PassbandChoice {
   // The predicted loop at `passband_rad_s` (step, overshoot, rise_s,
   // bandwidth_Hz, stable), over a window of 30 / passband.
   SampledLoopResponse response;
+  // Its margins, when the search was by margins.
+  LoopMargins margins;
+  // Every passband tried with what it gave, in the order tried: the
+  // search's curve (crossover and margins against passband).
+  struct Trial {
+    double passband_rad_s = 0.0;
+    bool good = false;
+    double crossover_rad_s = 0.0, phaseMargin_deg = 0.0, gainMargin_dB = 0.0, sensitivityPeak_dB = 0.0;
+  };
+  std::vector<Trial> trials;
 };
 
 // The choice for `loop` of `setup` (see above).
