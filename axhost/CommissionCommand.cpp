@@ -50,6 +50,7 @@ std::string StepLine(const StepRecord& step) {
             ShortNumber(f->measuredRms_error) + " " + f->unit;
     if (std::isfinite(f->predictedPeak_error))
       line += " (model peak " + ShortNumber(f->predictedPeak_error) + ", RMS " + ShortNumber(f->predictedRms_error) + ")";
+    if (!f->modelLeavesOut.empty()) line += "; the model leaves out " + f->modelLeavesOut;
   }
   std::string changes;
   for (const ValueChange& change : step.changes) {

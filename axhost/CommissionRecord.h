@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <utility>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,19 @@ struct ProfileRecord {
   double predictedPeak_error = 0.0;
   double predictedRms_error = 0.0;
   std::string figures;            // the dialog's figures text
+  // What the run measured that the model leaves out and that moves the
+  // error: the current limit the feed-forward of a speed step runs into,
+  // the friction the loops pick up; "" when nothing.
+  std::string modelLeavesOut;
+  // Its figures, NaN where the run gives none: the friction a speed
+  // plateau holds and the plateau's speed; the current the feed-forward of
+  // a position profile's speed step asks within one period, the current the
+  // drive gives, and the least lag at that current.
+  double friction_N = std::numeric_limits<double>::quiet_NaN();
+  double frictionSpeed_m_s = std::numeric_limits<double>::quiet_NaN();
+  double stepPulse_A = std::numeric_limits<double>::quiet_NaN();
+  double available_A = std::numeric_limits<double>::quiet_NaN();
+  double leastLag_m = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A plot of a test as an SVG document, with what it shows.

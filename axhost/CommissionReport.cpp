@@ -298,6 +298,7 @@ std::string ProfileFacts(const ProfileRecord& f) {
   html += "<tr><td>RMS</td><td class=\"num\">" + cell(f.measuredRms_error) + "</td><td class=\"num\">" +
           cell(f.predictedRms_error) + "</td></tr>\n";
   html += "</tbody>\n</table>\n";
+  if (!f.modelLeavesOut.empty()) html += "<p>The model leaves out " + Html(f.modelLeavesOut) + ".</p>\n";
   if (!f.figures.empty()) html += "<pre>" + Html(f.figures) + "</pre>\n";
   return html;
 }
@@ -440,6 +441,12 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                  {"measured_rms_error", Figure(f->measuredRms_error)},
                  {"predicted_peak_error", Figure(f->predictedPeak_error)},
                  {"predicted_rms_error", Figure(f->predictedRms_error)},
+                 {"model_leaves_out", f->modelLeavesOut},
+                 {"friction_n", Figure(f->friction_N)},
+                 {"friction_speed_m_s", Figure(f->frictionSpeed_m_s)},
+                 {"step_pulse_a", Figure(f->stepPulse_A)},
+                 {"available_a", Figure(f->available_A)},
+                 {"least_lag_m", Figure(f->leastLag_m)},
                  {"figures", f->figures}};
     steps.push_back({{"key", step.key},
                      {"title", step.title},

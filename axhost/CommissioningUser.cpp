@@ -12,6 +12,7 @@
 #include "FeatureProbes.h"
 #include "PassbandChoice.h"
 #include "PreTestChecks.h"
+#include "Scales.h"
 #include "StepResponse.h"
 #include "TestCurrent.h"
 #include "TuningTestDlg.h"
@@ -663,6 +664,10 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
     std::string why = m_runs == 0 ? (m_lastMessage.empty() ? std::string("the test did not start") : m_lastMessage)
                       : m_lastResult == 0 ? m_lastError
                                           : std::string("the test was stopped");
+    // A profile that tripped a protection: what the model leaves out says
+    // whether the drive could have followed it at all.
+    if (m_runs > 0 && m_current.profile && !m_current.profile->modelLeavesOut.empty())
+      why += "; the model leaves out " + m_current.profile->modelLeavesOut;
     Fail(why);
     // Nothing of a failed test is kept.
     return "answer no\nclick 2\n";
@@ -708,6 +713,91 @@ std::string PlotCaption(const CMC_EditSetupDlg& dialog, int plot, std::vector<in
     return unit.empty() ? control->text : control->text + " (" + unit + ")";
   }
   return {};
+}
+
+// What a profile run measured that the model leaves out and that moves the
+// following error, in `profile`'s text and figures.
+//
+// A position profile's ramps start and end as steps of the reference's
+// speed: the acceleration feed-forward asks for the whole step within one
+// speed-loop period, a current of Mt dv / (Kf Ts_S). The drive gives no
+// more than its current limit ("IlimPS") nor, at standstill, than the
+// winding takes at the supply's sinusoidal limit (Vdc / 2 over R). Clipped
+// there, the pulse gives the mover only Kf i_max Ts_S / Mt of the step and
+// the loops make up the rest from the error; even at that current from the
+// step on, the mover lags dv^2 / (2 a_max) by the time it has the speed. The
+// model, linear, gives the mover the whole step in the period.
+//
+// On a speed profile's plateau (the reference held away from 0, the last
+// half of it, where the loop has settled) the current the loop holds is
+// what friction takes at that speed, Kf i: the model knows no friction, and
+// the speed loop picks it up through its error alone.
+void NoteWhatTheModelLeavesOut(const CMC_Setup& setup, bool speed, const std::vector<double>& time,
+                               const std::vector<double>& reference, const std::vector<double>& current,
+                               ProfileRecord& profile) {
+  const double kf = Value(setup, "Kf"), mass = Value(setup, "Mt");
+  const std::size_t n = std::min(time.size(), reference.size());
+  if (!(kf > 0.0)) return;
+  if (speed) {
+    // The longest run of one reference value away from 0.
+    std::size_t best = 0, bestLength = 0;
+    for (std::size_t k = 0; k < n;) {
+      std::size_t end = k + 1;
+      while (end < n && reference[end] == reference[k]) ++end;
+      if (reference[k] != 0.0 && end - k > bestLength) {
+        best = k;
+        bestLength = end - k;
+      }
+      k = end;
+    }
+    if (bestLength < 4 || current.size() < best + bestLength) return;
+    double sum = 0.0;
+    const std::size_t from = best + bestLength / 2, to = best + bestLength;
+    for (std::size_t k = from; k < to; ++k) sum += current[k];
+    const double held_A = sum / static_cast<double>(to - from);
+    profile.friction_N = std::abs(kf * held_A);
+    profile.frictionSpeed_m_s = std::abs(reference[best]);
+    profile.modelLeavesOut = "friction: the plateau at " + ShortNumber(reference[best]) + " m/s holds " +
+                             ShortNumber(held_A) + " A, " + ShortNumber(profile.friction_N) + " N at Kf " +
+                             ShortNumber(kf) + " N/A, which the speed loop picks up through its error alone";
+    return;
+  }
+  const double period = SpeedLoopPeriod(setup);
+  if (!(mass > 0.0) || !(period > 0.0)) return;
+  // The steps the record shows; without one (a run a protection ended
+  // before the upload), those of the profile the setup holds: its amplitude
+  // over each ramp's time.
+  double step = 0.0, previous = 0.0;
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    const double dt = time[k + 1] - time[k];
+    if (!(dt > 0.0)) return;
+    const double v = (reference[k + 1] - reference[k]) / dt;
+    step = std::max(step, std::abs(v - previous));
+    previous = v;
+  }
+  if (n < 3) {
+    const TestSettings held = SettingsOf(setup, Kind::PositionProfile);
+    for (const double ramp_s : {held.ramp_s, held.secondRamp_s})
+      if (ramp_s > 0.0) step = std::max(step, std::abs(held.amplitude) / ramp_s);
+  }
+  const double pulse_A = mass * step / (kf * period);
+  const double limit_A = Value(setup, "IlimPS"), r = Value(setup, "R"), vdc = Value(setup, "Vdc");
+  const double winding_A = r > 0.0 && vdc > 0.0 ? vdc / 2.0 / r : std::numeric_limits<double>::infinity();
+  const double most_A = std::min(limit_A > 0.0 ? limit_A : winding_A, winding_A);
+  if (!(pulse_A > most_A) || !std::isfinite(most_A)) return;
+  const double given = std::min(step, kf * most_A * period / mass);
+  const double lag_m = step * step / (2.0 * kf * most_A / mass);
+  profile.stepPulse_A = pulse_A;
+  profile.available_A = most_A;
+  profile.leastLag_m = lag_m;
+  const char* limitedBy = most_A < limit_A || !(limit_A > 0.0) ? "the winding at Vdc / 2 over R" : "IlimPS";
+  profile.modelLeavesOut = "the current limit: the profile's speed steps of " + ShortNumber(step) +
+                           " m/s ask the acceleration feed-forward for " + ShortNumber(pulse_A) + " A within one " +
+                           ShortNumber(period * 1e3) + " ms period, above the " + ShortNumber(most_A) +
+                           " A the drive gives (" + limitedBy + "): the pulse gives the mover " + ShortNumber(given) +
+                           " m/s of the step and the loops the rest, and even at " + ShortNumber(most_A) +
+                           " A from the step on the mover lags " + ShortNumber(lag_m * 1e3) +
+                           " mm by the time it has the speed";
 }
 
 }  // namespace
@@ -849,6 +939,8 @@ void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
   errors(graph.Overlay().empty() ? std::vector<double>() : graph.Overlay().front().y, profile.predictedPeak_error,
          profile.predictedRms_error);
   profile.figures = test.GetChildText(1391);
+  NoteWhatTheModelLeavesOut(m_setup, speed, graph.Column(0), reference,
+                            speed && graph.Columns().size() > 3 ? graph.Column(3) : std::vector<double>(), profile);
   m_current.profile = profile;
 }
 

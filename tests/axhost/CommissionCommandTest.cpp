@@ -147,7 +147,22 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
       EXPECT_GE(profile["measured_rms_error"].get<double>(), profile["predicted_rms_error"].get<double>());
       if (profile["signal"] == "position") {
         EXPECT_LE(profile["measured_rms_error"].get<double>(), 0.11e-3);
+        // Each ramp's speed step asks the feed-forward for more current in
+        // one 0.5 ms period than the drive gives (the limit, or what the
+        // winding takes from half the supply): no run can follow closer
+        // than the lag that current leaves.
+        const double winding = value("Vdc") / 2.0 / value("R");
+        EXPECT_NEAR(profile["available_a"].get<double>(), std::min(value("IlimPS"), winding), 1e-9);
+        EXPECT_NEAR(profile["step_pulse_a"].get<double>(), value("Mt") * 0.2 / (value("Kf") * 0.5e-3),
+                    1e-3 * profile["step_pulse_a"].get<double>());
+        EXPECT_GT(profile["measured_peak_error"].get<double>(), profile["least_lag_m"].get<double>());
+      } else {
+        // The current the plateau holds is the plant's friction at its speed.
+        const double v = profile["friction_speed_m_s"].get<double>();
+        const double friction = plant->coulomb_friction_N + plant->viscous_friction_N_s_per_m * v;
+        EXPECT_NEAR(profile["friction_n"].get<double>(), friction, 0.03 * friction);
       }
+      EXPECT_FALSE(profile["model_leaves_out"].get<std::string>().empty());
       ++profiles;
     }
     EXPECT_EQ(profiles, 2);
