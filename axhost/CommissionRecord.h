@@ -88,12 +88,16 @@ struct ProfileRecord {
   // Its figures, NaN where the run gives none: the friction a speed
   // plateau holds and the plateau's speed; the current the feed-forward of
   // a position profile's speed step asks within one period, the current the
-  // drive gives, and the least lag at that current.
+  // drive gives (at standstill, or at a speed plateau's speed), and the
+  // least lag at that current.
   double friction_N = std::numeric_limits<double>::quiet_NaN();
   double frictionSpeed_m_s = std::numeric_limits<double>::quiet_NaN();
   double stepPulse_A = std::numeric_limits<double>::quiet_NaN();
   double available_A = std::numeric_limits<double>::quiet_NaN();
   double leastLag_m = std::numeric_limits<double>::quiet_NaN();
+  // The current a speed profile's ramp asks as it reaches the plateau
+  // (acceleration and friction), when more than the drive gives there.
+  double rampCurrent_A = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A plot of a test as an SVG document, with what it shows.

@@ -447,6 +447,7 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                  {"step_pulse_a", Figure(f->stepPulse_A)},
                  {"available_a", Figure(f->available_A)},
                  {"least_lag_m", Figure(f->leastLag_m)},
+                 {"ramp_current_a", Figure(f->rampCurrent_A)},
                  {"figures", f->figures}};
     steps.push_back({{"key", step.key},
                      {"title", step.title},

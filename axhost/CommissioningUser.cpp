@@ -760,6 +760,27 @@ void NoteWhatTheModelLeavesOut(const CMC_Setup& setup, bool speed, const std::ve
     profile.modelLeavesOut = "friction: the plateau at " + ShortNumber(reference[best]) + " m/s holds " +
                              ShortNumber(held_A) + " A, " + ShortNumber(profile.friction_N) + " N at Kf " +
                              ShortNumber(kf) + " N/A, which the speed loop picks up through its error alone";
+    // The ramp up to the plateau: the mass's acceleration and that friction
+    // at the plateau's speed, against what the winding takes there from half
+    // the supply less the back-EMF, (2/3) Kf v.
+    double slope = 0.0;
+    for (std::size_t k = 0; k + 1 < n; ++k)
+      if (time[k + 1] > time[k])
+        slope = std::max(slope, std::abs(reference[k + 1] - reference[k]) / (time[k + 1] - time[k]));
+    const double r = Value(setup, "R"), vdc = Value(setup, "Vdc"), limit_A = Value(setup, "IlimPS");
+    if (!(mass > 0.0) || !(r > 0.0) || !(vdc > 0.0)) return;
+    const double asked_A = (mass * slope + profile.friction_N) / kf;
+    const double winding_A = std::max(0.0, vdc / 2.0 - 2.0 / 3.0 * kf * profile.frictionSpeed_m_s) / r;
+    const double most_A = limit_A > 0.0 ? std::min(limit_A, winding_A) : winding_A;
+    if (!(asked_A > most_A)) return;
+    profile.available_A = most_A;
+    profile.rampCurrent_A = asked_A;
+    profile.modelLeavesOut += "; and the voltage limit: the ramp's " + ShortNumber(slope) + " m/s/s asks " +
+                              ShortNumber(asked_A) + " A as it reaches " + ShortNumber(profile.frictionSpeed_m_s) +
+                              " m/s, where the drive gives " + ShortNumber(most_A) + " A (" +
+                              (most_A < limit_A || !(limit_A > 0.0) ? "the winding at Vdc / 2 less the back-EMF, over R"
+                                                                     : "IlimPS") +
+                              ")";
     return;
   }
   const double period = SpeedLoopPeriod(setup);
