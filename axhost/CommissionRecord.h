@@ -98,6 +98,14 @@ struct ProfileRecord {
   // The current a speed profile's ramp asks as it reaches the plateau
   // (acceleration and friction), when more than the drive gives there.
   double rampCurrent_A = std::numeric_limits<double>::quiet_NaN();
+  // Friction split by the speed profile's run: the current along its ramp
+  // against the speed gives the viscous part, the plateau the rest.
+  double dryFriction_N = std::numeric_limits<double>::quiet_NaN();
+  double viscousFriction_N_s_per_m = std::numeric_limits<double>::quiet_NaN();
+  // The model with the drive's current and voltage limits and that
+  // friction, over the same reference: its following error.
+  double limitedPeak_error = std::numeric_limits<double>::quiet_NaN();
+  double limitedRms_error = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A plot of a test as an SVG document, with what it shows.

@@ -164,6 +164,19 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
         EXPECT_NEAR(profile["friction_n"].get<double>(), friction, 0.03 * friction);
       }
       EXPECT_FALSE(profile["model_leaves_out"].get<std::string>().empty());
+      // The speed profile's ramp splits the friction into the plant's dry
+      // and viscous parts; with them and the drive's limits the model
+      // follows the profile as the drive did.
+      EXPECT_NEAR(profile["dry_friction_n"].get<double>(), plant->coulomb_friction_N,
+                  0.1 * plant->coulomb_friction_N);
+      EXPECT_NEAR(profile["viscous_friction_n_s_per_m"].get<double>(), plant->viscous_friction_N_s_per_m,
+                  0.1 * plant->viscous_friction_N_s_per_m);
+      for (const char* figure : {"peak", "rms"}) {
+        const double measured = profile[std::string("measured_") + figure + "_error"].get<double>();
+        EXPECT_NEAR(profile[std::string("limited_model_") + figure + "_error"].get<double>(), measured,
+                    0.05 * measured)
+            << figure;
+      }
       ++profiles;
     }
     EXPECT_EQ(profiles, 2);
@@ -245,7 +258,7 @@ TEST_F(CommissionCommand, SaysWhereTheWindingCannotFollowTheProfiles) {
   const json summary = Summary();
   const json& failed = summary["steps"].back();
   EXPECT_EQ(failed["key"], "position-profile");
-  EXPECT_NE(failed["detail"].get<std::string>().find("; the model leaves out the current limit: "),
+  EXPECT_NE(failed["detail"].get<std::string>().find("; the linear model leaves out the current limit: "),
             std::string::npos)
       << failed["detail"];
   EXPECT_GT(failed["profile"]["least_lag_m"].get<double>(), value("ERR_position"));
