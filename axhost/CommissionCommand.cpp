@@ -50,6 +50,11 @@ std::string StepLine(const StepRecord& step) {
             ShortNumber(f->measuredRms_error) + " " + f->unit;
     if (std::isfinite(f->predictedPeak_error))
       line += " (model peak " + ShortNumber(f->predictedPeak_error) + ", RMS " + ShortNumber(f->predictedRms_error) + ")";
+    if (std::isfinite(f->limitedPeak_error))
+      line += "; with the limits and the friction measured (" + ShortNumber(f->dryFriction_N) + " N dry, " +
+              ShortNumber(f->viscousFriction_N_s_per_m) + " N s/m) the model gives peak " +
+              ShortNumber(f->limitedPeak_error) + ", RMS " + ShortNumber(f->limitedRms_error);
+    if (!f->modelLeavesOut.empty()) line += "; the linear model leaves out " + f->modelLeavesOut;
   }
   std::string changes;
   for (const ValueChange& change : step.changes) {

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <utility>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,31 @@ struct ProfileRecord {
   double predictedPeak_error = 0.0;
   double predictedRms_error = 0.0;
   std::string figures;            // the dialog's figures text
+  // What the run measured that the model leaves out and that moves the
+  // error: the current limit the feed-forward of a speed step runs into,
+  // the friction the loops pick up; "" when nothing.
+  std::string modelLeavesOut;
+  // Its figures, NaN where the run gives none: the friction a speed
+  // plateau holds and the plateau's speed; the current the feed-forward of
+  // a position profile's speed step asks within one period, the current the
+  // drive gives (at standstill, or at a speed plateau's speed), and the
+  // least lag at that current.
+  double friction_N = std::numeric_limits<double>::quiet_NaN();
+  double frictionSpeed_m_s = std::numeric_limits<double>::quiet_NaN();
+  double stepPulse_A = std::numeric_limits<double>::quiet_NaN();
+  double available_A = std::numeric_limits<double>::quiet_NaN();
+  double leastLag_m = std::numeric_limits<double>::quiet_NaN();
+  // The current a speed profile's ramp asks as it reaches the plateau
+  // (acceleration and friction), when more than the drive gives there.
+  double rampCurrent_A = std::numeric_limits<double>::quiet_NaN();
+  // Friction split by the speed profile's run: the current along its ramp
+  // against the speed gives the viscous part, the plateau the rest.
+  double dryFriction_N = std::numeric_limits<double>::quiet_NaN();
+  double viscousFriction_N_s_per_m = std::numeric_limits<double>::quiet_NaN();
+  // The model with the drive's current and voltage limits and that
+  // friction, over the same reference: its following error.
+  double limitedPeak_error = std::numeric_limits<double>::quiet_NaN();
+  double limitedRms_error = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A plot of a test as an SVG document, with what it shows.

@@ -298,6 +298,11 @@ std::string ProfileFacts(const ProfileRecord& f) {
   html += "<tr><td>RMS</td><td class=\"num\">" + cell(f.measuredRms_error) + "</td><td class=\"num\">" +
           cell(f.predictedRms_error) + "</td></tr>\n";
   html += "</tbody>\n</table>\n";
+  if (std::isfinite(f.limitedPeak_error))
+    html += "<p>The model with the drive&#39;s current and voltage limits and the friction the speed profile "
+            "measured (" + Num(f.dryFriction_N) + " N dry, " + Num(f.viscousFriction_N_s_per_m) +
+            " N&middot;s/m): peak " + cell(f.limitedPeak_error) + ", RMS " + cell(f.limitedRms_error) + ".</p>\n";
+  if (!f.modelLeavesOut.empty()) html += "<p>The linear model leaves out " + Html(f.modelLeavesOut) + ".</p>\n";
   if (!f.figures.empty()) html += "<pre>" + Html(f.figures) + "</pre>\n";
   return html;
 }
@@ -440,6 +445,17 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                  {"measured_rms_error", Figure(f->measuredRms_error)},
                  {"predicted_peak_error", Figure(f->predictedPeak_error)},
                  {"predicted_rms_error", Figure(f->predictedRms_error)},
+                 {"model_leaves_out", f->modelLeavesOut},
+                 {"friction_n", Figure(f->friction_N)},
+                 {"friction_speed_m_s", Figure(f->frictionSpeed_m_s)},
+                 {"step_pulse_a", Figure(f->stepPulse_A)},
+                 {"available_a", Figure(f->available_A)},
+                 {"least_lag_m", Figure(f->leastLag_m)},
+                 {"ramp_current_a", Figure(f->rampCurrent_A)},
+                 {"dry_friction_n", Figure(f->dryFriction_N)},
+                 {"viscous_friction_n_s_per_m", Figure(f->viscousFriction_N_s_per_m)},
+                 {"limited_model_peak_error", Figure(f->limitedPeak_error)},
+                 {"limited_model_rms_error", Figure(f->limitedRms_error)},
                  {"figures", f->figures}};
     steps.push_back({{"key", step.key},
                      {"title", step.title},

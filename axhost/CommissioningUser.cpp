@@ -10,8 +10,10 @@
 
 #include "ControllerDesign.h"
 #include "FeatureProbes.h"
+#include "LoopResponse.h"
 #include "PassbandChoice.h"
 #include "PreTestChecks.h"
+#include "Scales.h"
 #include "StepResponse.h"
 #include "TestCurrent.h"
 #include "TuningTestDlg.h"
@@ -663,6 +665,10 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
     std::string why = m_runs == 0 ? (m_lastMessage.empty() ? std::string("the test did not start") : m_lastMessage)
                       : m_lastResult == 0 ? m_lastError
                                           : std::string("the test was stopped");
+    // A profile that tripped a protection: what the model leaves out says
+    // whether the drive could have followed it at all.
+    if (m_runs > 0 && m_current.profile && !m_current.profile->modelLeavesOut.empty())
+      why += "; the linear model leaves out " + m_current.profile->modelLeavesOut;
     Fail(why);
     // Nothing of a failed test is kept.
     return "answer no\nclick 2\n";
@@ -708,6 +714,160 @@ std::string PlotCaption(const CMC_EditSetupDlg& dialog, int plot, std::vector<in
     return unit.empty() ? control->text : control->text + " (" + unit + ")";
   }
   return {};
+}
+
+// The resistance one phase of the drive's model sees: a third of the
+// terminal value "R" for a delta winding.
+double PhaseResistance(const CMC_Setup& setup) {
+  return Value(setup, "MotorPhaseConnectionType") == 1.0 ? Value(setup, "R") / 3.0 : Value(setup, "R");
+}
+
+// What a profile run measured that the model leaves out and that moves the
+// following error, in `profile`'s text and figures.
+//
+// A position profile's ramps start and end as steps of the reference's
+// speed: the acceleration feed-forward asks for the whole step within one
+// speed-loop period, a current of Mt dv / (Kf Ts_S). The drive gives no
+// more than its current limit ("IlimPS") nor, at standstill, than the
+// winding takes at the supply's sinusoidal limit (Vdc / 2 over R). Clipped
+// there, the pulse gives the mover only Kf i_max Ts_S / Mt of the step and
+// the loops make up the rest from the error; even at that current from the
+// step on, the mover lags dv^2 / (2 a_max) by the time it has the speed. The
+// model, linear, gives the mover the whole step in the period.
+//
+// On a speed profile's plateau (the reference held away from 0, the last
+// half of it, where the loop has settled) the current the loop holds is
+// what friction takes at that speed, Kf i: the model knows no friction, and
+// the speed loop picks it up through its error alone.
+void NoteWhatTheModelLeavesOut(const CMC_Setup& setup, bool speed, const std::vector<double>& time,
+                               const std::vector<double>& reference, const std::vector<double>& current,
+                               ProfileRecord& profile) {
+  const double kf = Value(setup, "Kf"), mass = Value(setup, "Mt");
+  const std::size_t n = std::min(time.size(), reference.size());
+  if (!(kf > 0.0)) return;
+  if (speed) {
+    // The longest run of one reference value away from 0.
+    std::size_t best = 0, bestLength = 0;
+    for (std::size_t k = 0; k < n;) {
+      std::size_t end = k + 1;
+      while (end < n && reference[end] == reference[k]) ++end;
+      if (reference[k] != 0.0 && end - k > bestLength) {
+        best = k;
+        bestLength = end - k;
+      }
+      k = end;
+    }
+    if (bestLength < 4 || current.size() < best + bestLength) return;
+    double sum = 0.0;
+    const std::size_t from = best + bestLength / 2, to = best + bestLength;
+    for (std::size_t k = from; k < to; ++k) sum += current[k];
+    const double held_A = sum / static_cast<double>(to - from);
+    profile.friction_N = std::abs(kf * held_A);
+    profile.frictionSpeed_m_s = std::abs(reference[best]);
+    profile.modelLeavesOut = "friction: the plateau at " + ShortNumber(reference[best]) + " m/s holds " +
+                             ShortNumber(held_A) + " A, " + ShortNumber(profile.friction_N) + " N at Kf " +
+                             ShortNumber(kf) + " N/A, which the speed loop picks up through its error alone";
+    // The ramp up to the plateau: the mass's acceleration and that friction
+    // at the plateau's speed, against what the winding takes there from half
+    // the supply less the back-EMF, (2/3) Kf v.
+    double slope = 0.0;
+    for (std::size_t k = 0; k + 1 < n; ++k)
+      if (time[k + 1] > time[k])
+        slope = std::max(slope, std::abs(reference[k + 1] - reference[k]) / (time[k + 1] - time[k]));
+    const double r = PhaseResistance(setup), vdc = Value(setup, "Vdc"), limit_A = Value(setup, "IlimPS");
+    if (!(mass > 0.0) || !(r > 0.0) || !(vdc > 0.0)) return;
+    const double asked_A = (mass * slope + profile.friction_N) / kf;
+    const double winding_A = std::max(0.0, vdc / 2.0 - 2.0 / 3.0 * kf * profile.frictionSpeed_m_s) / r;
+    const double most_A = limit_A > 0.0 ? std::min(limit_A, winding_A) : winding_A;
+    if (!(asked_A > most_A)) return;
+    profile.available_A = most_A;
+    profile.rampCurrent_A = asked_A;
+    profile.modelLeavesOut += "; and the voltage limit: the ramp's " + ShortNumber(slope) + " m/s/s asks " +
+                              ShortNumber(asked_A) + " A as it reaches " + ShortNumber(profile.frictionSpeed_m_s) +
+                              " m/s, where the drive gives " + ShortNumber(most_A) + " A (" +
+                              (most_A < limit_A || !(limit_A > 0.0) ? "the winding at Vdc / 2 less the back-EMF, over R"
+                                                                     : "IlimPS") +
+                              ")";
+    return;
+  }
+  const double period = SpeedLoopPeriod(setup);
+  if (!(mass > 0.0) || !(period > 0.0)) return;
+  // The steps the record shows; without one (a run a protection ended
+  // before the upload), those of the profile the setup holds: its amplitude
+  // over each ramp's time.
+  double step = 0.0, previous = 0.0;
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    const double dt = time[k + 1] - time[k];
+    if (!(dt > 0.0)) return;
+    const double v = (reference[k + 1] - reference[k]) / dt;
+    step = std::max(step, std::abs(v - previous));
+    previous = v;
+  }
+  if (n < 3) {
+    const TestSettings held = SettingsOf(setup, Kind::PositionProfile);
+    for (const double ramp_s : {held.ramp_s, held.secondRamp_s})
+      if (ramp_s > 0.0) step = std::max(step, std::abs(held.amplitude) / ramp_s);
+  }
+  const double pulse_A = mass * step / (kf * period);
+  const double limit_A = Value(setup, "IlimPS"), r = PhaseResistance(setup), vdc = Value(setup, "Vdc");
+  const double winding_A = r > 0.0 && vdc > 0.0 ? vdc / 2.0 / r : std::numeric_limits<double>::infinity();
+  const double most_A = std::min(limit_A > 0.0 ? limit_A : winding_A, winding_A);
+  if (!(pulse_A > most_A) || !std::isfinite(most_A)) return;
+  const double given = std::min(step, kf * most_A * period / mass);
+  const double lag_m = step * step / (2.0 * kf * most_A / mass);
+  profile.stepPulse_A = pulse_A;
+  profile.available_A = most_A;
+  profile.leastLag_m = lag_m;
+  const char* limitedBy = most_A < limit_A || !(limit_A > 0.0) ? "the winding at Vdc / 2 over R" : "IlimPS";
+  profile.modelLeavesOut = "the current limit: the profile's speed steps of " + ShortNumber(step) +
+                           " m/s ask the acceleration feed-forward for " + ShortNumber(pulse_A) + " A within one " +
+                           ShortNumber(period * 1e3) + " ms period, above the " + ShortNumber(most_A) +
+                           " A the drive gives (" + limitedBy + "): the pulse gives the mover " + ShortNumber(given) +
+                           " m/s of the step and the loops the rest, and even at " + ShortNumber(most_A) +
+                           " A from the step on the mover lags " + ShortNumber(lag_m * 1e3) +
+                           " mm by the time it has the speed";
+}
+
+// The friction a speed profile's run measured, split: along a ramp the
+// loop follows the current is (Mt a + F_dry + b v) / Kf, a constant but for
+// b v, so its slope against the measured speed over the ramp's second half
+// (after the loop has caught the ramp) is b / Kf; the plateau's friction
+// less b v is the dry part. The ramp up, unless it asks more current than
+// the drive gives (it is not followed then), else the ramp down, which
+// friction and the back-EMF help. Neither part below 0; b at most what the
+// plateau's friction allows.
+void SplitFriction(const CMC_Setup& setup, const std::vector<double>& reference, const std::vector<double>& speed,
+                   const std::vector<double>& current, ProfileRecord& profile) {
+  const double kf = Value(setup, "Kf");
+  const std::size_t n = std::min({reference.size(), speed.size(), current.size()});
+  if (!std::isfinite(profile.friction_N) || !(profile.frictionSpeed_m_s > 0.0) || n < 4) return;
+  // The ramp up: where the reference first moves, up to where it stops
+  // growing; the ramp down: from there on, past the plateau, up to where it
+  // stops falling.
+  std::size_t begin = 0;
+  while (begin + 1 < n && reference[begin + 1] == reference[begin]) ++begin;
+  std::size_t end = begin + 1;
+  while (end < n && std::abs(reference[end]) > std::abs(reference[end - 1])) ++end;
+  if (std::isfinite(profile.rampCurrent_A)) {
+    begin = end;
+    while (begin + 1 < n && reference[begin + 1] == reference[begin]) ++begin;
+    end = begin + 1;
+    while (end < n && std::abs(reference[end]) < std::abs(reference[end - 1])) ++end;
+  }
+  double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0, count = 0.0;
+  for (std::size_t k = begin + (end - begin) / 2; k < end && k < n; ++k) {
+    const double v = std::abs(speed[k]), i = std::copysign(current[k], speed[k]);
+    sx += v;
+    sy += i;
+    sxx += v * v;
+    sxy += v * i;
+    ++count;
+  }
+  const double spread = count * sxx - sx * sx;
+  double viscous = count >= 3.0 && spread > 0.0 ? kf * (count * sxy - sx * sy) / spread : 0.0;
+  viscous = std::clamp(viscous, 0.0, profile.friction_N / profile.frictionSpeed_m_s);
+  profile.viscousFriction_N_s_per_m = viscous;
+  profile.dryFriction_N = profile.friction_N - viscous * profile.frictionSpeed_m_s;
 }
 
 }  // namespace
@@ -849,6 +1009,37 @@ void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
   errors(graph.Overlay().empty() ? std::vector<double>() : graph.Overlay().front().y, profile.predictedPeak_error,
          profile.predictedRms_error);
   profile.figures = test.GetChildText(1391);
+  const std::vector<double> time = graph.Column(0);
+  const std::vector<double> current = speed && graph.Columns().size() > 3 ? graph.Column(3) : std::vector<double>();
+  NoteWhatTheModelLeavesOut(m_setup, speed, time, reference, current, profile);
+  // The model again with what it left out: the drive's current limit, the
+  // voltage its current loop can put on the winding, and the friction the
+  // speed profile measured (the position profile runs after it). Only where
+  // the record holds one sample per tick, as the model runs.
+  if (speed) {
+    SplitFriction(m_setup, reference, logged, current, profile);
+    if (std::isfinite(profile.dryFriction_N)) {
+      m_dryFriction_N = profile.dryFriction_N;
+      m_viscousFriction_N_s_per_m = profile.viscousFriction_N_s_per_m;
+    }
+  } else {
+    profile.dryFriction_N = m_dryFriction_N;
+    profile.viscousFriction_N_s_per_m = m_viscousFriction_N_s_per_m;
+  }
+  const double tick = SpeedLoopPeriod(m_setup);
+  if (time.size() >= 2 && std::isfinite(profile.dryFriction_N) && tick > 0.0 &&
+      std::abs((time[1] - time[0]) - tick) <= 0.01 * tick) {
+    ProfileNonlinearities terms;
+    terms.position = !speed;
+    terms.current_A = Value(m_setup, "IlimPS");
+    // The q-axis voltage the drive's current loop stops at.
+    terms.voltage_V = WindingVoltageLimit(Value(m_setup, "Vdc"), Value(m_setup, "SATIQ"));
+    terms.dryFriction_N = profile.dryFriction_N;
+    terms.viscousFriction_N_s_per_m = profile.viscousFriction_N_s_per_m;
+    std::vector<double> simulated;
+    if (SimulateProfile(m_setup, reference, terms, simulated))
+      errors(simulated, profile.limitedPeak_error, profile.limitedRms_error);
+  }
   m_current.profile = profile;
 }
 

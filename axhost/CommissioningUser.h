@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -112,6 +113,10 @@ class CommissioningUser {
   std::string m_marginSet = "standard";
   MarginBounds m_bounds;
   double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope
+  // The friction the speed profile measured, dry and viscous, for the
+  // position profile's model; NaN before it ran.
+  double m_dryFriction_N = std::numeric_limits<double>::quiet_NaN();
+  double m_viscousFriction_N_s_per_m = std::numeric_limits<double>::quiet_NaN();
   std::optional<double> m_measuredSupply_V;
   std::function<void(const std::string&)> m_warn;
 };

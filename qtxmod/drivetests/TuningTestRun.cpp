@@ -54,6 +54,16 @@ bool Is(const char* name, const char* other) {
 // frame callback finds it here.
 CTuningTestRun* g_open[2] = {nullptr, nullptr};
 
+// The mover stands still for the profile's start when the encoder moves
+// less than this speed's worth between two polls of kRestPoll_ms: a
+// thousandth of the speeds the profiles run at, and many interpolated
+// counts, well above the count's noise. The wait gives up after kRestWait_s: a
+// mover that coasts longer (one of hardly any friction, or one that gravity
+// pulls) starts the profile as it is, as it did without the wait.
+constexpr double kRestSpeed_m_s = 1e-3;
+constexpr int kRestPoll_ms = 20;
+constexpr double kRestWait_s = 1.0;
+
 int KindOf(ProfileTest test) { return test == ProfileTest::Speed ? 0 : 1; }
 
 // An angle the drive holds in 16 bits: rounded through single precision,
@@ -642,6 +652,7 @@ void CTuningTestRun::BeginTest() {
     return;
   }
   m_driveAngle = true;
+  m_restPolls = 0;
   SetInfoText(tuning::kStatusTexts[0]);
   LaunchPositioningRun();
 }
@@ -670,10 +681,13 @@ void CTuningTestRun::OnRunTimer() {
   switch (m_wStep) {
     case 2:
       if (PositioningEnded(m_positioning, kPositioningMask, m_refTstV, m_rIncTstV, tuning::kStatusTexts[2]))
-        LaunchTuningProgram();
+        WaitForRest();
       return;
     case 3:
-      LaunchTuningProgram();
+      if (m_driveAngle)
+        WaitForRest();
+      else
+        LaunchTuningProgram();
       return;
     case 4:
       RunStep4(display);
@@ -685,6 +699,41 @@ void CTuningTestRun::OnRunTimer() {
       Fail(CMC_TestDlg::msc_pszErrInternal);
       return;
   }
+}
+
+// The positioning switches the axis off when it ends, and it may end with
+// the mover still moving: on a winding of high resistance and force
+// constant the voltage that holds the test current leaves little for the
+// back-EMF, the ramp reaches the drive's voltage limit while the magnetic
+// pull throws the mover towards alignment, and the program gives up there
+// (delivering the current that flowed). A profile launched then starts its
+// loops on a mover already sliding at some tenths of a metre per second:
+// the loops, which begin at rest, see that as a following error of
+// millimetres and the control error protection trips. The mover coasts to
+// rest against its friction, and the drive keeps its electrical angle
+// reference while the encoder counts: the profile waits till the encoder
+// shows the mover standing (less than kRestSpeed_m_s over one poll) or
+// kRestWait_s has passed, whichever comes first.
+void CTuningTestRun::WaitForRest() {
+  const CMC_Variable* counter = FindVariableQuiet(Setup(), "APOS");
+  const double countsPerMetre = std::fabs(MotorPositionScale(Setup()));
+  if (counter == nullptr || !(countsPerMetre > 0.0) || !std::isfinite(countsPerMetre)) {
+    LaunchTuningProgram();
+    return;
+  }
+  double position = 0.0;
+  if (!ReadDriveVariable("APOS", true, position)) return;
+  const bool first = m_restPolls == 0;
+  const double moved_m = std::fabs(position - m_restPosition) / countsPerMetre;
+  m_restPosition = position;
+  ++m_restPolls;
+  const double polled_s = kRestPoll_ms * 1e-3;
+  if ((!first && moved_m <= kRestSpeed_m_s * polled_s) || static_cast<double>(m_restPolls) * polled_s > kRestWait_s) {
+    m_restPolls = 0;
+    LaunchTuningProgram();
+    return;
+  }
+  ArmTimer(kRestPoll_ms);
 }
 
 void CTuningTestRun::LaunchTuningProgram() {

@@ -193,6 +193,7 @@ class CTuningTestRun : public CTuningTestDlg {
 
   // --- run
   bool LaunchPositioningRun();
+  void WaitForRest();
   void LaunchTuningProgram();
   bool SendProfile();
   void RunStep4(int display);
@@ -220,6 +221,10 @@ class CTuningTestRun : public CTuningTestDlg {
   bool m_customScope = false;
   bool m_driveAngle = false;
   double m_refTstV = 0.0, m_rIncTstV = 0.0;
+  // The encoder count of the last poll while the mover comes to rest after
+  // the positioning, and how many polls there have been.
+  double m_restPosition = 0.0;
+  int m_restPolls = 0;
   bool m_paused = false;
   bool m_frameReceived = false;
   bool m_pollingStarted = false;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <initializer_list>
+#include <limits>
 #include <numbers>
 #include <string>
 #include <utility>
@@ -176,6 +177,12 @@ struct OuterModel {
   // multiplies them by the Ts_C periods in Ts_S.
   double speedPerTick = 1.0;
   double accelerationFeedForward = 0.0, speedFeedForward = 0.0;
+  // What the linear model leaves out, for SimulateProfile: the current
+  // reference's limit (counts), the voltage amplitude the bridge can put on
+  // the winding (V), and friction as deceleration (dry, and per m/s).
+  double currentLimit = std::numeric_limits<double>::infinity();
+  double voltageLimit_V = std::numeric_limits<double>::infinity();
+  double dryDeceleration = 0.0, viscousDeceleration = 0.0;
   // The slots' coefficients, y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, and
   // the consecutive slots each place takes.
   struct Slot {
@@ -263,16 +270,28 @@ struct OuterModel {
   // One current-loop period with the current reference `iqRef` (counts).
   void CurrentPeriod(Vector& z, double iqRef) const {
     const double error = iqRef - z[kCurrent];
-    z[kCurrentIntegral] += kiC * error;
+    // The drive holds the integral and the command within the voltage it
+    // can apply (no limit in the linear model).
+    const double most = voltageLimit_V * kV;
+    z[kCurrentIntegral] = std::clamp(z[kCurrentIntegral] + kiC * error, -most, most);
     const double applied_V = z[kPendingCommand] / kV;
-    z[kPendingCommand] = kpC * error + z[kCurrentIntegral];
+    z[kPendingCommand] = std::clamp(kpC * error + z[kCurrentIntegral], -most, most);
     // i(t) = target + excess exp(-t / tau) in amperes over the period.
     const double target = (applied_V - emfPerSpeed * z[kSpeed]) / rPhase;
     const double excess = z[kCurrent] / kI - target;
     const double charge = target * tsC + excess * tau * (1.0 - a);                          // integral of i
     const double moment = target * tsC * tsC / 2.0 + excess * tau * (tsC - tau * (1.0 - a));  // and of that
-    const double travel = z[kSpeed] * tsC + forcePerMass * moment;
+    double travel = z[kSpeed] * tsC + forcePerMass * moment;
     z[kSpeed] += forcePerMass * charge;
+    if (dryDeceleration > 0.0 || viscousDeceleration > 0.0) {
+      // Friction over the period, against the motion: a mover it would
+      // bring past rest stops (and one at rest stays there while the
+      // force is below the dry friction).
+      const double drag = (dryDeceleration + viscousDeceleration * std::abs(z[kSpeed])) * tsC;
+      const double taken = std::abs(z[kSpeed]) <= drag ? z[kSpeed] : std::copysign(drag, z[kSpeed]);
+      z[kSpeed] -= taken;
+      travel -= taken * tsC / 2.0;
+    }
     z[kPosition] += travel;
     z[kTravel] += travel;
     z[kCurrent] = (target + excess * a) * kI;
@@ -289,6 +308,7 @@ struct OuterModel {
       z[kLastReference] = r;
       iqRef = output = SpeedLaw(z, r, acceleration);
       if (applied != nullptr) iqRef = *applied;
+      iqRef = std::clamp(iqRef, -currentLimit, currentLimit);
     } else {
       const double referenceSpeed = speedPerTick * (r - z[kLastReference]);
       const double acceleration = speedPerTick * (referenceSpeed - z[kReferenceSpeed]);
@@ -306,6 +326,7 @@ struct OuterModel {
         iqRef = output = CurrentReference(z, pi + kdP * z[kDerivative], acceleration);
         if (applied != nullptr) iqRef = *applied;
       }
+      iqRef = std::clamp(iqRef, -currentLimit, currentLimit);
     }
     z[kTravel] = 0.0;
     for (int k = 0; k < ticks; ++k) CurrentPeriod(z, iqRef);
@@ -517,6 +538,36 @@ bool PredictOuterLoop(const CMC_Setup& setup, OuterLoop loop, int samples, Sampl
 }
 
 }  // namespace
+
+bool SimulateProfile(const CMC_Setup& setup, const std::vector<double>& reference, const ProfileNonlinearities& terms,
+                     std::vector<double>& measured) {
+  measured.clear();
+  OuterLoop loop = OuterLoop::Speed;
+  if (terms.position) {
+    if (FindParameterQuiet(setup, "PositionControlType") == nullptr) return false;
+    loop = setup.GetParameterValueInBaseUnit("PositionControlType") == 1.0 ? OuterLoop::PositionOverSpeedLoop
+                                                                             : OuterLoop::PositionPid;
+  }
+  OuterModel model;
+  if (!BuildOuterModel(setup, loop, model)) return false;
+  const double mass = setup.GetParameterValueInBaseUnit("Mt");
+  if (terms.current_A > 0.0) model.currentLimit = terms.current_A * model.kI;
+  if (terms.voltage_V > 0.0) model.voltageLimit_V = terms.voltage_V;
+  model.dryDeceleration = std::max(0.0, terms.dryFriction_N) / mass;
+  model.viscousDeceleration = std::max(0.0, terms.viscousFriction_N_s_per_m) / mass;
+  const double scale = terms.position ? model.kP : model.kS;
+  Vector z{};
+  measured.reserve(reference.size());
+  for (const double r : reference) {
+    if (!std::isfinite(r)) {
+      measured.clear();
+      return false;
+    }
+    measured.push_back(model.Measured(z) / scale);
+    model.Tick(z, r * scale);
+  }
+  return true;
+}
 
 bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response, LoopTerms terms) {
   return PredictOuterLoop(setup, OuterLoop::Speed, samples, response, terms);

@@ -132,6 +132,30 @@ bool PredictSpeedLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& 
 bool PredictPositionLoop(const CMC_Setup& setup, int samples, SampledLoopResponse& response,
                          LoopTerms terms = LoopTerms::All);
 
+// What SimulateProfile adds to the speed or position loop of
+// PredictSpeedLoop / PredictPositionLoop: the current reference held within
+// `current_A`, the winding's voltage amplitude within `voltage_V` (the
+// current loop's integral and command with it), and friction on the mover,
+// dry and viscous, which stops a mover it would carry past rest and holds
+// one at rest while the force stays below the dry part. A limit of 0 or
+// less is none.
+struct ProfileNonlinearities {
+  bool position = false;  // the position loop ("PositionControlType" picks which), else the speed loop
+  double current_A = 0.0;
+  double voltage_V = 0.0;
+  double dryFriction_N = 0.0;
+  double viscousFriction_N_s_per_m = 0.0;
+};
+
+// The loop's measured signal (m/s, or m) over a reference given one value
+// per tick (the same unit), from rest, sampled at each tick before its law
+// runs, as PredictSpeedLoop samples its step; with the limits and friction
+// of `terms` the response is no longer a step's superposition. False, with
+// `measured` empty, where the Predict function would fail or a reference
+// value is not finite.
+bool SimulateProfile(const CMC_Setup& setup, const std::vector<double>& reference, const ProfileNonlinearities& terms,
+                     std::vector<double>& measured);
+
 // The three loops a passband tunes.
 enum class TunedLoop { Current, Speed, Position };
 

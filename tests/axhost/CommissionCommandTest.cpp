@@ -2,7 +2,8 @@
 // values differ by a factor of two and more are identified to the accuracy
 // each identification holds on its own, tuned within the margins and fed
 // forward from the identified mass; a wiring fault stops the run at the test
-// that catches it, and what the run wrote is the setup as it was before it.
+// that catches it, and what the run wrote is the setup as it was before it;
+// a winding that cannot drive the profiles is named, with its figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -147,6 +148,34 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
       EXPECT_GE(profile["measured_rms_error"].get<double>(), profile["predicted_rms_error"].get<double>());
       if (profile["signal"] == "position") {
         EXPECT_LE(profile["measured_rms_error"].get<double>(), 0.11e-3);
+        // Each ramp's speed step asks the feed-forward for more current in
+        // one 0.5 ms period than the drive gives (the limit, or what the
+        // winding takes from half the supply): no run can follow closer
+        // than the lag that current leaves.
+        const double winding = value("Vdc") / 2.0 / value("R");
+        EXPECT_NEAR(profile["available_a"].get<double>(), std::min(value("IlimPS"), winding), 1e-9);
+        EXPECT_NEAR(profile["step_pulse_a"].get<double>(), value("Mt") * 0.2 / (value("Kf") * 0.5e-3),
+                    1e-3 * profile["step_pulse_a"].get<double>());
+        EXPECT_GT(profile["measured_peak_error"].get<double>(), profile["least_lag_m"].get<double>());
+      } else {
+        // The current the plateau holds is the plant's friction at its speed.
+        const double v = profile["friction_speed_m_s"].get<double>();
+        const double friction = plant->coulomb_friction_N + plant->viscous_friction_N_s_per_m * v;
+        EXPECT_NEAR(profile["friction_n"].get<double>(), friction, 0.03 * friction);
+      }
+      EXPECT_FALSE(profile["model_leaves_out"].get<std::string>().empty());
+      // The speed profile's ramp splits the friction into the plant's dry
+      // and viscous parts; with them and the drive's limits the model
+      // follows the profile as the drive did.
+      EXPECT_NEAR(profile["dry_friction_n"].get<double>(), plant->coulomb_friction_N,
+                  0.1 * plant->coulomb_friction_N);
+      EXPECT_NEAR(profile["viscous_friction_n_s_per_m"].get<double>(), plant->viscous_friction_N_s_per_m,
+                  0.1 * plant->viscous_friction_N_s_per_m);
+      for (const char* figure : {"peak", "rms"}) {
+        const double measured = profile[std::string("measured_") + figure + "_error"].get<double>();
+        EXPECT_NEAR(profile[std::string("limited_model_") + figure + "_error"].get<double>(), measured,
+                    0.05 * measured)
+            << figure;
       }
       ++profiles;
     }
@@ -208,6 +237,39 @@ TEST_F(CommissionCommand, StopsAtTheTestThatCatchesAWiringFaultKeepingWhatWentBe
     }
     EXPECT_NE(written->GetParameterValueInBaseUnit("Vdc"), original->GetParameterValueInBaseUnit("Vdc"));
   }
+}
+
+// A winding of 2.5 times the resistance with half the force constant, on
+// four times the mass: 47 V drive 2.1 A through it at standstill, and less
+// as the back-EMF rises. The speed profile's ramp asks more than that near
+// its plateau, and the position profile's speed steps leave a lag beyond the
+// 1 mm control error protection whatever the tuning: the run says so, with
+// the figures, rather than only that the protection tripped.
+TEST_F(CommissionCommand, SaysWhereTheWindingCannotFollowTheProfiles) {
+  const std::string plantPath = (dir.path() / "plant.json").string();
+  std::ofstream(plantPath) << R"({"format": "axplant-1", "phase_resistance_ohm": 11.125,
+    "phase_inductance_H": 0.00152, "force_constant_N_per_A": 12.15, "moving_mass_kg": 2.32})";
+  const auto plant = virtualdrive::LoadPlantFile(plantPath).plant;
+  ASSERT_TRUE(plant);
+  EXPECT_EQ(Commission(MatchedSetup(*plant, 1.6), plantPath), 1) << out.str() << err.str();
+  const auto written = axcore::LoadSetupFile(output().string()).setup;
+  ASSERT_NE(written, nullptr);
+  auto value = [&](const char* name) { return written->GetParameterValueInBaseUnit(name); };
+  const json summary = Summary();
+  const json& failed = summary["steps"].back();
+  EXPECT_EQ(failed["key"], "position-profile");
+  EXPECT_NE(failed["detail"].get<std::string>().find("; the linear model leaves out the current limit: "),
+            std::string::npos)
+      << failed["detail"];
+  EXPECT_GT(failed["profile"]["least_lag_m"].get<double>(), value("ERR_position"));
+  EXPECT_NEAR(failed["profile"]["available_a"].get<double>(), value("Vdc") / 2.0 / value("R"), 1e-9);
+  const json& speed = summary["steps"][summary["steps"].size() - 2];
+  ASSERT_EQ(speed["key"], "speed-profile");
+  const json& profile = speed["profile"];
+  const double v = profile["friction_speed_m_s"].get<double>();
+  EXPECT_NEAR(profile["available_a"].get<double>(),
+              (value("Vdc") / 2.0 - 2.0 / 3.0 * value("Kf") * v) / value("R"), 1e-9);
+  EXPECT_GT(profile["ramp_current_a"].get<double>(), profile["available_a"].get<double>());
 }
 
 // Outputs are checked before the drive moves; a loop no passband can tune

@@ -182,6 +182,44 @@ TEST(ProfileTuningDialog, LimitsStartCurrentAmplitudeAndDisplayRules) {
   EXPECT_EQ(light->GetParameterValueInBaseUnit("isMotorMassUnknown"), 1.0);
 }
 
+// The positioning before a profile ends with the axis off. On a winding of
+// twice the resistance and force constant (and a heavier mover) it gives up
+// at the voltage limit while the pull throws the mover: the profile must
+// still begin with the mover standing, as the loops' model assumes.
+TEST(ProfileTuningRuns, TheProfileStartsWithTheMoverAtRest) {
+  virtualdrive::PlantParameters heavy = virtualdrive::ExamplePlant();
+  heavy.phase_resistance_ohm *= 2.0;
+  heavy.phase_inductance_H *= 2.0;
+  heavy.force_constant_N_per_A *= 2.0;
+  heavy.moving_mass_kg *= 2.5;
+  heavy.coulomb_friction_N *= 2.0;
+  heavy.viscous_friction_N_s_per_m *= 2.0;
+  const struct {
+    const char* what;
+    virtualdrive::PlantParameters plant;
+  } cases[] = {{"example", virtualdrive::ExamplePlant()}, {"twice the winding, heavier", heavy}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The setup knows the motor it runs: its winding, the start voltage
+    // that holds the start current in it, and its mass scaled alike.
+    auto setup = SpeedSetup(false);
+    const virtualdrive::PlantParameters example = virtualdrive::ExamplePlant();
+    const double winding = c.plant.phase_resistance_ohm / example.phase_resistance_ohm;
+    for (const char* name : {"R", "L", "Kf", "REFTST", "RINCTST"})
+      setup->SetParameterValueInBaseUnit(name, setup->GetParameterValueInBaseUnit(name) * winding);
+    setup->SetParameterValueInBaseUnit(
+        "Mt", setup->GetParameterValueInBaseUnit("Mt") * c.plant.moving_mass_kg / example.moving_mass_kg);
+    auto run = RunTest<CTestSpeedTuning>(*setup, kTune + "click 10000\nuntil-idle 8000\nclick 2\n", c.plant);
+    ASSERT_EQ(run.failure, "");
+    ASSERT_EQ(run.dialog->GetTestResult(), 1) << run.dialog->GetErrorText();
+    const std::vector<double> speed = run.dialog->GetLogger()->GetPlotDocument().Column(2);
+    ASSERT_FALSE(speed.empty());
+    // Standing: within a few encoder periods per speed-loop period, far
+    // below the profile's speed.
+    EXPECT_LT(std::fabs(speed.front()), 0.01 * setup->GetParameterValueInBaseUnit("TestSpeed")) << speed.front();
+  }
+}
+
 // The inputs the position program was given, read as the dialog closes.
 struct PositionInputs : CTestPositionTuning {
   using CTestPositionTuning::CTestPositionTuning;

@@ -7,7 +7,9 @@
 // w = 40 rad/s, the first 1 Hz step of the 2 kHz grid beyond it is 16 Hz).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "ControllerDesign.h"
 #include "LoopResponse.h"
@@ -78,6 +80,63 @@ TEST(LoopModels, TheSampledLoopsMeetTheDesignedOnesFarBelowTheSamplingRate) {
     EXPECT_NEAR(sampled.overshoot, designed.overshoot, 0.1 * designed.overshoot);
     EXPECT_NEAR(sampled.step.back(), 1.0, 0.01);
   }
+}
+
+// The profile simulation is the step's superposition as long as nothing
+// limits the loop; the current limit caps the mover's acceleration at
+// Kf I / Mt, and friction delays the response but leaves the speed the
+// integral holds.
+TEST(LoopModels, TheProfileSimulationAddsTheLimitsAndFrictionToTheStep) {
+  auto setup = testing_support::LoadExample();
+  setup->SetParameterValueInBaseUnit("PositionControlType", 1);
+  setup->SetParameterValueInBaseUnit("PB_S", 150.0);
+  setup->SetParameterValueInBaseUnit("PB_P", 40.0);
+  ASSERT_EQ(DesignCurrentController(*setup), 1);
+  ASSERT_EQ(DesignSpeedController(*setup), 1);
+  ASSERT_EQ(DesignPositionController(*setup), 1);
+  const double ts = SpeedLoopPeriod(*setup), kf = setup->GetParameterValueInBaseUnit("Kf");
+  const double mass = setup->GetParameterValueInBaseUnit("Mt");
+  const int samples = 400;
+  // A speed step of 0.2 m/s; a position ramp of 0.2 m/s over 40 ticks.
+  std::vector<double> time, step, ramp;
+  for (int k = 0; k < samples; ++k) {
+    time.push_back(k * ts);
+    step.push_back(k == 0 ? 0.0 : 0.2);
+    ramp.push_back(0.2 * ts * std::min(k, 40));
+  }
+  const struct {
+    const char* what;
+    ProfileNonlinearities terms;
+  } cases[] = {{"speed, linear", {false, 0.0, 0.0, 0.0, 0.0}},
+               {"position, linear", {true, 0.0, 0.0, 0.0, 0.0}},
+               {"speed, 1 A", {false, 1.0, 0.0, 0.0, 0.0}},
+               {"speed, friction", {false, 0.0, 0.0, 3.0, 10.0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<double>& reference = c.terms.position ? ramp : step;
+    SampledLoopResponse loop;
+    ASSERT_TRUE(c.terms.position ? PredictPositionLoop(*setup, samples, loop)
+                                 : PredictSpeedLoop(*setup, samples, loop));
+    const std::vector<double> linear = ResponseToReference(loop, time, reference, 0.0);
+    std::vector<double> simulated;
+    ASSERT_TRUE(SimulateProfile(*setup, reference, c.terms, simulated));
+    ASSERT_EQ(simulated.size(), linear.size());
+    if (c.terms.current_A == 0.0 && c.terms.dryFriction_N == 0.0) {
+      for (std::size_t k = 0; k < linear.size(); ++k) EXPECT_NEAR(simulated[k], linear[k], 1e-9 * 0.2) << k;
+      continue;
+    }
+    // Slower than the linear loop at first, the same speed in the end.
+    EXPECT_LT(simulated[10], linear[10] - 0.01);
+    EXPECT_NEAR(simulated.back(), 0.2, 0.002);
+    if (c.terms.current_A > 0.0) {
+      // The measured speed is the mean over a tick: its rise per tick at
+      // most the acceleration the current allows.
+      for (std::size_t k = 1; k < simulated.size(); ++k)
+        EXPECT_LE(simulated[k] - simulated[k - 1], kf * c.terms.current_A / mass * ts * (1.0 + 1e-9)) << k;
+    }
+  }
+  EXPECT_FALSE(SimulateProfile(*setup, {0.0, std::nan("")}, {}, ramp));
+  EXPECT_TRUE(ramp.empty());
 }
 
 }  // namespace
