@@ -283,6 +283,33 @@ std::string BodePlotSvg(const LoopMargins& m, const std::string& title) {
   return plot.ToSvg();
 }
 
+// A profile run's following error over time, reference minus response:
+// measured on the drive, the linear model's, and the model's with the
+// drive's limits and the friction measured (when it ran). Millimetres (or
+// mm/s): the error is some thousandths of what the test's own graph shows.
+std::string FollowingErrorPlotSvg(const std::string& title, bool speed, const std::vector<double>& time,
+                                  const std::vector<double>& reference,
+                                  const std::vector<std::pair<const std::vector<double>*, axcore::LineStyle>>& responses,
+                                  const std::vector<std::string>& names) {
+  axcore::PlotDocument plot;
+  plot.SetTitle(title);
+  plot.Axis(axcore::PlotAxisId::Horizontal) = {"Time", "s", axcore::AxisScale::Linear};
+  plot.Axis(axcore::PlotAxisId::Left).title = "Following error";
+  plot.Axis(axcore::PlotAxisId::Left).unit = speed ? "mm/s" : "mm";
+  for (std::size_t c = 0; c < responses.size(); ++c) {
+    const std::vector<double>& response = *responses[c].first;
+    const std::size_t n = std::min({time.size(), reference.size(), response.size()});
+    if (n == 0) continue;
+    axcore::PlotCurve& curve = plot.AddCurve(names[c], axcore::PlotAxisId::Left, static_cast<int>(c),
+                                             responses[c].second);
+    for (std::size_t k = 0; k < n; ++k) {
+      curve.x.push_back(time[k]);
+      curve.y.push_back((reference[k] - response[k]) * 1e3);
+    }
+  }
+  return plot.ToSvg();
+}
+
 }  // namespace
 
 int CommissioningUser::StepCount() { return kStepCount; }
@@ -1027,6 +1054,7 @@ void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
     profile.viscousFriction_N_s_per_m = m_viscousFriction_N_s_per_m;
   }
   const double tick = SpeedLoopPeriod(m_setup);
+  std::vector<double> simulated;
   if (time.size() >= 2 && std::isfinite(profile.dryFriction_N) && tick > 0.0 &&
       std::abs((time[1] - time[0]) - tick) <= 0.01 * tick) {
     ProfileNonlinearities terms;
@@ -1036,11 +1064,29 @@ void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
     terms.voltage_V = WindingVoltageLimit(Value(m_setup, "Vdc"), Value(m_setup, "SATIQ"));
     terms.dryFriction_N = profile.dryFriction_N;
     terms.viscousFriction_N_s_per_m = profile.viscousFriction_N_s_per_m;
-    std::vector<double> simulated;
     if (SimulateProfile(m_setup, reference, terms, simulated))
       errors(simulated, profile.limitedPeak_error, profile.limitedRms_error);
+    else
+      simulated.clear();
   }
   m_current.profile = profile;
+  std::vector<std::pair<const std::vector<double>*, axcore::LineStyle>> responses{{&logged, axcore::LineStyle::Solid}};
+  std::vector<std::string> names{"Measured"};
+  if (!graph.Overlay().empty()) {
+    responses.emplace_back(&graph.Overlay().front().y, axcore::LineStyle::Dashed);
+    names.emplace_back("Linear model");
+  }
+  if (!simulated.empty()) {
+    responses.emplace_back(&simulated, axcore::LineStyle::Dotted);
+    names.emplace_back("Model with the drive's limits and the friction measured");
+  }
+  m_current.plots.push_back(
+      {std::string("Following error, reference minus response (") + (speed ? "mm/s" : "mm") +
+           "): measured on the drive, solid; the linear model's, dashed; the model's with the drive's current "
+           "and voltage limits and the friction the speed profile measured, dotted",
+       FollowingErrorPlotSvg(std::string(kSteps[m_step].title) + ": following error", speed, time, reference,
+                             responses, names),
+       true});
 }
 
 void CommissioningUser::EndStep() {

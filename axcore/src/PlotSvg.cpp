@@ -338,13 +338,16 @@ std::string PlotDocument::ToSvg(int width, int height) const {
   }
   svg += "</g>\n";
 
+  int labelRow = 0;
   for (const PlotMarker& marker : m_markers) {
     const double x = sx(marker.x);
     if (std::isnan(x) || x < x0 - 0.5 || x > x1 + 0.5) continue;
     Line(svg, x, y0, x, y1, kMarkerColour, 1.2, "5 3");
-    // The label inside the frame, on the side of the line with more room.
+    // The label inside the frame, on the side of the line with more room,
+    // each marker's on a line of its own: markers close together (a
+    // crossover and the gain margin's frequency) would overwrite each other.
     const bool leftOfLine = x > x0 + 0.6 * plotWidth;
-    Text(svg, x + (leftOfLine ? -4 : 4), y0 + 14, marker.label, leftOfLine ? "end" : "start",
+    Text(svg, x + (leftOfLine ? -4 : 4), y0 + 14 + 14 * labelRow++, marker.label, leftOfLine ? "end" : "start",
          std::string(" fill=\"") + kMarkerColour + "\"");
   }
 

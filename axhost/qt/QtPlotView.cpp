@@ -348,15 +348,18 @@ void QtPlotView::wheelEvent(QWheelEvent* event) {
 
 void QtPlotView::PlaceMarkerLabels() {
   const QRectF area = chart()->plotArea();
+  double top = area.top() + 2;
   for (Marker& marker : m_markers) {
     const QPointF at = chart()->mapToPosition(QPointF(marker.x, m_axes[1].whole.max), marker.line);
     const bool inside = at.x() >= area.left() - 0.5 && at.x() <= area.right() + 0.5;
     marker.label->setVisible(inside);
     if (!inside) continue;
-    // Inside the frame, on the side of the line with more room.
+    // Inside the frame, on the side of the line with more room, each
+    // marker's label below the one before: close markers would overlap.
     const double width = marker.label->boundingRect().width();
     const bool leftOfLine = at.x() > area.left() + 0.6 * area.width();
-    marker.label->setPos(leftOfLine ? at.x() - width - 4 : at.x() + 4, area.top() + 2);
+    marker.label->setPos(leftOfLine ? at.x() - width - 4 : at.x() + 4, top);
+    top += marker.label->boundingRect().height();
   }
 }
 

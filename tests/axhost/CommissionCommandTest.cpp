@@ -180,6 +180,14 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
       ++profiles;
     }
     EXPECT_EQ(profiles, 2);
+    // Each profile's following error is drawn over time, measured beside both
+    // models: the report's plot of the test itself shows only the signals.
+    const std::string page = testing_support::ReadFile(report() / "index.html");
+    std::size_t errorPlots = 0;
+    for (std::size_t at = page.find("Following error, reference minus response"); at != std::string::npos;
+         at = page.find("Following error, reference minus response", at + 1))
+      ++errorPlots;
+    EXPECT_EQ(errorPlots, 2u);
 
     // The feed-forward from the identified mass: converter counts per
     // ampere 65472 / (2 ImaxPS), speed counts per Ts_S per m/s
