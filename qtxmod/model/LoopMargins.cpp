@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 #include "BiquadDesign.h"
 #include "FeatureProbes.h"
+#include "StepResponse.h"
 #include "axcore/Setup.h"
 
 namespace {
@@ -134,11 +134,9 @@ bool MeetsBounds(const LoopMargins& m, const MarginBounds& bounds) {
 std::string FormatMargins(const LoopMargins& m) {
   if (!m.valid) return "";
   if (!m.stable) return "unstable: no margins";
-  auto figure = [](double x) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", x);
-    return std::string(text);
-  };
+  // Three significant digits without an exponent ("8070 rad/s", not
+  // "8.07e+03"), as the tests' figures read.
+  const auto figure = ThreeSignificantDigits;
   std::string text = "phase margin " + (std::isfinite(m.phaseMargin_deg) ? figure(m.phaseMargin_deg) + " deg" : "none") +
                      " at " + figure(m.crossover_rad_s) + " rad/s, gain margin " +
                      (std::isfinite(m.gainMargin_dB) ? figure(m.gainMargin_dB) + " dB" : "unlimited");
