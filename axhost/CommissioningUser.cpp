@@ -13,6 +13,7 @@
 #include "LoopResponse.h"
 #include "PassbandChoice.h"
 #include "PreTestChecks.h"
+#include "ProfileFigures.h"
 #include "Scales.h"
 #include "StepResponse.h"
 #include "TestCurrent.h"
@@ -743,12 +744,6 @@ std::string PlotCaption(const CMC_EditSetupDlg& dialog, int plot, std::vector<in
   return {};
 }
 
-// The resistance one phase of the drive's model sees: a third of the
-// terminal value "R" for a delta winding.
-double PhaseResistance(const CMC_Setup& setup) {
-  return Value(setup, "MotorPhaseConnectionType") == 1.0 ? Value(setup, "R") / 3.0 : Value(setup, "R");
-}
-
 // What a profile run measured that the model leaves out and that moves the
 // following error, in `profile`'s text and figures.
 //
@@ -1016,17 +1011,9 @@ void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
   const CGraphDocument& graph = dialog->GetLogger()->GetPlotDocument();
   const std::vector<double> reference = graph.Column(1), logged = graph.Column(2);
   auto errors = [&reference](const std::vector<double>& response, double& peak, double& rms) {
-    const std::size_t n = std::min(reference.size(), response.size());
-    peak = rms = std::numeric_limits<double>::quiet_NaN();
-    if (n == 0) return;
-    double largest = 0.0, squares = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-      const double e = reference[k] - response[k];
-      largest = std::max(largest, std::abs(e));
-      squares += e * e;
-    }
-    peak = largest;
-    rms = std::sqrt(squares / static_cast<double>(n));
+    const FollowingError error = MeasureFollowingError(reference, response);
+    peak = error.peak;
+    rms = error.rms;
   };
   ProfileRecord profile;
   const bool speed = kSteps[m_step].kind == Kind::SpeedProfile;

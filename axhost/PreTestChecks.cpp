@@ -71,7 +71,7 @@ std::optional<SupplySpeedFinding> CheckSupplySpeed(const CMC_Setup& setup, Motio
   finding.supply_V = measuredSupply_V.value_or(*vdc);
   finding.winding_V = WindingVoltageLimit(finding.supply_V, Quiet(setup, "SATIQ").value_or(0.0));
   finding.current_A = std::abs(*current);
-  finding.rPhase_ohm = Quiet(setup, "MotorPhaseConnectionType") == 1.0 ? *r / 3.0 : *r;
+  finding.rPhase_ohm = PhaseResistance(setup);
   finding.forceConstant = *kf;
   const double motorPerUnit = std::abs(bound->motorPerUnit);
   const double allowed_m_s =
@@ -92,6 +92,11 @@ std::optional<SupplyFinding> CheckSupply(const CMC_Setup& setup, std::optional<d
 }
 
 }  // namespace
+
+double PhaseResistance(const CMC_Setup& setup) {
+  const double r = Quiet(setup, "R").value_or(0.0);
+  return Quiet(setup, "MotorPhaseConnectionType") == 1.0 ? r / 3.0 : r;
+}
 
 double WindingVoltageLimit(double supply_V, double satiq) {
   const double counts = 32767.0 - std::fmax(satiq, 0.0);

@@ -58,6 +58,10 @@ struct PreTestFindings {
   std::optional<SupplyFinding> supply;
 };
 
+// The resistance one phase of the drive's model sees: a third of the
+// terminal value "R" for a delta winding ("MotorPhaseConnectionType" 1).
+double PhaseResistance(const CMC_Setup& setup);
+
 // The largest phase-voltage amplitude the drive commands from a supply of
 // `supply_V`: 32767 - `satiq` voltage-command counts (the q-axis output's
 // limit), with 65534 counts 110 % of the supply. The bridge could give

@@ -75,24 +75,36 @@ void Plateau(const std::vector<double>& time_s, const std::vector<double>& respo
 
 }  // namespace
 
+FollowingError MeasureFollowingError(const std::vector<double>& reference, const std::vector<double>& response) {
+  const std::size_t n = std::min(reference.size(), response.size());
+  if (n == 0) return {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+  FollowingError error;
+  double squares = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double e = std::fabs(reference[k] - response[k]);
+    error.peak = std::max(error.peak, e);
+    squares += e * e;
+  }
+  error.rms = std::sqrt(squares / static_cast<double>(n));
+  return error;
+}
+
 ProfileFigures MeasureProfile(const std::vector<double>& time_s, const std::vector<double>& reference,
                               const std::vector<double>& response, const std::array<ProfileSegment, 6>& segments,
                               double period_s) {
   ProfileFigures f;
   const std::size_t n = time_s.size();
   if (n < 2 || reference.size() != n || response.size() != n || !std::isfinite(period_s) || !(period_s > 0.0)) return f;
-  double squares = 0.0;
   for (std::size_t k = 0; k < n; ++k) {
     if (!std::isfinite(time_s[k]) || !std::isfinite(reference[k]) || !std::isfinite(response[k])) return f;
     if (k > 0 && !(time_s[k] > time_s[k - 1])) return f;
-    const double error = std::fabs(reference[k] - response[k]);
     f.amplitude = std::max(f.amplitude, std::fabs(reference[k]));
-    f.peakError = std::max(f.peakError, error);
-    squares += error * error;
   }
-  if (!(f.amplitude > 0.0) || !std::isfinite(squares)) return f;
+  const FollowingError error = MeasureFollowingError(reference, response);
+  f.peakError = error.peak;
+  if (!(f.amplitude > 0.0) || !std::isfinite(error.rms)) return f;
   f.valid = true;
-  f.rmsError = std::sqrt(squares / static_cast<double>(n));
+  f.rmsError = error.rms;
 
   // Sample of a profile period: the first at or after its time, allowing a
   // millionth of a period for the rounding of logged times.

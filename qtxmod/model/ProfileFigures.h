@@ -60,6 +60,14 @@ struct ProfileFigures {
   double plateauOvershoot = std::numeric_limits<double>::quiet_NaN();
 };
 
+// |reference - response| over the samples both records hold: its largest
+// value and its root mean square; NaN for both when either record is empty.
+struct FollowingError {
+  double peak = 0.0;
+  double rms = 0.0;
+};
+FollowingError MeasureFollowingError(const std::vector<double>& reference, const std::vector<double>& response);
+
 // The figures of a record against the profile that made it; `period_s` is
 // the speed-loop period Ts_S the segments count in.
 ProfileFigures MeasureProfile(const std::vector<double>& time_s, const std::vector<double>& reference,
