@@ -25,8 +25,10 @@ if ((${#presets[@]} == 0)); then presets=(default); fi
 
 # Qt 6 for the desktop view; its tests draw offscreen with the DejaVu fonts.
 # Qt Charts' CMake package needs Qt OpenGL's, which Debian ships apart.
+# Asio (standalone, headers only) carries the drive link over TCP and serial
+# lines; KISS FFT computes the spectra of a frequency-response measurement.
 packages=(g++ cmake ninja-build binutils nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core)
+  qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core libasio-dev libkissfft-dev)
 # What a script needs beyond the build (scripts/report-picture.sh: chromium).
 read -r -a extra <<<"${AX_EXTRA_PACKAGES:-}"
 packages+=("${extra[@]}")
