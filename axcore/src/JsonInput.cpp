@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <limits>
 #include <cstring>
 #include <unordered_set>
 
@@ -207,6 +209,40 @@ JsonInput LoadJsonFile(const std::string& path, const JsonEntryNamer& nameEntry)
   if (std::string reason = ReadInputFile(path, text); !reason.empty())
     return {std::nullopt, (path.empty() ? QuoteForMessage(path) : OneLine(path)) + ": " + reason};
   return ParseJsonInput(text, path, nameEntry);
+}
+
+namespace {
+template <typename J>
+bool WholeNumberOf(const J& value, long long minimum, long long maximum, long long& number) {
+  long long whole = 0;
+  if (value.is_number_unsigned()) {
+    const auto u = value.template get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) return false;
+    whole = static_cast<long long>(u);
+  } else if (value.is_number_integer()) {
+    whole = value.template get<long long>();
+  } else if (value.is_number_float()) {
+    const double d = value.template get<double>();
+    // Compared as doubles before the conversion: only a whole number inside
+    // the range (which lies within long long) is converted.
+    if (!(d >= static_cast<double>(minimum) && d <= static_cast<double>(maximum)) || std::fabs(d) >= 9.0e18 ||
+        std::trunc(d) != d)
+      return false;
+    whole = static_cast<long long>(d);
+  } else {
+    return false;
+  }
+  if (whole < minimum || whole > maximum) return false;
+  number = whole;
+  return true;
+}
+}  // namespace
+
+bool JsonWholeNumber(const nlohmann::ordered_json& value, long long minimum, long long maximum, long long& number) {
+  return WholeNumberOf(value, minimum, maximum, number);
+}
+bool JsonWholeNumber(const nlohmann::json& value, long long minimum, long long maximum, long long& number) {
+  return WholeNumberOf(value, minimum, maximum, number);
 }
 
 }  // namespace axcore

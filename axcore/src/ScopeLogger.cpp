@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -14,6 +15,7 @@
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/EditSetupDlg.h"
+#include "axcore/JsonInput.h"
 #include "axcore/MessageText.h"
 #include "axcore/Names.h"
 #include "axcore/Setup.h"
@@ -246,20 +248,47 @@ std::string CMC_ScopeLogger::SettingsToJson() const {
 }
 
 bool CMC_ScopeLogger::SettingsFromJson(const std::string& text, std::string& why) {
-  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
-  if (json.is_discarded() || !json.is_object()) {
-    why = "the scope settings are not valid JSON";
+  // Through the one reader of JSON input: nesting, repeated keys and huge
+  // numbers are refused there, as in every file the host reads.
+  const axcore::JsonInput input = axcore::ParseJsonInput(text, "the scope settings");
+  if (!input.json || !input.json->is_object()) {
+    why = input.json ? "the scope settings are not a JSON object" : input.error;
     return false;
   }
+  const nlohmann::ordered_json& json = *input.json;
   // Everything is checked on a new scope first, so that a bad text leaves
   // this one as it was.
   CMC_ScopeLogger loaded(GetSetup());
+  // A whole number of `key` in `node` from `minimum` to `maximum`; a number
+  // read from a file is converted to an int only after this check.
+  auto whole = [&why](const nlohmann::ordered_json& node, const char* key, long long minimum, long long maximum,
+                      std::optional<long long> fallback = std::nullopt) -> std::optional<int> {
+    long long number = 0;
+    const auto it = node.find(key);
+    if (it == node.end() && fallback) return static_cast<int>(*fallback);
+    if (it == node.end() || !axcore::JsonWholeNumber(*it, minimum, maximum, number)) {
+      why = std::string("the scope settings' \"") + key + "\" must be a whole number from " + std::to_string(minimum) +
+            " to " + std::to_string(maximum);
+      return std::nullopt;
+    }
+    return static_cast<int>(number);
+  };
+  constexpr long long kIntMin = std::numeric_limits<int>::min(), kIntMax = std::numeric_limits<int>::max();
   try {
     if (json.value("format", std::string()) != "axscope-1") {
       why = "the scope settings are not of format \"axscope-1\"";
       return false;
     }
-    for (const auto& channel : json.at("channels")) {
+    // The drive streams at most kMaxChannels variables; more would only fail
+    // when the test starts, with a reason that names something else.
+    const auto& channels = json.at("channels");
+    if (!channels.is_array() || channels.size() > static_cast<std::size_t>(ScopeSettings::kMaxChannels)) {
+      why = "the scope settings have " + std::to_string(channels.is_array() ? channels.size() : 0) +
+            " channels; the drive's scope takes 1 to " + std::to_string(ScopeSettings::kMaxChannels);
+      if (!channels.is_array()) why = "the scope settings' \"channels\" must be a list";
+      return false;
+    }
+    for (const auto& channel : channels) {
       const std::string name = channel.at("name").get<std::string>();
       if (loaded.AddVariable(name.c_str(), 1) == 0 ||
           loaded.RescaleVariable(name.c_str(), channel.value("unit", std::string()).c_str(),
@@ -269,20 +298,30 @@ bool CMC_ScopeLogger::SettingsFromJson(const std::string& text, std::string& why
       }
     }
     const int columns = static_cast<int>(loaded.GetPlotDocument().Columns().size());
-    for (const auto& c : json.at("curves")) {
-      const int x = c.at("x").get<int>(), y = c.at("y").get<int>();
-      if (x < 0 || y < 0 || x >= columns || y >= columns) {
-        why = "the scope settings' curve of column " + std::to_string(y) + " has no such column";
-        return false;
-      }
-      loaded.GetPlotDocument().GetCurveSet(0).AddCurve(
-          CXYCurve(x, y, c.at("axis").get<int>(), c.at("colour").get<int>(), c.at("style").get<int>()));
+    const auto& curves = json.at("curves");
+    if (!curves.is_array() || curves.size() > static_cast<std::size_t>(kMaxCurves)) {
+      why = curves.is_array() ? "the scope settings have " + std::to_string(curves.size()) +
+                                    " curves; a scope draws at most " + std::to_string(kMaxCurves)
+                              : "the scope settings' \"curves\" must be a list";
+      return false;
+    }
+    for (const auto& c : curves) {
+      const auto x = whole(c, "x", 0, columns - 1), y = x ? whole(c, "y", 0, columns - 1) : std::nullopt;
+      const auto axis = y ? whole(c, "axis", 1, 2) : std::nullopt;
+      const auto colour = axis ? whole(c, "colour", kIntMin, kIntMax) : std::nullopt;
+      const auto style = colour ? whole(c, "style", kIntMin, kIntMax) : std::nullopt;
+      if (!style) return false;
+      loaded.GetPlotDocument().GetCurveSet(0).AddCurve(CXYCurve(*x, *y, *axis, *colour, *style));
     }
     const auto& trigger = json.at("trigger");
-    if (loaded.ChangeSettings(json.at("window_points").get<int>(), trigger.at("mode").get<int>(),
-                              trigger.at("slope").get<int>(), trigger.value("channel", std::string()).c_str(),
+    const auto points = whole(json, "window_points", 1, kMaxWindowPoints);
+    const auto mode = points ? whole(trigger, "mode", kIntMin, kIntMax) : std::nullopt;
+    const auto slope = mode ? whole(trigger, "slope", 0, 1) : std::nullopt;
+    const auto divider = slope ? whole(json, "divider", 1, 1000, 1) : std::nullopt;
+    if (!divider) return false;
+    if (loaded.ChangeSettings(*points, *mode, *slope, trigger.value("channel", std::string()).c_str(),
                               trigger.at("level").get<double>(), trigger.at("pretrigger_percent").get<double>()) == 0 ||
-        loaded.SetDivider(json.value("divider", 1)) == 0) {
+        loaded.SetDivider(*divider) == 0) {
       why = "the scope settings' window or trigger is out of range";
       return false;
     }
@@ -318,15 +357,15 @@ int CMC_ScopeLogger::SaveSettingsToSetupOption(const char* option) const {
 }
 
 int CMC_ScopeLogger::Load(const char* path) {
-  std::ifstream in(path != nullptr ? path : "", std::ios::binary);
-  if (!in) {
-    m_settingsError = std::string("cannot read ") + axcore::QuoteForMessage(path != nullptr ? path : "") + ": " +
-                      std::strerror(errno);
+  // Only a regular file of sane size is read: a device or a FIFO chosen in
+  // the file prompt is refused, not read until memory or patience runs out.
+  const std::string file = path != nullptr ? path : "";
+  std::string text;
+  if (std::string reason = axcore::ReadInputFile(file, text); !reason.empty()) {
+    m_settingsError = axcore::QuoteForMessage(file) + ": " + reason;
     return 0;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return SettingsFromJson(text.str(), m_settingsError) ? 1 : 0;
+  return SettingsFromJson(text, m_settingsError) ? 1 : 0;
 }
 
 int CMC_ScopeLogger::Save(const char* path) const {

@@ -2,6 +2,7 @@
 // logger's window and trigger fed by hand-made frames, its settings kept in
 // a setup option, and the polling plot's rolling window.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "axcore/Resources.h"
 #include "axcore/ScopeLogger.h"
 #include "axcore/Setup.h"
+#include "support/HostRunner.h"
 
 namespace {
 
@@ -181,6 +183,57 @@ TEST(ScopeLogger, SettingsGoThroughASetupOptionAndScalesStepAlongOneTwoFive) {
     const std::string before = loaded.SettingsToJson();
     EXPECT_EQ(loaded.LoadSettingsFromSetupOption("SpeedTuningOscSettings"), 0) << bad;
     EXPECT_EQ(loaded.SettingsToJson(), before) << "a bad text changes nothing";
+  }
+}
+
+// Settings files come from anywhere: every number is checked before it
+// becomes an int, and sizes beyond what the drive streams are refused when
+// the file is loaded, with a reason that says so.
+TEST(ScopeLogger, SettingsBeyondTheDriveOrAnIntAreRefusedWithTheirReason) {
+  auto settings = [](const std::string& top, const std::string& trigger, const std::string& channels,
+                     const std::string& curves) {
+    return R"({"format": "axscope-1", )" + top + R"("trigger": {"mode": 1, "slope": 1, "channel": "", "level": 0, )" +
+           trigger + R"("pretrigger_percent": 10}, "channels": [)" + channels + R"(], "curves": [)" + curves + "]}";
+  };
+  std::string nine, many;
+  for (int k = 0; k < 9; ++k) nine += std::string(k ? "," : "") + R"({"name": "V)" + std::to_string(k) + R"("})";
+  for (int k = 0; k < 82; ++k) many += std::string(k ? "," : "") + R"({"x": 0, "y": 1, "axis": 1, "colour": 2, "style": 2})";
+  const std::string one = R"({"name": "Speed_Reference"})";
+  const struct {
+    std::string text, why;
+  } cases[] = {
+      {settings(R"("window_points": 3e9, )", "", "", ""), "\"window_points\" must be a whole number from 1 to 100000"},
+      {settings(R"("window_points": 400.5, )", "", "", ""), "\"window_points\" must be a whole number"},
+      {settings(R"("window_points": 400, "divider": 1e300, )", "", "", ""), "\"divider\" must be a whole number from 1 to 1000"},
+      {settings(R"("window_points": 400, )", "", "", ""), ""},  // valid: loads
+      {settings(R"("window_points": 400, )", "", one, R"({"x": 0, "y": -1e19, "axis": 1, "colour": 2, "style": 2})"),
+       "\"y\" must be a whole number from 0 to 1"},
+      {settings(R"("window_points": 400, )", "", one, R"({"x": 0, "y": 1, "axis": 1, "colour": 5e9, "style": 2})"),
+       "\"colour\" must be a whole number"},
+      {settings(R"("window_points": 400, )", "", nine, ""), "have 9 channels; the drive's scope takes 1 to 8"},
+      {settings(R"("window_points": 400, )", "", one, many), "have 82 curves; a scope draws at most 81"},
+      {settings(R"("window_points": 400, )", "", "", "").replace(1, 0, R"("format": "x", )"), "duplicate key"},
+  };
+  CMC_Setup setup;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    CMC_ScopeLogger scope(&setup);
+    const std::string before = scope.SettingsToJson();
+    std::string why;
+    EXPECT_EQ(scope.SettingsFromJson(c.text, why), c.why.empty()) << why;
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    if (!c.why.empty()) {
+      EXPECT_EQ(scope.SettingsToJson(), before) << "a refused file changes nothing";
+    }
+  }
+  // The file prompt may name a device or a FIFO: refused, not read for ever.
+  testing_support::TempDir dir{"axtest-scope"};
+  const std::filesystem::path fifo = dir.path() / "s.axscope";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  CMC_ScopeLogger scope(&setup);
+  for (const std::string& path : {std::string("/dev/zero"), fifo.string()}) {
+    EXPECT_EQ(scope.Load(path.c_str()), 0) << path;
+    EXPECT_NE(scope.GetSettingsError().find("not a regular file"), std::string::npos) << scope.GetSettingsError();
   }
 }
 

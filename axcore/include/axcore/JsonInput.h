@@ -50,4 +50,11 @@ std::string NotARegularFile(mode_t mode);
 JsonInput ParseJsonInput(std::string_view text, std::string_view source, const JsonEntryNamer& nameEntry = {});
 JsonInput LoadJsonFile(const std::string& path, const JsonEntryNamer& nameEntry = {});
 
+// A number read from a file becomes an integer only through this check: a
+// JSON number (integer, or a double with no fraction) from `minimum` to
+// `maximum`. False for anything else, 3e9 for an int, NaN and a text
+// included, so that no out-of-range double is ever converted.
+bool JsonWholeNumber(const nlohmann::ordered_json& value, long long minimum, long long maximum, long long& number);
+bool JsonWholeNumber(const nlohmann::json& value, long long minimum, long long maximum, long long& number);
+
 }  // namespace axcore

@@ -70,6 +70,9 @@ class CMC_ScopeLogger : public CMC_Logger {
   static constexpr int kSingle = 4;
   static constexpr int kDivisions = 8;
   static constexpr int kMaxWindowPoints = 100000;
+  // Curves a scope draws at most: one for each pair of its columns (time
+  // and the drive's eight channels).
+  static constexpr int kMaxCurves = (ScopeSettings::kMaxChannels + 1) * (ScopeSettings::kMaxChannels + 1);
 
   explicit CMC_ScopeLogger(CMC_Setup* setup);
 
