@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 
 #include "axcore/SetupFile.h"
 #include "axcore/JsonInput.h"
@@ -82,11 +83,17 @@ std::string ReadRecord(const Json& doc, MotorRecord& record) {
       record.description = value.get<std::string>();
     } else if (key == "parameters") {
       if (!value.is_object()) return "\"parameters\" must be an object";
+      if (value.size() > kMaxMotorParameters)
+        return "a motor file holds at most " + std::to_string(kMaxMotorParameters) + " parameters, this one " +
+               std::to_string(value.size());
       hasParameters = true;
+      // Names seen, case ignored: one lookup each keeps a long file linear.
+      std::unordered_set<std::string_view, CaseInsensitiveHash, CaseInsensitiveEqual> seen;
+      seen.reserve(value.size());
       for (auto entry = value.begin(); entry != value.end(); ++entry) {
         const std::string where = "parameter " + QuoteForMessage(entry.key());
         if (entry.key().empty()) return "a parameter has no name";
-        if (record.Find(entry.key()) != nullptr) return where + " is named twice";
+        if (!seen.insert(entry.key()).second) return where + " is named twice";
         const Json& node = entry.value();
         if (!node.is_object()) return where + " must be an object";
         std::optional<double> number;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "axcore/MotorDatabase.h"
+#include "support/HostRunner.h"
 
 namespace {
 
@@ -48,6 +50,23 @@ TEST(MotorFile, ARecordWrittenReadsBackExactlyInBaseUnits) {
   ASSERT_TRUE(typed) << error;
   EXPECT_DOUBLE_EQ(typed->Find("encres")->value, 20e-6);
   EXPECT_EQ(typed->Find("encres")->unit, "m");
+}
+
+// A file far longer than a motor's data sheet is refused whole, naming it,
+// and read in linear time so that it cannot stall the dialog; the other
+// motors stay usable.
+TEST(MotorDatabase, AFileWithMoreParametersThanAMotorHasIsSkippedByName) {
+  testing_support::TempDir dir{"axtest-motors"};
+  std::string big = R"({"format": "axmotor-1", "name": "Big", "parameters": {)";
+  for (std::size_t k = 0; k <= axcore::kMaxMotorParameters; ++k)
+    big += (k ? ", \"P" : "\"P") + std::to_string(k) + R"(": {"value": 1})";
+  std::ofstream(dir.path() / "big.json") << big << "}}";
+  std::ofstream(dir.path() / "small.json") << R"({"format": "axmotor-1", "name": "Small", "parameters": {"R": {"value": 4.2, "unit": "ohm"}}})";
+  const axcore::MotorDatabase db = axcore::MotorDatabase::Load(dir.path().string());
+  ASSERT_EQ(db.Motors().size(), 1u);
+  EXPECT_EQ(db.Motors()[0].name, "Small");
+  ASSERT_EQ(db.Skipped().size(), 1u);
+  EXPECT_EQ(db.Skipped()[0], (dir.path() / "big.json").string() + ": a motor file holds at most 1000 parameters, this one 1001");
 }
 
 TEST(MotorDatabase, TheUsersFolderFollowsTheDesktopsConfigurationHome) {

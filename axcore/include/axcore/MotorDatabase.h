@@ -38,6 +38,12 @@ struct MotorValue {
   std::string unit;
 };
 
+// A motor file names at most this many parameters: a setup holds some
+// three hundred, of which a motor's data sheet fills about fifteen, so a
+// file with more is not a motor's record (and is refused whole, naming it,
+// while the rest of the database stays usable).
+inline constexpr std::size_t kMaxMotorParameters = 1000;
+
 struct MotorRecord {
   std::string name;         // unique in its database, ASCII case ignored
   std::string description;  // may be empty
