@@ -60,6 +60,13 @@ TEST(PlantFile, ABadFileIsRefusedWithOneLineNamingFileKeyAndReason) {
       {"{\"faults\": {\"swapped_phases\": true}}", "p.json: \"faults\".\"swapped_phases\": not a fault"},
       {"{\"phase_resistance_scale\": [1, 0, 1]}", "p.json: \"phase_resistance_scale\": must be three numbers above 0"},
       {"{\"phase_resistance_scale\": [1, 2]}", "p.json: \"phase_resistance_scale\": must be three numbers"},
+      // A winding of almost no resistance turns the currents, then the
+      // position, into NaN.
+      {"{\"connection\": \"delta\", \"phase_resistance_scale\": [1e-300, 1, 1]}",
+       "p.json: \"phase_resistance_scale\": gives winding A a resistance below 1e-06 ohm"},
+      {"{\"phase_resistance_ohm\": 1e-300}", "p.json: \"phase_resistance_ohm\": gives winding A a resistance below"},
+      {"{\"phase_inductance_H\": 10, \"phase_resistance_scale\": [1, 1, 0.01]}",
+       "p.json: \"phase_resistance_scale\": gives winding C a time constant L/R above 10 s"},
       {"{\"analogue_input_V\": \"5\"}", "p.json: \"analogue_input_V\": must be a number from -1000"},
       // As a setup file is read: no number beyond a double, no integer the
       // library holds as unsigned, no repeated key, no deep nesting, and a

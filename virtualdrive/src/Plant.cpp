@@ -291,8 +291,11 @@ void Plant::StepMechanical(double force_N) {
 void Plant::UpdateEncoder() {
   if (m_faults.encoderMissing) return;
   const int direction = m_faults.encoderReversed ? -m_p.encoder_direction : m_p.encoder_direction;
-  // The plant file bounds travel, period and bits so that this fits.
+  // The plant file bounds travel, period and bits so that this fits; should
+  // the position ever stop being a number, the count holds its last value
+  // (an encoder that loses its signal) rather than converting a NaN.
   const double counts = std::floor(direction * m_x_m / m_p.encoder_period_m * m_countsPerPeriod);
+  if (!(std::fabs(counts) < 9.0e18)) return;
   m_encoderCount = static_cast<std::int64_t>(counts);
 }
 

@@ -85,6 +85,9 @@ std::string ReadFaults(const Json& value, PlantFaults& faults, std::string& wher
   return "";
 }
 
+constexpr double kMinWindingResistance_ohm = 1e-6;
+constexpr double kMaxWindingTimeConstant_s = 10.0;
+
 // "phase_resistance_scale": three positive factors, phases A, B, C.
 bool ReadScale(const Json& value, std::array<double, 3>& scale) {
   if (!value.is_array() || value.size() != 3) return false;
@@ -195,6 +198,21 @@ PlantLoad ReadPlant(axcore::JsonInput input, std::string_view source) {
   const double reach = std::max(std::abs(plant.travel_min_m), std::abs(plant.travel_max_m));
   if (reach / plant.encoder_period_m * std::ldexp(1.0, plant.encoder_interpolation_bits) > 1e17)
     return Fail(source, "encoder_period_m", "too small for the travel: the encoder count would overflow");
+  // Each winding's current is computed from its time constant L / R over a
+  // current-loop period: a winding of almost no resistance (a scale factor
+  // of 1e-300, say) makes that step lose every digit, and the currents and
+  // then the position become NaN. No motor has a winding below a
+  // micro-ohm or a time constant of seconds.
+  for (std::size_t k = 0; k < 3; ++k) {
+    const double winding_ohm = plant.phase_resistance_ohm * plant.phase_resistance_scale[k];
+    const std::string key = plant.phase_resistance_scale[k] == 1.0 ? "phase_resistance_ohm" : "phase_resistance_scale";
+    if (!(winding_ohm >= kMinWindingResistance_ohm))
+      return Fail(source, key,
+                  std::string("gives winding ") + "ABC"[k] + " a resistance below 1e-06 ohm, which no motor has");
+    if (!(plant.phase_inductance_H / winding_ohm <= kMaxWindingTimeConstant_s))
+      return Fail(source, key,
+                  std::string("gives winding ") + "ABC"[k] + " a time constant L/R above 10 s, which no motor has");
+  }
   PlantLoad load;
   load.plant = plant;
   return load;
