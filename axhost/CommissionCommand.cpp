@@ -26,7 +26,7 @@ std::string StepLine(const StepRecord& step) {
   // A failure stands out among the passes.
   std::string line = step.title + ": " +
                      (step.verdict == StepRecord::Verdict::Failed ? "FAILED" : VerdictName(step.verdict));
-  if (!step.detail.empty()) line += ": " + axcore::OneLine(step.detail);
+  if (!step.detail.empty()) line += ": " + axcore::JoinLines(step.detail);
   if (const auto& p = step.passband; p && std::isfinite(p->passband_rad_s)) {
     line += "; " + p->parameter + " " + ShortNumber(p->passband_rad_s) + " rad/s, damping " + ShortNumber(p->damping);
     if (!p->marginSet.empty()) {
@@ -126,21 +126,6 @@ std::string LocalTime() {
   return text;
 }
 
-// Why a file cannot be written at `path` ("" when it can): its folder must
-// exist and take files; `create`: or the nearest folder above it that does,
-// to create it in.
-std::string Unwritable(const std::string& path, bool create) {
-  const std::filesystem::path folder = std::filesystem::absolute(path).parent_path();
-  std::error_code error;
-  std::filesystem::path existing = folder;
-  while (create && !std::filesystem::exists(existing, error) && existing != existing.parent_path())
-    existing = existing.parent_path();
-  if (!std::filesystem::exists(existing, error)) return "its folder does not exist";
-  if (!std::filesystem::is_directory(existing, error) || ::access(existing.c_str(), W_OK) != 0)
-    return "its folder cannot be written to";
-  return "";
-}
-
 }  // namespace
 
 int RunCommission(const PluginModule& module, const std::optional<std::string>& file, const CommissionOptions& options,
@@ -157,15 +142,15 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     PrintError(io.err, "commission: -o OUT is needed: the commissioned setup is written there");
     return kExitBadInput;
   }
-  // A run takes minutes on a real drive: a folder it cannot write to is
-  // refused before it starts, not after.
-  if (const std::string why = Unwritable(options.output, false); !why.empty()) {
-    PrintError(io.err, "commission: -o " + axcore::OneLine(options.output) + ": " + why);
+  // A run takes minutes on a real drive: a target it cannot write (a
+  // folder, a special or read-only file, a folder that does not take files)
+  // is refused before the drive moves, not after.
+  if (const std::string why = axcore::CannotReplace(options.output); !why.empty()) {
+    PrintError(io.err, "commission: -o " + why);
     return kExitBadInput;
   }
-  if (const std::string why = options.report ? Unwritable(*options.report + "/index.html", true) : "";
-      !why.empty()) {
-    PrintError(io.err, "commission: --report " + axcore::OneLine(*options.report) + ": " + why);
+  if (const std::string why = options.report ? CannotWriteReport(*options.report) : ""; !why.empty()) {
+    PrintError(io.err, "commission: --report " + why);
     return kExitBadInput;
   }
   MarginBounds bounds;
@@ -248,29 +233,45 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   const CMC_Setup& result = before != nullptr ? *before : *setup;
   record.values = ValueTable(original, result, *plant);
   bool written = false;
+  std::string outputFailure;
   if (succeeded || before != nullptr) {
-    if (std::string failure = axcore::SaveSetupFile(result, options.output); !failure.empty()) {
-      PrintError(io.err, failure);
+    if (outputFailure = axcore::SaveSetupFile(result, options.output); !outputFailure.empty()) {
+      PrintError(io.err, outputFailure);
+      // The report must not call a run whose setup was lost a success.
+      if (succeeded) record.failure = "the tests passed, but the commissioned setup was not written: " + outputFailure;
+      record.succeeded = false;
     } else {
       written = true;
       record.output = options.output;
     }
   }
+  const std::string setupLine =
+      written ? (succeeded ? "commissioned: setup written to " : "the setup as it was before that test was written to ") +
+                    axcore::OneLine(options.output)
+              : std::string("no setup was written");
   if (options.report) {
-    if (std::string failure = WriteCommissionReport(record, *options.report); !failure.empty()) {
-      PrintError(io.err, "commission: the report: " + failure);
-      if (succeeded) return kExitFailed;
-    } else {
-      io.out << "report written to " << axcore::OneLine(*options.report) << "/index.html\n";
+    std::vector<std::string> replaced;
+    if (std::string failure = WriteCommissionReport(record, *options.report, &replaced); !failure.empty()) {
+      // The setup is written already: say so, so that nobody takes the
+      // failed report for a failed run and runs it again.
+      PrintError(io.err, "commission: the report: " + failure + "; " + setupLine);
+      return kExitFailed;
     }
+    io.out << "report written to " << axcore::OneLine(*options.report) << "/index.html";
+    if (!replaced.empty()) {
+      io.out << " (replaced:";
+      for (std::size_t k = 0; k < replaced.size(); ++k) io.out << (k == 0 ? " " : ", ") << axcore::OneLine(replaced[k]);
+      io.out << ')';
+    }
+    io.out << '\n';
   }
   if (succeeded) {
     if (!written) return kExitFailed;
-    io.out << "commissioned: setup written to " << axcore::OneLine(options.output) << '\n';
+    io.out << setupLine << '\n';
     return kExitOk;
   }
   if (before != nullptr)
-    PrintError(io.err, "commission: stopped at " + axcore::OneLine(record.failure) +
+    PrintError(io.err, "commission: stopped at " + axcore::JoinLines(record.failure) +
                            (written ? "; the setup as it was before that test was written to " +
                                           axcore::OneLine(options.output)
                                     : std::string()));

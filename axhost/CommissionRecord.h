@@ -174,6 +174,18 @@ std::string ChangeText(double before, double after, const std::string& arrow = "
 // values, every step with its figures and plot, the warnings) and
 // DIR/summary.json (the same figures), creating DIR. "" when both were
 // written, else why not; nothing half written is left under either name.
-std::string WriteCommissionReport(const CommissionRecord& record, const std::string& dir);
+// Names already in DIR are replaced, never written through: a symbolic link
+// found at index.html, summary.json, plots or a plot's name is replaced by
+// the new file (or folder) and what it pointed to is left alone. `replaced`,
+// when given, gets the names inside DIR that were there before and were
+// replaced ("index.html", "plots/current-tuning.svg"), for the user.
+std::string WriteCommissionReport(const CommissionRecord& record, const std::string& dir,
+                                  std::vector<std::string>* replaced = nullptr);
+
+// Why the report could not be written to DIR, found before a run: DIR is a
+// file, or a name in it is a folder or a special file, or its folder does
+// not take files, or a name is too long. Empty when it can be written. It
+// starts with DIR, for "--report " to go before it.
+std::string CannotWriteReport(const std::string& dir);
 
 }  // namespace axhost

@@ -2,7 +2,12 @@
 // read in a browser on a machine that may have no network (so everything is
 // inline: the style, the plots as SVG, no scripts), and summary.json with the
 // same figures for scripts, beside the plots as SVG files.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -508,10 +513,58 @@ std::string ChangeText(double before, double after, const std::string& arrow) {
   return text(before, digits) + arrow + text(after, digits);
 }
 
-std::string WriteCommissionReport(const CommissionRecord& record, const std::string& dir) {
+std::string CannotWriteReport(const std::string& dir) {
+  const std::string shown = axcore::OneLine(dir);
+  if (dir.empty()) return "\"\": the report needs a folder to be written to";
+  std::error_code error;
+  const fs::path folder(dir);
+  const fs::file_status status = fs::status(folder, error);
+  if (fs::exists(status)) {
+    if (fs::is_regular_file(status)) return shown + ": is a file, not a folder";
+    if (!fs::is_directory(status)) return shown + ": is not a folder";
+    // The names the report replaces: each must be one it can replace.
+    for (const char* name : {"index.html", "summary.json"})
+      if (std::string why = axcore::CannotReplace((folder / name).string(), axcore::LinkAtTarget::Replace);
+          !why.empty())
+        return why;
+    const fs::path plots = folder / "plots";
+    const fs::file_status found = fs::symlink_status(plots, error);
+    if (fs::is_directory(found) && ::access(plots.c_str(), W_OK | X_OK) != 0)
+      return axcore::OneLine(plots.string()) + ": the folder cannot be written to";
+    if (fs::exists(found) && !fs::is_directory(found) && !fs::is_symlink(found))
+      return axcore::OneLine(plots.string()) + ": is not a folder, and the report's plots go there";
+    return {};
+  }
+  // A folder to be made: each new name must fit the file system, and the
+  // nearest folder that exists must take new ones.
+  fs::path existing = fs::absolute(folder, error);
+  for (fs::path part = existing; !fs::exists(part, error) && part != part.parent_path(); part = part.parent_path()) {
+    if (part.filename().string().size() > NAME_MAX) return shown + ": cannot create the folder: File name too long";
+    existing = part.parent_path();
+  }
+  if (!fs::is_directory(existing, error)) return shown + ": cannot create the folder: " + axcore::OneLine(existing.string()) + " is not a folder";
+  if (::access(existing.c_str(), W_OK | X_OK) != 0)
+    return shown + ": cannot create the folder: " + axcore::OneLine(existing.string()) + " cannot be written to";
+  // Room for the longest name the report writes and its temporary twin.
+  if (fs::absolute(folder, error).string().size() + 64 >= PATH_MAX) return shown + ": the folder's name is too long";
+  return {};
+}
+
+std::string WriteCommissionReport(const CommissionRecord& record, const std::string& dir,
+                                  std::vector<std::string>* replaced) {
   if (dir.empty()) return "the report needs a folder to be written to";
   const fs::path folder(dir);
   if (std::string error = CreateFolder(folder); !error.empty()) return error;
+  std::error_code ignored;
+  // Writes `name` inside the folder by replacing it: a link found there is
+  // replaced, never followed out of the folder.
+  auto write = [&](const std::string& name, const std::string& text) {
+    const fs::path path = folder / name;
+    const bool existed = fs::exists(fs::symlink_status(path, ignored));
+    std::string error = axcore::ReplaceFile(path.string(), text, axcore::LinkAtTarget::Replace);
+    if (error.empty() && existed && replaced != nullptr) replaced->push_back(name);
+    return error;
+  };
 
   // Each step's plots as plots/<step>.svg, plots/<step>-2.svg, ...
   std::set<std::string> taken;
@@ -520,22 +573,28 @@ std::string WriteCommissionReport(const CommissionRecord& record, const std::str
     plots.emplace_back();
     for (std::size_t k = 0; k < step.plots.size(); ++k) plots.back().push_back(PlotFileName(step.key, taken));
   }
-  if (!taken.empty())
+  if (!taken.empty()) {
+    // A link named "plots" would take the plots elsewhere: it makes way for
+    // a folder of the report's own.
+    if (fs::is_symlink(fs::symlink_status(folder / "plots", ignored))) {
+      if (::unlink((folder / "plots").c_str()) != 0)
+        return axcore::OneLine((folder / "plots").string()) + ": cannot replace the link: " + std::strerror(errno);
+      if (replaced != nullptr) replaced->push_back("plots");
+    }
     if (std::string error = CreateFolder(folder / "plots"); !error.empty()) return error;
+  }
   for (std::size_t i = 0; i < record.steps.size(); ++i)
     for (std::size_t k = 0; k < plots[i].size(); ++k) {
-      if (std::string error = axcore::ReplaceFile((folder / "plots" / plots[i][k]).string(), record.steps[i].plots[k].svg);
-          !error.empty())
-        return error;
       plots[i][k] = "plots/" + plots[i][k];
+      if (std::string error = write(plots[i][k], record.steps[i].plots[k].svg); !error.empty()) return error;
     }
 
   // Text from a drive or a file need not be valid UTF-8; a script reading the
   // summary gets U+FFFD for such a byte rather than no summary at all.
   const std::string json = Summary(record, plots).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-  if (std::string error = axcore::ReplaceFile((folder / "summary.json").string(), json); !error.empty()) return error;
+  if (std::string error = write("summary.json", json); !error.empty()) return error;
   // The page last: a user who finds it finds the rest written.
-  return axcore::ReplaceFile((folder / "index.html").string(), Page(record));
+  return write("index.html", Page(record));
 }
 
 }  // namespace axhost

@@ -1,5 +1,7 @@
 #include "axcore/PlotDocument.h"
 
+#include "axcore/FileOutput.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -352,12 +354,8 @@ std::string PlotDocument::Save(const std::string& path) const {
   } else {
     return "a plot is saved as .csv, .svg or .png, not as " + QuoteForMessage(path);
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return "cannot write " + QuoteForMessage(path) + ": " + std::strerror(errno);
-  out << text;
-  out.close();
-  if (!out) return "cannot write " + QuoteForMessage(path) + ": " + std::strerror(errno);
-  return {};
+  // Whole or not at all: a full disk leaves the old plot, not half a new one.
+  return ReplaceFile(path, text);
 }
 
 }  // namespace axcore

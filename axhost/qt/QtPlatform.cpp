@@ -2,6 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
+#include <QPixmap>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDialog>
@@ -22,6 +25,7 @@
 #include <optional>
 
 #include "QtDialogView.h"
+#include "axcore/FileOutput.h"
 #include "axcore/MessageText.h"
 
 namespace axhost {
@@ -31,6 +35,20 @@ std::string ContextText(int contextId) {
   char context[16];
   std::snprintf(context, sizeof context, "0x%X", static_cast<unsigned>(contextId));
   return context;
+}
+
+// A screenshot as PNG, written whole or not at all as every file the host
+// writes. Empty, or why not.
+std::string SavePicture(const QPixmap& picture, const std::string& path) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))
+    return axcore::OneLine(path) + ": cannot write: the picture could not be encoded";
+  return axcore::ReplaceFile(path, png.toStdString());
+}
+
+std::string OneLineCannotCreate(const std::string& path) {
+  return axcore::OneLine(path) + ": cannot write: cannot create its folder";
 }
 
 // The application object's arguments must outlive it.
@@ -137,8 +155,12 @@ bool QtPlatform::Picture(CMC_EditSetupDlg& dialog, const std::string& name, std:
     QCoreApplication::processEvents();
     const QString folder = QString::fromStdString(m_screenshotDir);
     const QString path = folder + "/" + QString::fromStdString(name) + ".png";
-    if (!QDir().mkpath(folder) || !frame.view->Window()->grab().save(path, "PNG")) {
-      why = "cannot write " + axcore::QuoteForMessage(path.toStdString());
+    if (!QDir().mkpath(folder)) {
+      why = OneLineCannotCreate(path.toStdString());
+      return false;
+    }
+    if (std::string error = SavePicture(frame.view->Window()->grab(), path.toStdString()); !error.empty()) {
+      why = error;
       return false;
     }
     m_screenshots.push_back(path.toStdString());
@@ -156,10 +178,12 @@ void QtPlatform::Screenshot(CMC_EditSetupDlg& dialog, QtDialogView& view) {
   QCoreApplication::processEvents();
   const QString folder = QString::fromStdString(m_screenshotDir);
   const QString path = folder + "/" + QString::number(dialog.GetResourceId()) + ".png";
-  if (QDir().mkpath(folder) && view.Window()->grab().save(path, "PNG")) {
+  const std::string error = QDir().mkpath(folder) ? SavePicture(view.Window()->grab(), path.toStdString())
+                                                   : OneLineCannotCreate(path.toStdString());
+  if (error.empty()) {
     m_screenshots.push_back(path.toStdString());
   } else {
-    std::cerr << "warning: cannot save the screenshot " << axcore::OneLine(path.toStdString()) << '\n';
+    std::cerr << "warning: cannot save the screenshot: " << axcore::JoinLines(error) << '\n';
   }
 }
 

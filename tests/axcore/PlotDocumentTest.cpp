@@ -118,21 +118,21 @@ TEST(PlotSave, ByTheFilesExtension) {
   PlotDocument plot = WithCurve(AxisScale::Linear, {1, 2}, {3, 4});
   const struct {
     const char* file;
-    const char* error;  // the start of the refusal, or null
+    const char* error;  // in the refusal, or null
     const char* starts;
   } cases[] = {
       {"a.csv", nullptr, "x,c\n1,3\n"},
       {"b.SVG", nullptr, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg "},
       {"c.pdf", "a plot is saved as .csv, .svg or .png, not as \"", nullptr},
       {"e.png", "cannot write \"", nullptr},  // no PNG renderer in the kernel alone
-      {"missing/d.csv", "cannot write \"", nullptr},
+      {"missing/d.csv", "d.csv: cannot write: ", nullptr},  // as every file the host writes
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     const std::string path = (dir.path() / c.file).string();
     const std::string error = plot.Save(path);
     if (c.error != nullptr) {
-      EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
       EXPECT_FALSE(std::filesystem::exists(path));
     } else {
       EXPECT_EQ(error, "");

@@ -114,4 +114,24 @@ TEST(CommissionReport, NamesWhatCouldNotBeWritten) {
   }
 }
 
+// Links planted in a report folder are replaced, never written through:
+// what they point to outside the folder stays as it was, and the names
+// replaced are told.
+TEST(CommissionReport, ReplacesLinksInItsFolderInsteadOfWritingThroughThem) {
+  testing_support::TempDir dir{"axtest-report"};
+  const fs::path report = dir.path() / "rep", outside = dir.path() / "outside";
+  fs::create_directories(report);
+  fs::create_directories(outside);
+  std::ofstream(dir.path() / "victim.txt") << "victim";
+  fs::create_symlink("../victim.txt", report / "index.html");
+  fs::create_symlink(outside, report / "plots");
+  std::vector<std::string> replaced;
+  ASSERT_EQ(axhost::WriteCommissionReport(FailedRun(), report.string(), &replaced), "");
+  EXPECT_EQ(testing_support::ReadFile(dir.path() / "victim.txt"), "victim");
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_FALSE(fs::is_symlink(report / "index.html"));
+  EXPECT_TRUE(fs::is_directory(fs::symlink_status(report / "plots")));
+  EXPECT_EQ(replaced, (std::vector<std::string>{"plots", "index.html"}));
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "axcore/FileOutput.h"
 #include "axcore/Setup.h"
 
 namespace axcore {
@@ -35,12 +36,5 @@ SetupLoad LoadSetupFile(const std::string& path);
 std::string SerializeSetup(const CMC_Setup& setup);
 // Empty on success, else one line naming the file and the reason.
 std::string SaveSetupFile(const CMC_Setup& setup, const std::string& path);
-
-// Replaces the file at `path` with `text` whole or not at all: written to a
-// temporary file beside it, then renamed. A symbolic link is followed; the
-// file keeps its permissions (a new one gets the umask's); a read-only
-// file, a folder or a special file is refused. Empty on success, else one
-// line naming the file and the reason.
-std::string ReplaceFile(const std::string& path, const std::string& text);
 
 }  // namespace axcore
