@@ -45,9 +45,9 @@ void PrintMissingNames(std::ostream& err) {
   for (const axcore::MissingName& missing : axcore::TakeMissingNames()) err << axcore::FormatMissingName(missing) << '\n';
 }
 
-void PrintError(std::ostream& err, std::string_view text) { err << "error: " << axcore::OneLine(text) << '\n'; }
+void PrintError(std::ostream& err, std::string_view text) { err << "error: " << axcore::JoinLines(text) << '\n'; }
 
-void PrintWarning(std::ostream& err, std::string_view text) { err << "warning: " << axcore::OneLine(text) << '\n'; }
+void PrintWarning(std::ostream& err, std::string_view text) { err << "warning: " << axcore::JoinLines(text) << '\n'; }
 
 std::string ShownValue(const CMC_Parameter& p, double baseValue, const char* what,
                        std::vector<std::string>& warnings) {

@@ -130,7 +130,7 @@ int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, s
       [&](const std::string& text, int, bool) { shown = ShownMessage{text, user.LastLine()}; });
 
   // The status texts as they appear, and the end of each run.
-  CMC_TestDlg::SetObserver({[&](const CMC_TestDlg&, const std::string& text) { io.out << "status: " << axcore::OneLine(text) << '\n'; },
+  CMC_TestDlg::SetObserver({[&](const CMC_TestDlg&, const std::string& text) { io.out << "status: " << axcore::JoinLines(text) << '\n'; },
                             [&](const CMC_TestDlg& dialog) {
                               ++run.runs;
                               run.lastResult = dialog.GetTestResult();
@@ -138,7 +138,7 @@ int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, s
                               if (run.lastResult == 1)
                                 io.out << "result: passed\n";
                               else if (run.lastResult == 0)
-                                io.out << "result: failed: " << axcore::OneLine(run.lastError) << '\n';
+                                io.out << "result: failed: " << axcore::JoinLines(run.lastError) << '\n';
                               else
                                 io.out << "result: stopped by the user\n";
                             }});
@@ -171,7 +171,7 @@ int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, s
     return kExitFailed;
   }
   if (run.lastResult != 1) {
-    PrintError(io.err, name + (run.lastResult == 0 ? axcore::OneLine(run.lastError) : std::string("stopped by the user")) +
+    PrintError(io.err, name + (run.lastResult == 0 ? axcore::JoinLines(run.lastError) : std::string("stopped by the user")) +
                            "; nothing was saved");
     return kExitFailed;
   }
@@ -226,8 +226,8 @@ int RunTest(const PluginModule& module, const std::string& name, const std::opti
     PrintError(io.err, "test: --screenshot needs the Qt view: give --gui");
     return kExitBadInput;
   }
-  if (options.forMs < 0 || options.forMs > 86400000) {
-    PrintError(io.err, "test: --for takes milliseconds from 0 to 86400000");
+  if (options.forMs < 0 || options.forMs > 3600000) {
+    PrintError(io.err, "test: --for takes milliseconds from 0 to 3600000 (one hour of drive time)");
     return kExitBadInput;
   }
   const auto plant = DrivePlant(options.driveSpec, io);

@@ -103,16 +103,34 @@ std::string TuneNamesHelp() {
 }
 
 std::optional<double> ParsePassband(const std::string& text, std::string& error) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  const double number = std::strtod(begin, &end);
-  if (end == begin || !std::isfinite(number)) {
-    error = "--passband takes a number of rad/s, optionally with a unit (rad/s, Hz, kHz, rpm), not " +
+  // A plain decimal number (digits, a point, an exponent), then at most one
+  // blank and a unit: what a user types for a frequency. Hexadecimal, blanks
+  // elsewhere, tabs and an empty text are refused rather than read the way
+  // strtod happens to read them.
+  auto digits = [&](std::size_t& at) {
+    const std::size_t from = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    return at - from;
+  };
+  std::size_t at = 0;
+  std::size_t count = digits(at);
+  if (at < text.size() && text[at] == '.') count += digits(++at);
+  bool plain = count > 0;
+  if (plain && at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    std::size_t exponent = at + 1;
+    if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+    plain = digits(exponent) > 0;
+    at = exponent;
+  }
+  if (!plain) {
+    error = "--passband takes a decimal number of rad/s, optionally with a unit (rad/s, Hz, kHz, rpm), as 250Hz or "
+            "1.5 kHz, not " +
             axcore::QuoteForMessage(text);
     return std::nullopt;
   }
-  std::string unit(end);
-  while (!unit.empty() && unit.front() == ' ') unit.erase(unit.begin());
+  const double number = std::strtod(text.substr(0, at).c_str(), nullptr);
+  std::string unit = text.substr(at);
+  if (!unit.empty() && unit.front() == ' ') unit.erase(unit.begin());
   constexpr double kTwoPi = 2.0 * std::numbers::pi;
   const struct {
     const char* name;
@@ -120,13 +138,15 @@ std::optional<double> ParsePassband(const std::string& text, std::string& error)
   } units[] = {{"", 1.0}, {"rad/s", 1.0}, {"Hz", kTwoPi}, {"kHz", kTwoPi * 1e3}, {"rpm", kTwoPi / 60.0}};
   for (const auto& u : units)
     if (unit == u.name) {
-      if (!(number > 0.0)) {
-        error = "--passband must be above 0, not " + axcore::QuoteForMessage(text);
+      const double passband = number * u.factor;
+      if (!(passband > 0.0) || !std::isfinite(passband)) {
+        error = "--passband must be a number above 0 that a double holds, not " + axcore::QuoteForMessage(text);
         return std::nullopt;
       }
-      return number * u.factor;
+      return passband;
     }
-  error = "--passband: unknown unit " + axcore::QuoteForMessage(unit) + " (rad/s, Hz, kHz or rpm)";
+  error = "--passband: unknown unit " + axcore::QuoteForMessage(unit) +
+          ": give a decimal number with rad/s, Hz, kHz or rpm after it (250Hz, 1.5 kHz)";
   return std::nullopt;
 }
 

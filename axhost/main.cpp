@@ -14,6 +14,7 @@
 #include "TuneCommand.h"
 #include "axcore/HeadlessPlatform.h"
 #include "qt/QtPlatform.h"
+#include "qt/QtMessages.h"
 #include "qt/QtPngRenderer.h"
 
 namespace {
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
   std::string driveSpec = "virtual";
   app.add_option("--drive", driveSpec, "The drive to talk to: virtual[:PLANT] (a simulated drive and motor; PLANT "
                                        "is a plant file, default the example plant)");
+  bool verbose = false;
+  app.add_flag("--verbose", verbose, "Also print the Qt toolkit's own diagnostics on standard error (as qt: lines)");
   app.footer("Exit status: 0 done, 1 the work failed, 2 bad arguments or input. Input files must be regular files "
              "of at most 64 MiB, nested at most 64 levels deep.");
   const std::string replaceHelp =
@@ -278,6 +281,7 @@ int main(int argc, char** argv) {
   axhost::Io io{std::cout, std::cerr};
   // Plots saved as PNG (a test's graph, --plot) are drawn by Qt.
   axhost::InstallQtPngRenderer();
+  axhost::InstallQtMessageFilter(verbose);
   if (cmdNew->parsed()) return axhost::RunNew(basic, io);
 
   PluginModule module;
@@ -353,7 +357,8 @@ int main(int argc, char** argv) {
     tuneOptions.test.driveSpec = driveSpec;
     if (!tuneOutput.empty()) tuneOptions.test.output = tuneOutput;
     if (!tuneScript.empty()) tuneOptions.test.script = tuneScript;
-    if (!tunePassband.empty()) tuneOptions.passband = tunePassband;
+    // Given, even empty: an empty passband is refused, not ignored.
+    if (cmdTune->count("--passband") > 0) tuneOptions.passband = tunePassband;
     if (!tunePlot.empty()) tuneOptions.plot = tunePlot;
     tuneOptions.tune = !noTune;
     const std::optional<std::string> file =

@@ -77,7 +77,10 @@ std::optional<long long> ParseCInteger(const std::string& text) {
   return value;
 }
 
-constexpr long long kLongestWait_ms = 86400000LL * 365;
+// One hour of drive time per action: the headless clock runs a test at the
+// simulation's pace, so a wait of a year would keep the machine busy for
+// hours and tell nothing a shorter one does not.
+constexpr long long kLongestWait_ms = 3600000;
 
 // The action of an "analogue" or "move" line; none, with the reason, when
 // its numbers are not numbers it takes.
@@ -100,7 +103,8 @@ std::optional<BenchAction> ParseBenchAction(const ScriptLine& line, std::string&
   }
   const auto ms = line.words.size() > 1 ? ParseInteger(line.words[1]) : std::optional<long long>(500);
   if (!ms || *ms < 0 || *ms > kLongestWait_ms) {
-    why = "move takes milliseconds after the millimetres, not " + QuoteForMessage(line.words[1]);
+    why = "move takes milliseconds after the millimetres, from 0 to 3600000 (one hour of drive time), not " +
+          QuoteForMessage(line.words[1]);
     return std::nullopt;
   }
   action.distance_m = *mm / 1000.0;
@@ -308,7 +312,7 @@ void DumpDialog(const CMC_EditSetupDlg& dialog, const std::vector<int>& ids, std
 }
 
 void PrintMessageBox(std::ostream& out, const std::string& text, int answer, bool defaulted) {
-  out << "message: " << OneLine(text) << " [" << (AnswerName(answer) ? AnswerName(answer) : "?")
+  out << "message: " << JoinLines(text) << " [" << (AnswerName(answer) ? AnswerName(answer) : "?")
       << (defaulted ? ", by default: no answer was queued" : "") << "]\n";
 }
 
@@ -369,7 +373,8 @@ void ExecuteScriptLine(ScriptedUser& user, CMC_EditSetupDlg& dialog, const Scrip
   } else if (line.action == "wait" || line.action == "until-idle") {
     const auto ms = line.words.empty() ? std::optional<long long>(60000) : ParseInteger(line.words[0]);
     if (!ms || *ms < 0 || *ms > kLongestWait_ms) {
-      user.Fail(where + ": " + line.action + " takes milliseconds, not " + QuoteForMessage(line.words[0]));
+      user.Fail(where + ": " + line.action + " takes milliseconds from 0 to 3600000 (one hour of drive time), not " +
+                QuoteForMessage(line.words[0]));
       return;
     }
     auto over = [&] { return dialog.HasEnded() || user.Failed(); };

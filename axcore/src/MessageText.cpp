@@ -70,4 +70,23 @@ std::string QuoteForMessage(std::string_view text) { return '"' + Escape(text, t
 
 std::string OneLine(std::string_view text) { return Escape(text, false); }
 
+std::string JoinLines(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  auto lineBreak = [](char c) { return c == '\n' || c == '\r'; };
+  std::string joined;
+  joined.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (!lineBreak(text[i])) {
+      joined += text[i++];
+      continue;
+    }
+    while (i < text.size() && (lineBreak(text[i]) || blank(text[i]))) ++i;
+    while (!joined.empty() && blank(joined.back())) joined.pop_back();
+    if (joined.empty() || i == text.size()) continue;  // breaks at either end go
+    const char last = joined.back();
+    joined += (last == ':' || last == '.' || last == ',' || last == ';') ? " " : "; ";
+  }
+  return OneLine(joined);
+}
+
 }  // namespace axcore

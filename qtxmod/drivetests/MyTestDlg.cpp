@@ -28,6 +28,16 @@ constexpr DriveErrorBit kDriveErrors[] = {
 
 bool IsPositiveFinite(double value) { return std::isfinite(value) && value > 0.0; }
 
+std::string SupplyRangeFault(const CMC_Setup& setup) {
+  axcore::QuietLookup quiet;
+  const CMC_Parameter* range = setup.FindParameter("VdcMaxMeasurable");
+  if (range != nullptr && IsPositiveFinite(range->GetValueInBaseUnit())) return {};
+  return std::string("The setup's \"VdcMaxMeasurable\" is ") +
+         (range != nullptr ? range->PrintValue() : std::string("missing")) +
+         ": the drive measures its supply as a fraction of this range, so it must be above 0. Set it to the "
+         "drive's supply measuring range and run the test again.";
+}
+
 std::int32_t TruncateCount(double value) {
   if (std::isnan(value)) return 0;
   if (value >= 2147483647.0) return INT32_MAX;

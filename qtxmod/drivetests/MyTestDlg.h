@@ -144,6 +144,12 @@ struct RunningMean {
 // A result a test may store: finite and above zero.
 bool IsPositiveFinite(double value);
 
+// Why the supply a test measures cannot be computed from the setup: the
+// drive reports its supply as a fraction of "VdcMaxMeasurable", so that
+// range must be above 0. Empty when it is; otherwise the message that names
+// the value (a test that failed for it would otherwise blame the drive).
+std::string SupplyRangeFault(const CMC_Setup& setup);
+
 // A count the drive gave, as the 32-bit integer the drive holds: truncated
 // toward zero and held to the int32 range (NaN: 0).
 std::int32_t TruncateCount(double value);

@@ -196,6 +196,10 @@ bool CTestRL::TakeSecondResistanceRun() {
   // The supply the voltage commands are a fraction of, as the drive measured it.
   const double vdc =
       setup.GetParameterValueInBaseUnit("VdcMaxMeasurable") * reading / static_cast<double>(Compute_ADCMaxValue(&setup));
+  if (const std::string fault = SupplyRangeFault(setup); !IsPositiveFinite(vdc) && !fault.empty()) {
+    Fail(fault.c_str());
+    return false;
+  }
   if (!Plausible(vdc)) return false;
   setup.SetParameterValueInBaseUnit("Vdc", vdc);
   // Equal currents leave no line to take the slope of.

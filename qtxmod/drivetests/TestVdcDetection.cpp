@@ -47,7 +47,8 @@ void CTestVdcDetection::OnRunTimer() {
   if (!ReadDriveVariable("var_u2", false, reading)) return;
   const double vdc = reading / MeasuredVoltageScale(Setup());
   if (!IsPositiveFinite(vdc)) {
-    Fail(CMC_TestDlg::msc_pszErrInternal);
+    const std::string fault = SupplyRangeFault(Setup());
+    Fail(fault.empty() ? CMC_TestDlg::msc_pszErrInternal : fault.c_str());
     return;
   }
   Setup().SetParameterValueInBaseUnit("Vdc", vdc);

@@ -235,8 +235,10 @@ TEST(DialogFramework, BenchActionsGoToTheBenchHandlerInBaseUnits) {
       {"analogue -2.5\nmove 12.5 100\nanalogue 3\nmove -4\nclick 1",
        {"analogue -2.5 at 0", "move 0.0125 0.1 at 0", "analogue 3 at 100", "move -0.004 0.5 at 100"}, ""},
       {"analogue 10V", {}, "line 1: analogue takes volts (up to 1000 either way), not \"10V\""},
-      {"move 3 -5", {}, "line 1: move takes milliseconds after the millimetres, not \"-5\""},
+      {"move 3 -5", {}, "line 1: move takes milliseconds after the millimetres, from 0 to 3600000 (one hour of drive time), not \"-5\""},
       {"move 3 4 5", {}, "line 1: move takes move MM [MS]"},
+      // A year of drive time would keep the machine busy for hours.
+      {"move 3 3600001", {}, "line 1: move takes milliseconds after the millimetres, from 0 to 3600000 (one hour of drive time), not \"3600001\""},
       {"analogue 1\nanalogue 2", {"analogue 1 at 0"}, "line 2: the drive is unplugged"},
   };
   for (const Case& c : cases) {

@@ -136,6 +136,19 @@ TEST(MessageText, QuotesNamesOnOneLineOfPrintableText) {
   EXPECT_EQ(axcore::OneLine("a \"b\"\nc"), "a \"b\"\\nc") << "quotes of a message stay";
 }
 
+// The system's own texts break lines; on one line they read as sentences and
+// lists, and only what is no line break is escaped.
+TEST(MessageText, JoinedLinesReadAsOneLineOfText) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Test failed.\r\nCheck the wiring.", "Test failed. Check the wiring."},
+      {"one of:\n  a: first\n  b: second\n", "one of: a: first; b: second"},
+      {"Values changed\n\t\tR 4.2 -> 4.5\n\t\tL 3 -> 3.1", "Values changed; R 4.2 -> 4.5; L 3 -> 3.1"},
+      {"\r\nno break at either end\r\n", "no break at either end"},
+      {"a\tb \x1b[2J", "a\\tb \\u001b[2J"},
+  };
+  for (const auto& [text, joined] : cases) EXPECT_EQ(axcore::JoinLines(text), joined) << text;
+}
+
 TEST(SetupFile, LoadingTakesValuesAsWrittenAndDefaultsAbsentKeys) {
   axcore::SetupLoad load = axcore::ParseSetup(
       R"({"format":"axsetup-1","parameters":{

@@ -105,9 +105,15 @@ TEST_F(Host, MalformedFilesAreRefusedWithOneLineAndStatus2) {
 TEST_F(Host, InputsThatAreNoFileAndBadOutputNamesAreRefusedWithOneLine) {
   const fs::path fifo = dir / "fifo.json";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Targets commissioning cannot write: refused before the drive moves.
+  const fs::path readOnly = Write("read-only.json", "{}");
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::create_directories(dir / "taken" / "index.html");
+  const fs::path aFile = Write("a-file", "");
+  const std::string out = " -o '" + (dir / "out.json").string() + "'";
   const struct {
     std::string arguments;
-    const char* message;
+    std::string message;
   } cases[] = {
       {"compute '" + dir.string() + "'", "cannot read: is a directory"},
       {"compute '" + fifo.string() + "'", "cannot read: not a regular file (a FIFO)"},
@@ -116,6 +122,12 @@ TEST_F(Host, InputsThatAreNoFileAndBadOutputNamesAreRefusedWithOneLine) {
       {"compute -o ''", "--output: the file name is empty"},
       {"encode -o ''", "--output: the file name is empty"},
       {"design current -o ''", "--output: the file name is empty"},
+      {"commission -o '" + dir.string() + "'", "commission: -o " + dir.string() + ": cannot write: is a directory"},
+      {"commission -o '" + fifo.string() + "'", "cannot write: not a regular file (a FIFO)"},
+      {"commission -o '" + readOnly.string() + "'", "cannot write: the file is read-only (mode 0444)"},
+      {"commission" + out + " --report '" + aFile.string() + "'", aFile.string() + ": is a file, not a folder"},
+      {"commission" + out + " --report '" + (dir / "taken").string() + "'", "index.html: cannot write: is a directory"},
+      {"commission" + out + " --report '" + (dir / std::string(300, 'r')).string() + "'", "File name too long"},
   };
   for (const auto& c : cases) {
     HostRun run = Axhost(c.arguments);
@@ -156,6 +168,7 @@ TEST_F(Host, ErrorsAndWarningsNameTheirCause) {
   const std::string belowTest = setupWith("below-test.json", {{"TestProtectionCurrent", 1.0}});
   const std::string small = setupWith("small.json", {{"R", 0.5}, {"L", 0.0004}});
   const std::string vdc60 = setupWith("vdc60.json", {{"Vdc", 60.0}});
+  const std::string noRange = setupWith("no-range.json", {{"VdcMaxMeasurable", -1.0}});
   const fs::path smallPlant =
       Write("small-plant.json",
             R"({"format": "axplant-1", "phase_resistance_ohm": 0.5, "phase_inductance_H": 0.0004})");
@@ -205,6 +218,20 @@ TEST_F(Host, ErrorsAndWarningsNameTheirCause) {
         "ohm, L 3.5 mH) overshoots a step by 66.01 % (more than 50 %) as the drive runs it: tune the current "
         "controller first (axhost tune current)"}},
       {"test total-mass", 0, {"warning: TestMaxSpeed 106.7 m/s" + speedLimit}},
+      // The cause in the setup is named, not the drive blamed.
+      {"test supply-voltage " + noRange, 1,
+       {"error: test: The setup's \"VdcMaxMeasurable\" is -1 V: the drive measures its supply as a fraction of "
+        "this range, so it must be above 0. Set it to the drive's supply measuring range and run the test again.; "
+        "nothing was saved"}},
+      // A list of lines reads as one line of text, not with "\n" in it.
+      {"test nosuch", 2,
+       {"error: test: no test \"nosuch\"; one of: supply-voltage: measures the DC supply (Vdc); phase-connection: "
+        "checks the motor phase wiring; resistance-inductance: identifies R and L; encoder-connection: checks the "
+        "encoder signals while the mover is moved by hand; encoder-resolution: identifies EncRes and the counting "
+        "direction; total-mass: identifies the total moving mass (Mt); analogue-reference: shows the analogue "
+        "reference input live"}},
+      {"test encoder-connection --for 3600001", 2,
+       {"error: test: --for takes milliseconds from 0 to 3600000 (one hour of drive time)"}},
       {"tune current " + vdc60, 0,
        {"warning: the setup's supply voltage Vdc 60 V differs from the 47.19 V the drive measures by 27.15 % (more "
         "than 5 %): the current loop's gains were designed for another voltage (Tune designs them for Vdc); measure "

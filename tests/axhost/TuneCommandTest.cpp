@@ -27,6 +27,12 @@ TEST(TuneCommandTest, RefusesBadArgumentsBeforeOpeningAnything) {
       {"tune torque", "error: tune: no loop \"torque\"; one of: current, speed, position, angle"},
       {"tune speed --passband 5000", "error: tune: --passband 5000 rad/s: the passband PB_S goes from"},
       {"tune current --passband 250parsec", "error: tune: --passband: unknown unit \"parsec\""},
+      // Only plain decimal numbers: no hexadecimal, no empty text, nothing
+      // beyond a double.
+      {"tune current --passband 0x7D0", "error: tune: --passband: unknown unit \"x7D0\": give a decimal number"},
+      {"tune current --passband ''", "error: tune: --passband takes a decimal number of rad/s"},
+      {"tune current --passband ' 100'", "error: tune: --passband takes a decimal number of rad/s"},
+      {"tune current --passband 1e308kHz", "error: tune: --passband must be a number above 0 that a double holds"},
       // The example's PB_C goes from 2 pi 100 Hz to 2 pi 3 kHz.
       {"tune current --passband 50", "error: tune: --passband 50 rad/s: the passband PB_C goes from 628.3185 to 1884"},
       {"tune current --passband 3.1kHz", "error: tune: --passband 19477.87 rad/s: the passband PB_C goes from"},

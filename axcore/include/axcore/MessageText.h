@@ -21,4 +21,11 @@ std::string QuoteForMessage(std::string_view text);
 // that already quote what they name.
 std::string OneLine(std::string_view text);
 
+// A message of several lines (the system's own texts break lines with
+// "\r\n", lists indent with tabs) as one line that reads as text: each line
+// break, with the blanks and tabs around it, becomes a blank after a line
+// that ends in ':', '.', ',' or ';' and "; " after any other; what is left
+// goes through OneLine. The dialogs and the report keep the breaks.
+std::string JoinLines(std::string_view text);
+
 }  // namespace axcore
