@@ -1,31 +1,29 @@
 #include "axcore/CoffFormat.h"
 
 #include <cmath>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "axcore/JsonInput.h"
 #include "axcore/Names.h"
 
 int CMC_CoffFormat::ReadCoff() {
   m_program.clear();
   m_variables.clear();
   m_lastError.clear();
-  std::ifstream in(m_path, std::ios::binary);
-  if (!in) {
-    m_lastError = m_path + ": cannot read the program descriptor";
+  // Through the one reader of JSON input, as every file the host reads.
+  axcore::JsonInput input = axcore::LoadJsonFile(m_path);
+  if (!input.json) {
+    m_lastError = input.error;
     return 0;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(text.str(), nullptr, false);
+  const nlohmann::ordered_json& doc = *input.json;
   auto fail = [&](const std::string& reason) {
     m_program.clear();
     m_variables.clear();
     m_lastError = m_path + ": " + reason;
     return 0;
   };
-  if (doc.is_discarded() || !doc.is_object()) return fail("not a program descriptor (invalid JSON)");
+  if (!doc.is_object()) return fail("not a program descriptor (not a JSON object)");
   if (!doc.contains("program") || !doc["program"].is_string() || doc["program"].get<std::string>().empty())
     return fail("\"program\" must name the program");
   if (!doc.contains("variables") || !doc["variables"].is_object()) return fail("\"variables\" must be an object");
