@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -137,6 +138,20 @@ TEST_F(Host, InputsThatAreNoFileAndBadOutputNamesAreRefusedWithOneLine) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+}
+
+// Qt's own diagnostics (no XDG_RUNTIME_DIR, an offscreen platform without
+// size hints) would read like the command's errors: only --verbose shows them.
+TEST_F(Host, QtsOwnDiagnosticsOnlyWithVerbose) {
+  const fs::path script = Write("close.txt", "click 2\n");
+  const std::string runtime = std::getenv("XDG_RUNTIME_DIR") != nullptr ? std::getenv("XDG_RUNTIME_DIR") : "";
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const HostRun quiet = Axhost("tune current --gui --script '" + script.string() + "'");
+  const HostRun verbose = Axhost("--verbose tune current --gui --script '" + script.string() + "'");
+  if (!runtime.empty()) ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  EXPECT_EQ(quiet.err, "error: tune: the test was not started; nothing was saved\n");
+  EXPECT_EQ(verbose.err.rfind("qt: ", 0), 0u) << verbose.err;
 }
 
 TEST_F(Host, BadArgumentsAndAMissingPluginAreReported) {
