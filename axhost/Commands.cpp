@@ -9,6 +9,7 @@
 #include "EmbeddedExamples.h"
 #include "TextTable.h"
 #include "axcore/Diagnostics.h"
+#include "axcore/FileOutput.h"
 #include "axcore/MessageText.h"
 #include "axcore/SetupFile.h"
 
@@ -46,6 +47,13 @@ void PrintMissingNames(std::ostream& err) {
 }
 
 void PrintError(std::ostream& err, std::string_view text) { err << "error: " << axcore::JoinLines(text) << '\n'; }
+
+bool OutputRefused(const std::optional<std::string>& output, std::string_view command, Io io) {
+  if (!output) return false;
+  const std::string why = axcore::CannotReplace(*output);
+  if (!why.empty()) PrintError(io.err, std::string(command) + ": -o " + why);
+  return !why.empty();
+}
 
 void PrintWarning(std::ostream& err, std::string_view text) { err << "warning: " << axcore::JoinLines(text) << '\n'; }
 

@@ -40,6 +40,12 @@ void PrintMissingNames(std::ostream& err);
 void PrintError(std::ostream& err, std::string_view text);
 void PrintWarning(std::ostream& err, std::string_view text);
 
+// Whether the setup can be written to `output` after a run: when it cannot
+// (a folder, a special or read-only file, a folder that takes no files), an
+// error "COMMAND: -o ..." is printed and true returned, so that a run that
+// moves the drive is refused before it starts rather than after.
+bool OutputRefused(const std::optional<std::string>& output, std::string_view command, Io io);
+
 // A stored value of `p` (its value or a bound, named by `what`) in the shown
 // unit, as the tables print it. A value the shown unit cannot hold (the
 // conversion overflows a double) is printed in the base unit, with the unit

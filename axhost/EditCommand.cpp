@@ -105,6 +105,7 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
   const std::optional<std::string> target = options.output ? options.output : file;
+  if (OutputRefused(options.output, "edit", io)) return kExitBadInput;
 
   // The transcript of a scripted run (message boxes, dumps) goes to standard
   // output, unless the setup itself goes there.

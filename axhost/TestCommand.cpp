@@ -230,6 +230,7 @@ int RunTest(const PluginModule& module, const std::string& name, const std::opti
     PrintError(io.err, "test: --for takes milliseconds from 0 to 3600000 (one hour of drive time)");
     return kExitBadInput;
   }
+  if (OutputRefused(options.output, "test", io)) return kExitBadInput;
   const auto plant = DrivePlant(options.driveSpec, io);
   if (!plant) return kExitBadInput;
   auto lines = TestScript(DefaultScript(*test, options), options, io);

@@ -185,6 +185,7 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
       return kExitBadInput;
     }
   }
+  if (OutputRefused(options.test.output, "tune", io)) return kExitBadInput;
   const auto plant = DrivePlant(options.test.driveSpec, io);
   if (!plant) return kExitBadInput;
   auto lines = TestScript(DefaultScript(*loop, options, passband), options.test, io);

@@ -126,6 +126,8 @@ TEST_F(Host, InputsThatAreNoFileAndBadOutputNamesAreRefusedWithOneLine) {
       {"commission -o '" + dir.string() + "'", "commission: -o " + dir.string() + ": cannot write: is a directory"},
       {"commission -o '" + fifo.string() + "'", "cannot write: not a regular file (a FIFO)"},
       {"commission -o '" + readOnly.string() + "'", "cannot write: the file is read-only (mode 0444)"},
+      {"tune current -o '" + readOnly.string() + "'", "tune: -o " + readOnly.string() + ": cannot write: the file is"},
+      {"test supply-voltage -o '" + dir.string() + "'", "test: -o " + dir.string() + ": cannot write: is a directory"},
       {"commission" + out + " --report '" + aFile.string() + "'", aFile.string() + ": is a file, not a folder"},
       {"commission" + out + " --report '" + (dir / "taken").string() + "'", "index.html: cannot write: is a directory"},
       {"commission" + out + " --report '" + (dir / std::string(300, 'r')).string() + "'", "File name too long"},
