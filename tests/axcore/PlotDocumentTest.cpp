@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,13 @@ TEST(PlotSave, ByTheFilesExtension) {
       EXPECT_EQ(testing_support::ReadFile(path).rfind(c.starts, 0), 0u);
     }
   }
+  // Through the one writer: a plot made read-only stays as it was (written
+  // in place, it was truncated first, and a full disk left half a file).
+  const std::filesystem::path kept = dir.path() / "kept.svg";
+  std::ofstream(kept) << "old";
+  std::filesystem::permissions(kept, std::filesystem::perms::owner_read);
+  EXPECT_NE(plot.Save(kept.string()).find("kept.svg: cannot write: the file is read-only"), std::string::npos);
+  EXPECT_EQ(testing_support::ReadFile(kept), "old");
 }
 
 }  // namespace
