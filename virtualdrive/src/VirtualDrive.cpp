@@ -282,4 +282,11 @@ bool VirtualDrive::LoadSetup(const CMC_Setup& setup, std::string* error) {
   return all;
 }
 
+bool VirtualDrive::LoadRegister(std::string_view name, double value, bool integer, std::string& error) {
+  if (!Begin(error)) return false;
+  const bool written = m_firmware.SetRegister(name, value, integer, true, error);
+  Rebase();
+  return written;
+}
+
 }  // namespace virtualdrive
