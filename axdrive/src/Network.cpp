@@ -19,7 +19,8 @@ struct Network::Session {
   std::unique_ptr<drivewire::ByteStream> stream;
   std::array<std::uint8_t, 4096> buffer{};
   drivewire::FrameReader wire;     // what arrives
-  drivewire::FrameReader damaged;  // frames the faults damaged, refused here as a drive refuses them
+  drivewire::ReaderCounts damaged;  // frames the faults damaged, refused here as a drive refuses them
+  std::chrono::steady_clock::time_point lastBytes{};
   std::deque<std::vector<std::uint8_t>> queue;
   bool writing = false;
   bool closed = false;
@@ -27,6 +28,9 @@ struct Network::Session {
 };
 
 namespace {
+
+// The longest pause between two bytes of one frame.
+constexpr auto kFrameGap = std::chrono::milliseconds(50);
 
 bool Duration(const std::string& text, double& seconds) {
   double scale = 0.0;
@@ -181,6 +185,12 @@ void Network::Read(const std::shared_ptr<Session>& session) {
       Close(session);
       return;
     }
+    // A frame's bytes come back to back: after a quiet gap, what a frame
+    // began with is not going to be completed.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - session->lastBytes > kFrameGap)
+      while (session->wire.Partial()) session->wire.Expire();
+    session->lastBytes = now;
     session->wire.Feed(std::span<const std::uint8_t>(session->buffer.data(), n));
     Frame frame;
     while (session->wire.Next(frame)) {
@@ -194,15 +204,18 @@ void Network::Read(const std::shared_ptr<Session>& session) {
         std::vector<std::uint8_t> bytes = drivewire::Encode(frame);
         const std::size_t bit = std::uniform_int_distribution<std::size_t>(0, bytes.size() * 8 - 1)(m_random);
         bytes[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
-        session->damaged.Feed(bytes);
+        drivewire::FrameReader reader;
+        reader.Feed(bytes);
+        while (reader.Partial()) reader.Expire();
         Frame survived;
-        while (session->damaged.Next(survived)) Received(session, survived);
+        while (reader.Next(survived)) Received(session, survived);
+        session->damaged.badCrc += reader.Counts().Refused();
         continue;
       }
       Received(session, frame);
     }
     m_counts.refused = 0;
-    for (const auto& [id, s] : m_sessions) m_counts.refused += s->wire.Counts().Refused() + s->damaged.Counts().Refused();
+    for (const auto& [id, s] : m_sessions) m_counts.refused += s->wire.Counts().Refused() + s->damaged.badCrc;
     if (!session->closed) Read(session);
   });
 }

@@ -106,6 +106,13 @@ void FrameReader::Scan() {
   }
 }
 
+void FrameReader::Expire() {
+  if (!Partial()) return;
+  ++m_counts.incomplete;
+  ++m_start;
+  Scan();
+}
+
 bool FrameReader::Next(Frame& frame) {
   if (m_readyFirst == m_ready.size()) return false;
   frame = std::move(m_ready[m_readyFirst++]);

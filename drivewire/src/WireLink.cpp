@@ -181,6 +181,10 @@ bool WireLink::Call(std::uint16_t code, PayloadWriter fields, std::vector<std::u
       }
       if (Clock_t::now() >= deadline) {
         ++m_counts.timeouts;
+        // What arrived of a frame begun will not be completed: the answer
+        // may lie in what the reader holds after it.
+        m_reader.Expire();
+        TakeFrames(request.sequence, answer);
         break;
       }
       m_io.run_one_until(deadline);

@@ -54,8 +54,9 @@ struct ReaderCounts {
   std::uint64_t badCrc = 0;      // complete frames whose CRC did not match
   std::uint64_t tooLong = 0;     // headers announcing more than kMaxPayload
   std::uint64_t badKind = 0;     // a kind byte other than 0, 1, 2
+  std::uint64_t incomplete = 0;  // frames cut short (Expire)
   std::uint64_t skippedBytes = 0;  // bytes dropped while looking for a sync
-  std::uint64_t Refused() const { return badCrc + tooLong + badKind; }
+  std::uint64_t Refused() const { return badCrc + tooLong + badKind + incomplete; }
 };
 
 // Cuts frames out of a byte stream. A header with a bad length or kind, or a
@@ -68,6 +69,14 @@ class FrameReader {
   void Feed(std::span<const std::uint8_t> bytes);
   // The next accepted frame, oldest first; false when none is waiting.
   bool Next(Frame& frame);
+  // The bytes of a frame stopped coming (the line went quiet longer than a
+  // frame takes): a frame begun is refused, and the search for a sync
+  // starts again at its second byte. A damaged length would otherwise have
+  // the reader swallow the frames that follow while it waits for bytes
+  // that never come.
+  void Expire();
+  // Whether part of a frame is waiting for the rest.
+  bool Partial() const { return m_start < m_buffer.size(); }
   const ReaderCounts& Counts() const { return m_counts; }
 
  private:
