@@ -127,7 +127,7 @@ void WireLink::Pace(double hostTime_s) {
   if (m_greeting.clock != ClockMode::Realtime || m_driveTimeAt == Clock_t::time_point{}) return;
   const double driveNow_s =
       m_driveTime_s + m_speed * std::chrono::duration<double>(Clock_t::now() - m_driveTimeAt).count();
-  const double ahead_s = (hostTime_s - driveNow_s) / m_speed;
+  const double ahead_s = ((hostTime_s - m_hostEpoch_s) - (driveNow_s - m_driveEpoch_s)) / m_speed;
   if (ahead_s > 0.0 && ahead_s < 3600.0) std::this_thread::sleep_for(std::chrono::duration<double>(ahead_s));
 }
 
@@ -233,7 +233,10 @@ bool Done(bool called, PayloadReader& reader, const std::string& spec, std::stri
 
 bool WireLink::Restart(std::string& error) {
   std::vector<std::uint8_t> result;
-  return Call(kRestart, {}, result, error);
+  if (!Call(kRestart, {}, result, error)) return false;
+  m_hostEpoch_s = m_clock != nullptr ? m_clock->Now() : 0.0;
+  m_driveEpoch_s = m_driveTime_s;
+  return true;
 }
 
 bool WireLink::LoadRegister(std::string_view name, double value, bool integer, std::string& error) {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <regex>
+#include <thread>
 
 #include "support/HostRunner.h"
 #include "drivewire/WireLink.h"
@@ -107,6 +108,31 @@ TEST_F(WireLink, CommissionsOverEachLinkAsInProcess) {
     EXPECT_EQ(std::stoi(match[2]) > 0, c.retries) << run.err;
     EXPECT_EQ(server.Kill(SIGTERM), 0);
     EXPECT_NE(server.Output().find("stopped, power stages off"), std::string::npos);
+  }
+}
+
+TEST_F(WireLink, TwoAxesOfOneServerCommissionedAtOnceGiveWhatEachGivesAlone) {
+  const fs::path d = dir.path();
+  const std::string plants[] = {std::string(AX_EXAMPLES_DIR) + "/plant-linear.json",
+                                std::string(AX_EXAMPLES_DIR) + "/plant-heavy.json"};
+  Server server("--plant '" + plants[0] + "' --plant '" + plants[1] + "' --listen tcp:127.0.0.1:0", d);
+  ASSERT_FALSE(server.Spec().empty());
+  auto commission = [&](const std::string& drive, const std::string& name) {
+    return RunAxhost("--drive " + drive + " commission -o '" + (d / (name + ".json")).string() + "' --report '" +
+                         (d / name).string() + "'",
+                     d);
+  };
+  testing_support::HostRun wire[2];
+  std::thread second([&] { wire[1] = commission(server.Spec() + "/2", "wire2"); });
+  wire[0] = commission(server.Spec() + "/1", "wire1");
+  second.join();
+  for (int axis = 0; axis < 2; ++axis) {
+    SCOPED_TRACE(plants[axis]);
+    const auto alone = commission("virtual:'" + plants[axis] + "'", "alone" + std::to_string(axis + 1));
+    EXPECT_EQ(wire[axis].status, alone.status) << wire[axis].err;
+    const std::string n = std::to_string(axis + 1);
+    EXPECT_EQ(ReadFile(d / ("wire" + n + ".json")), ReadFile(d / ("alone" + n + ".json")));
+    EXPECT_EQ(Comparable(d / ("wire" + n) / "summary.json"), Comparable(d / ("alone" + n) / "summary.json"));
   }
 }
 

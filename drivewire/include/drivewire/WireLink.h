@@ -122,6 +122,10 @@ class WireLink : public DriveLink {
   // The drive's clock at its last answer, and when that came.
   double m_driveTime_s = 0.0;
   std::chrono::steady_clock::time_point m_driveTimeAt{};
+  // The host's and the drive's clocks at the last Restart: in real time the
+  // drive's clock runs on from the server's start, the host's from its own.
+  double m_hostEpoch_s = 0.0;
+  double m_driveEpoch_s = 0.0;
   double m_speed = 1.0;
 };
 
