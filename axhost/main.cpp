@@ -45,7 +45,7 @@ const CLI::Validator kFileName(
 // What `axhost` alone prints: the three commands a newcomer starts with and
 // where their results go; --help has the rest.
 constexpr const char* kShortUsage =
-    "usage: axhost [--drive virtual[:PLANT]|tcp:HOST:PORT[/AXIS]|serial:DEVICE[:BAUD][/AXIS]] COMMAND [ARGS...]\n"
+    "usage: axhost [--drive virtual[:PLANT]] COMMAND [ARGS...]\n"
     "Start with one of these (FILE is a setup file; without it the embedded example is used):\n"
     "  axhost commission [FILE] -o OUT.json --report DIR\n"
     "      run every identification and tuning test in order on the drive; the commissioned setup goes to\n"
