@@ -93,7 +93,8 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
 // moves nothing) run to its end on a drive of the plant `plant` loaded with
 // `setup`, its reading scaled by the setup's "VdcMaxMeasurable" / ADCMAX.
 // Nothing when the program cannot be run or reads no supply. Over a wire
-// the drive is the one connected, restarted before and after.
+// the drive is the one connected, restarted for it (as the run that
+// follows restarts it again).
 std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup, const ChosenDrive& drive);
 
 // `show` and `scale` take an optional FILE before their other arguments: the

@@ -76,6 +76,7 @@ void DriveServer::Handle(int connection, const Frame& request, std::vector<Frame
     out.push_back(AnswerFrame(request, axis.lastAnswer));
     return;
   }
+  axis.lastRequest = std::chrono::steady_clock::now();
   PayloadReader fields(request.payload);
   Answer(axis, request, fields, answer);
   axis.answered = true;
@@ -295,6 +296,11 @@ void DriveServer::Tick(std::vector<std::pair<int, Frame>>& pushes) {
   for (auto& [id, axis] : m_axes) {
     axis.drive->AdvanceTo(ClockOf(axis)->Now());
     if (axis.owner < 0) continue;
+    if (axis.drive->ProgramRunning() &&
+        std::chrono::steady_clock::now() - axis.lastRequest > std::chrono::duration<double>(kWatchdog_s)) {
+      std::string error;
+      axis.drive->StopProgram(error);
+    }
     std::vector<Frame> frames;
     TakePushes(axis, frames);
     for (Frame& frame : frames) pushes.emplace_back(axis.owner, std::move(frame));

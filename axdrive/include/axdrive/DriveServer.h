@@ -71,7 +71,11 @@ class DriveServer {
   // The connection is gone: its axes are released with their power stages off.
   void Disconnected(int connection);
   // Realtime: advances every axis to the wall clock; appends the drive
-  // messages each owner should get as (connection, frame).
+  // messages each owner should get as (connection, frame). An axis whose
+  // host has sent nothing for kWatchdog_s has its program stopped and its
+  // power stage turned off (a host gone quiet on a serial line, which has
+  // no connection to close).
+  static constexpr double kWatchdog_s = 5.0;
   void Tick(std::vector<std::pair<int, drivewire::Frame>>& pushes);
   // Stops every program and turns every power stage off (shutdown).
   void StopAll();
@@ -90,6 +94,7 @@ class DriveServer {
     std::vector<std::uint8_t> lastAnswer;
     std::vector<std::vector<double>> log;
     std::uint16_t pushSequence = 0;
+    std::chrono::steady_clock::time_point lastRequest{};
   };
   const Clock* ClockOf(Axis& axis) const;
   void Answer(Axis& axis, const drivewire::Frame& request, drivewire::PayloadReader& fields,
