@@ -107,20 +107,25 @@ int main(int argc, char** argv) {
   double speed = 1.0;
   std::string faults;
   std::uint64_t seed = 1;
-  serve->add_option("--plant", plants, "A plant file; give one per axis");
+  serve->add_option("--plant", plants, "A plant file; give one per axis")->type_name("FILE");
   serve->add_option("--listen", listen,
-                    "tcp:ADDRESS:PORT (default tcp:127.0.0.1:7001, loopback only; port 0: any free port, printed) "
-                    "or pty (a pseudo-terminal; its device is printed for --drive serial:DEVICE)");
+                    "tcp:ADDRESS:PORT (default tcp:127.0.0.1:7001, which only this machine reaches; 0.0.0.0 for "
+                    "every interface; port 0: a free port, printed) or pty (a pseudo-terminal pair, its device "
+                    "printed for --drive serial:DEVICE)")
+      ->type_name("WHERE");
   serve->add_option("--clock", clock,
                     "lockstep: each request carries the host's clock time and the drive first simulates up to it "
                     "(a headless host gets exactly what it gets in process); realtime: the drive follows the "
                     "wall clock times --speed, as hardware does")
-      ->check(CLI::IsMember({"lockstep", "realtime"}));
-  serve->add_option("--speed", speed, "With --clock realtime, drive seconds per wall-clock second (default 1)");
+      ->check(CLI::IsMember({"lockstep", "realtime"}))
+      ->type_name("MODE");
+  serve->add_option("--speed", speed, "With --clock realtime, drive seconds per wall-clock second (default 1)")
+      ->type_name("X");
   serve->add_option("--faults", faults,
                     "Link faults in both directions, e.g. drop=0.05,corrupt=0.01,delay=2ms,jitter=1ms,cut-after=4s: "
                     "drop and damage frames with these probabilities, delay each frame sent, and after cut-after "
-                    "let nothing through");
+                    "let nothing through")
+      ->type_name("FAULTS");
   serve->add_option("--seed", seed, "Seed of the faults' random draws (default 1)");
   CLI11_PARSE(app, argc, argv);
   return Serve(plants, listen, clock, speed, faults, seed);
