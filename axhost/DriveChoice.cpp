@@ -41,6 +41,12 @@ class WireDrive : public OpenedDrive {
     }
     return all;
   }
+  std::vector<std::string> WrittenVariables() const override {
+    std::vector<std::string> names;
+    std::string error;
+    m_link->WrittenVariables(names, error);
+    return names;
+  }
   axcore::BenchHandler Bench() override {
     return [link = m_link](const axcore::BenchAction& action, std::string& why) {
       if (action.kind == axcore::BenchAction::Kind::AnalogueInput) return link->BenchAnalogue(action.volts, why);

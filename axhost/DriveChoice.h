@@ -29,8 +29,9 @@ class OpenedDrive {
   virtual bool LoadSetup(const CMC_Setup& setup, std::string& error) = 0;
   // The bench actions of a script on this drive and motor.
   virtual axcore::BenchHandler Bench() = 0;
-  // The drive variables the last program run wrote (known in process only).
-  virtual std::vector<std::string> WrittenVariables() const { return {}; }
+  // The drive variables the last program run wrote (a virtual drive's
+  // record; none from a drive that keeps none).
+  virtual std::vector<std::string> WrittenVariables() const = 0;
 };
 
 class ChosenDrive {

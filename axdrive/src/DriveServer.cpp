@@ -249,6 +249,18 @@ void DriveServer::Answer(Axis& axis, const Frame& request, PayloadReader& fields
           .Bytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()) + offset, n));
       break;
     }
+    case kWrittenVariables: {
+      if (!fields.AtEnd()) break;
+      // As many names as one frame carries (a program writes a handful).
+      const std::vector<std::string>& names = drive.WrittenVariables();
+      std::size_t n = 0, bytes = 1;
+      while (n < names.size() && n < 255 && bytes + 1 + std::min<std::size_t>(names[n].size(), 255) <=
+                                                    kMaxPayload - kAnswerHead)
+        bytes += 1 + std::min<std::size_t>(names[n++].size(), 255);
+      result.U8(static_cast<std::uint8_t>(n));
+      for (std::size_t k = 0; k < n; ++k) result.Str(names[k]);
+      break;
+    }
     default:
       known = false;
       break;

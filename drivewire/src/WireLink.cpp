@@ -279,6 +279,16 @@ bool WireLink::PlantText(std::string& text, std::string& error) {
   }
 }
 
+bool WireLink::WrittenVariables(std::vector<std::string>& names, std::string& error) {
+  names.clear();
+  std::vector<std::uint8_t> result;
+  const bool called = Call(kWrittenVariables, {}, result, error);
+  PayloadReader reader(result);
+  const std::size_t n = called ? reader.U8() : 0;
+  for (std::size_t k = 0; k < n && reader.Ok(); ++k) names.push_back(reader.Str());
+  return Done(called, reader, m_spec, error);
+}
+
 bool WireLink::ReadVariable(std::string_view name, double& value, std::string& error) {
   PayloadWriter f;
   f.Str(name);

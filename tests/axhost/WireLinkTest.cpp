@@ -194,8 +194,12 @@ TEST_F(WireLink, OneHostAtATimeControlsAnAxis) {
   const auto second = RunAxhost("--drive " + server.Spec() + "/2 drive run VDC_Detection_Test", d);
   EXPECT_EQ(second.status, 1);
   EXPECT_EQ(second.err, "error: axis 2 is in use by another host\n");
-  // The other axis of the bus is free.
-  EXPECT_EQ(RunAxhost("--drive " + server.Spec() + "/1 drive run VDC_Detection_Test", d).status, 0);
+  // The other axis of the bus is free, and runs a program as the drive in
+  // process does, down to the variables it wrote.
+  const std::string program = " drive run Ident_R_or_Rs RefTest=8800 RIncTest=20 In1=4910";
+  const auto first = RunAxhost("--drive " + server.Spec() + "/1" + program, d);
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, RunAxhost(program, d).out);
   holder.reset();
   ::usleep(50000);
   EXPECT_EQ(RunAxhost("--drive " + server.Spec() + "/2 drive run VDC_Detection_Test", d).status, 0);

@@ -41,6 +41,7 @@ enum Code : std::uint16_t {
   kBenchAnalogue = 0x30,  // f64 volts -> (nothing)
   kBenchMove = 0x31,      // f64 distance_m, f64 duration_s -> (nothing)
   kPlantText = 0x32,      // u32 offset -> u32 total, then the bytes from offset (at most kMaxTextChunk)
+  kWrittenVariables = 0x33,  // -> u8 n, n x str: the drive variables the last program run wrote
   kDriveMessage = 0x80,   // pushed: the drive's unsolicited message, its bytes as they came
 };
 

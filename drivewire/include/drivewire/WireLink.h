@@ -77,6 +77,7 @@ class WireLink : public DriveLink {
   bool BenchAnalogue(double volts, std::string& error);
   bool BenchMove(double distance_m, double duration_s, std::string& error);
   bool PlantText(std::string& text, std::string& error);
+  bool WrittenVariables(std::vector<std::string>& names, std::string& error);
 
   bool ReadVariable(std::string_view name, double& value, std::string& error) override;
   bool WriteVariable(std::string_view name, double value, std::string& error) override;
