@@ -26,7 +26,8 @@ struct Address {
 // True when `spec` starts with "tcp:" or "serial:" (a wire, rather than a
 // drive in process).
 bool IsWireSpec(const std::string& spec);
-// The address, or nothing with the reason in `error` (one line, without the spec).
+// The address, or nothing with the reason in `error` (one line that does
+// not repeat `spec`).
 std::optional<Address> ParseAddress(const std::string& spec, std::string& error);
 
 }  // namespace drivewire

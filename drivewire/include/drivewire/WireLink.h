@@ -55,7 +55,7 @@ struct Greeting {
 class WireLink : public DriveLink {
  public:
   // Connects to the drive `spec` names and greets its axis. Null, with one
-  // line in `error`, when the spec is not a wire, the drive cannot be
+  // line in `error`, when `spec` names no wire, the drive cannot be
   // reached or refuses (another host holds the axis).
   static std::unique_ptr<WireLink> Connect(const std::string& spec, const LinkOptions& options, std::string& error);
   ~WireLink() override;
