@@ -12,9 +12,12 @@
 
 #include "axcore/PluginModule.h"
 #include "axcore/Setup.h"
+#include "drivewire/WireLink.h"
 #include "virtualdrive/Plant.h"
 
 namespace axhost {
+
+class ChosenDrive;
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
@@ -57,10 +60,6 @@ std::string ShownValue(const CMC_Parameter& p, double baseValue, const char* wha
 // underscores. Any other text is refused before a file is looked at.
 bool IsPlainName(std::string_view name);
 
-// The plant behind "--drive virtual[:PLANT]": the example plant, or the
-// plant file named. Nothing (after an error line) for another drive or a
-// plant file that is refused.
-std::optional<virtualdrive::PlantParameters> DrivePlant(const std::string& driveSpec, Io io);
 
 int RunNew(bool basic, Io io);
 int RunShow(const PluginModule& module, const std::optional<std::string>& file, const std::vector<std::string>& names,
@@ -92,15 +91,17 @@ int RunEncode(const PluginModule& module, const std::optional<std::string>& file
 // user variable of the program and each drive variable it wrote as
 // NAME=VALUE lines, 17 significant digits.
 int RunDrive(const PluginModule& module, const std::string& driveSpec, const std::optional<std::string>& file,
-             const std::string& program, const std::vector<std::string>& assignments, Io io);
+             const std::string& program, const std::vector<std::string>& assignments, Io io,
+             const drivewire::LinkOptions& link = {});
 
 // The drive's measurement of its supply voltage, V: the supply voltage
 // test's program ("VDC_Detection_Test", which only reads the converter and
 // moves nothing) run to its end on a drive of the plant `plant` loaded with
 // `setup`, its reading scaled by the setup's "VdcMaxMeasurable" / ADCMAX.
-// Nothing when the program cannot be run or reads no supply.
-std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup,
-                                    const virtualdrive::PlantParameters& plant);
+// Nothing when the program cannot be run or reads no supply. Over a wire
+// the drive is the one connected, restarted for it (as the run that
+// follows restarts it again).
+std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup, const ChosenDrive& drive);
 
 // `show` and `scale` take an optional FILE before their other arguments: the
 // first argument is the file when it ends in ".json", contains a '/' or names

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "CommissioningUser.h"
+#include "DriveChoice.h"
 #include "EditCommand.h"
 #include "FeatureProbes.h"
 #include "axcore/Comm.h"
@@ -159,8 +160,10 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
                            " is not one of gentle, standard, firm");
     return kExitBadInput;
   }
-  const auto plant = DrivePlant(options.driveSpec, io);
-  if (!plant) return kExitBadInput;
+  int chosenStatus = kExitOk;
+  const auto chosen = ChooseDrive(options.driveSpec, options.link, io, chosenStatus);
+  if (!chosen) return chosenStatus;
+  const virtualdrive::PlantParameters* plant = &chosen->Plant();
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
   const CMC_Setup original(*setup);
@@ -171,8 +174,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   record.productId = setup->GetProductID();
   record.firmwareId = setup->GetFirmwareID();
   record.applicationId = setup->GetUserAppID();
-  record.driveName = "virtual drive, plant " +
-                     (options.driveSpec == "virtual" ? std::string("of the example") : options.driveSpec.substr(8));
+  record.driveName = "virtual drive, plant " + chosen->PlantSource();
   record.plantDescription = "supply " + ShortNumber(plant->vdc_V) + " V, R " + ShortNumber(plant->phase_resistance_ohm) +
                             " ohm, L " + ShortNumber(plant->phase_inductance_H * 1e3) + " mH, Kf " +
                             ShortNumber(plant->force_constant_N_per_A) + " N/A, moving mass " +
@@ -190,7 +192,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   commissioning.SetMarginBounds(options.margins, bounds);
   axcore::ScriptedUser user({}, transcript);
   commissioning.SetUser(&user);
-  commissioning.SetMeasuredSupply(MeasureSupply(module, *setup, *plant));
+  commissioning.SetMeasuredSupply(MeasureSupply(module, *setup, *chosen));
   commissioning.SetWarningReporter([&](const std::string& warning) { PrintWarning(io.err, warning); });
   commissioning.SetPictures(options.gui && !options.screenshotDir.empty());
   user.SetFeed([&](CMC_EditSetupDlg& top) { return commissioning.Next(top); });
@@ -203,16 +205,20 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   std::unique_ptr<axcore::Platform> platform =
       MakeDialogPlatform("commission", "leave out --gui", !options.gui, &user, options.screenshotDir, io, status);
   if (!platform) return status;
-  virtualdrive::VirtualDrive drive(*plant, platform.get());
-  user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
   std::string error;
-  if (!drive.LoadSetup(*setup, &error)) {
+  const std::unique_ptr<OpenedDrive> drive = chosen->Open(platform.get(), error);
+  if (!drive) {
+    PrintError(io.err, error);
+    return kExitFailed;
+  }
+  user.SetBenchHandler(drive->Bench());
+  if (!drive->LoadSetup(*setup, error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);
     return kExitFailed;
   }
   int confirmed = 0;
   {
-    ScopedDriveLink connected(&drive);
+    ScopedDriveLink connected(&drive->Link());
     CMC_TestDlg::SetObserver({{}, [&](const CMC_TestDlg& test) { commissioning.TestEnded(test); }});
     axcore::InstallPlatform(platform.get());
     confirmed = module.editSetup(setup.get());
@@ -220,6 +226,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     CMC_TestDlg::SetObserver({});
   }
   PrintMissingNames(io.err);
+  if (chosen->ReportsLink()) io.err << chosen->LinkReport() << '\n';
 
   // --- the outcome: the commissioned setup, or the one before the failure.
   if (user.Failed()) commissioning.BreakOff(user.Failure());

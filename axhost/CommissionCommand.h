@@ -16,6 +16,7 @@ struct CommissionOptions {
   std::string output;                 // -o: the commissioned setup
   std::optional<std::string> report;  // --report DIR
   std::string driveSpec = "virtual";  // --drive
+  drivewire::LinkOptions link;       // --link-timeout, --link-tries
   bool gui = false;                   // --gui: the dialogs live in the Qt view (in real time)
   std::string screenshotDir;          // --screenshot DIR (Qt view)
   bool progress = false;              // standard output is a terminal: "[k/n]" before each step's line

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "Commands.h"
+#include "DriveChoice.h"
 #include "FeatureProbes.h"
 #include "Scales.h"
 #include "TextTable.h"
@@ -90,19 +91,9 @@ bool ReadDescriptor(const PluginModule& module, const std::string& program, CMC_
 
 }  // namespace
 
-std::optional<virtualdrive::PlantParameters> DrivePlant(const std::string& driveSpec, Io io) {
-  if (driveSpec == "virtual") return virtualdrive::ExamplePlant();
-  if (driveSpec.rfind("virtual:", 0) != 0 || driveSpec.size() == 8) {
-    PrintError(io.err, "--drive " + axcore::QuoteForMessage(driveSpec) + ": unknown drive (use virtual or virtual:PLANT)");
-    return std::nullopt;
-  }
-  virtualdrive::PlantLoad load = virtualdrive::LoadPlantFile(driveSpec.substr(8));
-  if (!load.plant) PrintError(io.err, load.error);
-  return load.plant;
-}
-
 int RunDrive(const PluginModule& module, const std::string& driveSpec, const std::optional<std::string>& file,
-             const std::string& program, const std::vector<std::string>& assignments, Io io) {
+             const std::string& program, const std::vector<std::string>& assignments, Io io,
+             const drivewire::LinkOptions& link) {
   // --- arguments first: nothing runs on a bad one, and no file is looked
   // at for a program name that is not a name (it names a descriptor file).
   if (!IsPlainName(program)) {
@@ -110,8 +101,9 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
                            ": not a test program name (letters, digits and underscores only)");
     return kExitBadInput;
   }
-  const auto plant = DrivePlant(driveSpec, io);
-  if (!plant) return kExitBadInput;
+  int chosenStatus = kExitOk;
+  const auto chosen = ChooseDrive(driveSpec, link, io, chosenStatus);
+  if (!chosen) return chosenStatus;
   std::vector<Assignment> values;
   for (const std::string& argument : assignments) {
     const std::size_t equals = argument.find('=');
@@ -141,13 +133,17 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
 
   // --- a fresh drive with the setup's registers, connected to the host.
   VirtualClock clock;
-  virtualdrive::VirtualDrive drive(*plant, &clock);
   std::string error;
-  if (!drive.LoadSetup(*setup, &error)) {
+  const std::unique_ptr<OpenedDrive> drive = chosen->Open(&clock, error);
+  if (!drive) {
+    PrintError(io.err, error);
+    return kExitFailed;
+  }
+  if (!drive->LoadSetup(*setup, error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);
     return kExitFailed;
   }
-  ScopedDriveLink connected(&drive);
+  ScopedDriveLink connected(&drive->Link());
   for (const Assignment& assignment : values) {
     if (!axcore::SetUserVariableValue(descriptor, assignment.name, assignment.value, error)) {
       PrintError(io.err, axcore::QuoteForMessage(assignment.argument) + ": " + error);
@@ -176,10 +172,11 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
     if (failure.empty() && value == virtualdrive::kNotDelivered)
       failure = "the program did not deliver \"" + variable.name + "\"";
   }
-  for (const std::string& name : drive.WrittenVariables()) {
+  for (const std::string& name : drive->WrittenVariables()) {
     double value = 0.0;
-    if (drive.ReadVariable(name, value, error)) io.out << name << '=' << Number17(value) << '\n';
+    if (drive->Link().ReadVariable(name, value, error)) io.out << name << '=' << Number17(value) << '\n';
   }
+  if (chosen->ReportsLink()) io.err << chosen->LinkReport() << '\n';
   if (!failure.empty()) {
     PrintError(io.err, failure);
     return kExitFailed;
@@ -187,8 +184,7 @@ int RunDrive(const PluginModule& module, const std::string& driveSpec, const std
   return kExitOk;
 }
 
-std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup,
-                                    const virtualdrive::PlantParameters& plant) {
+std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup& setup, const ChosenDrive& chosen) {
   // A setup that lacks a name the measurement needs goes without it; the
   // test that follows reports what it lacks itself.
   axcore::QuietLookup quiet;
@@ -198,17 +194,17 @@ std::optional<double> MeasureSupply(const PluginModule& module, const CMC_Setup&
   CMC_CoffFormat descriptor;
   if (!ReadDescriptor(module, "VDC_Detection_Test", descriptor)) return std::nullopt;
   VirtualClock clock;
-  virtualdrive::VirtualDrive drive(plant, &clock);
-  if (!drive.LoadSetup(measured)) return std::nullopt;
-  ScopedDriveLink connected(&drive);
+  std::string error;
+  const std::unique_ptr<OpenedDrive> drive = chosen.Open(&clock, error);
+  if (!drive || !drive->LoadSetup(measured, error)) return std::nullopt;
+  ScopedDriveLink connected(&drive->Link());
   CMC_Variable* mer = FindVariableQuiet(measured, "MER");
   if (mer == nullptr || !axcore::ExecuteCode(descriptor.GetProgramName(), &descriptor, nullptr) ||
       !PollToEnd(descriptor, *mer, clock).empty())
     return std::nullopt;
   // The converter's reading of the supply, in counts of its full scale.
   double reading = 0.0;
-  std::string error;
-  if (!drive.ReadVariable("var_u2", reading, error)) return std::nullopt;
+  if (!drive->Link().ReadVariable("var_u2", reading, error)) return std::nullopt;
   const double volts = reading / MeasuredVoltageScale(measured);
   if (!std::isfinite(volts) || !(volts > 0.0)) return std::nullopt;
   return volts;

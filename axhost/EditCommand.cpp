@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "DialogRefusals.h"
+#include "DriveChoice.h"
 #include "axcore/Comm.h"
 #include "axcore/Diagnostics.h"
 #include "axcore/JsonInput.h"
@@ -97,8 +98,9 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
     PrintError(io.err, "edit: --screenshot needs the Qt view; it cannot be used with --headless");
     return kExitBadInput;
   }
-  const auto plant = DrivePlant(options.driveSpec, io);
-  if (!plant) return kExitBadInput;
+  int chosenStatus = kExitOk;
+  const auto chosen = ChooseDrive(options.driveSpec, options.link, io, chosenStatus);
+  if (!chosen) return chosenStatus;
   std::optional<std::vector<axcore::ScriptLine>> lines;
   const std::string scriptName = options.script ? ScriptName(*options.script) : "";
   if (options.script && !(lines = LoadScript(*options.script, io))) return kExitBadInput;
@@ -117,23 +119,28 @@ int RunEdit(const PluginModule& module, const std::optional<std::string>& file, 
   if (!platform) return status;
 
   // --- the drive on the platform's clock, then the dialog.
-  virtualdrive::VirtualDrive drive(*plant, platform.get());
+  std::string error;
+  const std::unique_ptr<OpenedDrive> drive = chosen->Open(platform.get(), error);
+  if (!drive) {
+    PrintError(io.err, error);
+    return kExitFailed;
+  }
   // The script acts on this drive when it sets the analogue input or moves the mover by hand.
-  if (user) user->SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+  if (user) user->SetBenchHandler(drive->Bench());
   // The last message box, which may be why the script stops.
   std::optional<ShownMessage> shown;
   if (user)
     user->SetMessageObserver([&](const std::string& text, int, bool) { shown = ShownMessage{text, user->LastLine()}; });
-  std::string error;
-  if (!drive.LoadSetup(*setup, &error)) {
+  if (!drive->LoadSetup(*setup, error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);
     return kExitFailed;
   }
-  ScopedDriveLink connected(&drive);
+  ScopedDriveLink connected(&drive->Link());
   axcore::InstallPlatform(platform.get());
   const int confirmed = module.editSetup(setup.get());
   axcore::InstallPlatform(nullptr);
   PrintMissingNames(io.err);
+  if (chosen->ReportsLink()) io.err << chosen->LinkReport() << '\n';
 
   if (user && user->Failed()) {
     const auto cause = ExplainStop(user->Failure(), user->LastLine(), shown, *setup, true);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "drivewire/WireLink.h"
 #include "axcore/HeadlessPlatform.h"
 #include "axcore/Platform.h"
 
@@ -19,6 +20,7 @@ struct EditOptions {
   bool headless = false;                  // --headless: no Qt at all
   std::string screenshotDir;              // --screenshot DIR (Qt view)
   std::string driveSpec = "virtual";      // --drive
+  drivewire::LinkOptions link;            // --link-timeout, --link-tries
 };
 
 // Makes the desktop platform; null (with the reason in `error`) where the

@@ -108,22 +108,26 @@ std::string TestNamesHelp() {
 
 bool IsTestName(const std::string& name) { return FindTest(name) != nullptr; }
 
-int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, std::vector<axcore::ScriptLine> lines,
+int RunTestDialog(const char* command, CMC_Setup& setup, const ChosenDrive& chosen, std::vector<axcore::ScriptLine> lines,
                   const TestOptions& options, Io io, const DialogMaker& make, const DialogInspector& inspect,
                   TestRun& run) {
   axcore::ScriptedUser user(std::move(lines), io.out);
   int status = kExitOk;
   auto platform = MakeDialogPlatform(command, "leave out --gui", !options.gui, &user, options.screenshotDir, io, status);
   if (!platform) return status;
-  virtualdrive::VirtualDrive drive(plant, platform.get());
   std::string error;
-  if (!drive.LoadSetup(setup, &error)) {
+  const std::unique_ptr<OpenedDrive> drive = chosen.Open(platform.get(), error);
+  if (!drive) {
+    PrintError(io.err, error);
+    return kExitFailed;
+  }
+  if (!drive->LoadSetup(setup, error)) {
     PrintError(io.err, "loading the setup into the drive: " + error);
     return kExitFailed;
   }
-  ScopedDriveLink connected(&drive);
+  ScopedDriveLink connected(&drive->Link());
   // The user's hands on the machine: the analogue input and pushing the mover.
-  user.SetBenchHandler(virtualdrive::BenchHandlerFor(drive));
+  user.SetBenchHandler(drive->Bench());
   // The last message box, which may be why the run stops.
   std::optional<ShownMessage> shown;
   user.SetMessageObserver(
@@ -151,6 +155,7 @@ int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, s
   axcore::InstallPlatform(nullptr);
   CMC_TestDlg::SetObserver({});
   PrintMissingNames(io.err);
+  if (chosen.ReportsLink()) io.err << chosen.LinkReport() << '\n';
 
   const std::string name = std::string(command) + ": ";
   if (user.Failed() && !options.script && user.Failure().find("a test still runs") != std::string::npos) {
@@ -209,9 +214,9 @@ std::optional<std::vector<axcore::ScriptLine>> TestScript(const std::string& def
   return axcore::ParseScript(defaultScript, error);
 }
 
-void WarnBeforeTest(const PluginModule& module, const CMC_Setup& setup, const plant_t& plant, MotionTest test,
+void WarnBeforeTest(const PluginModule& module, const CMC_Setup& setup, const ChosenDrive& drive, MotionTest test,
                     bool gainsDesigned, Io io) {
-  const PreTestFindings findings = CheckBeforeTest(setup, test, gainsDesigned, MeasureSupply(module, setup, plant));
+  const PreTestFindings findings = CheckBeforeTest(setup, test, gainsDesigned, MeasureSupply(module, setup, drive));
   for (const std::string& line : PreTestWarnings(findings)) PrintWarning(io.err, line);
 }
 
@@ -231,16 +236,17 @@ int RunTest(const PluginModule& module, const std::string& name, const std::opti
     return kExitBadInput;
   }
   if (OutputRefused(options.output, "test", io)) return kExitBadInput;
-  const auto plant = DrivePlant(options.driveSpec, io);
-  if (!plant) return kExitBadInput;
+  int chosenStatus = kExitOk;
+  const auto drive = ChooseDrive(options.driveSpec, options.link, io, chosenStatus);
+  if (!drive) return chosenStatus;
   auto lines = TestScript(DefaultScript(*test, options), options, io);
   if (!lines) return kExitBadInput;
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
-  if (test->motion) WarnBeforeTest(module, *setup, *plant, *test->motion, false, io);
+  if (test->motion) WarnBeforeTest(module, *setup, *drive, *test->motion, false, io);
   const std::vector<ParameterSnapshot> before = TakeSnapshot(*setup);
   TestRun run;
-  if (const int status = RunTestDialog("test", *setup, *plant, std::move(*lines), options, io, test->make, {}, run);
+  if (const int status = RunTestDialog("test", *setup, *drive, std::move(*lines), options, io, test->make, {}, run);
       status != kExitOk)
     return status;
   return FinishTestedSetup(*setup, before, run.dialogResult, options.output, io);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "DriveChoice.h"
 #include "PreTestChecks.h"
 #include "axcore/HeadlessPlatform.h"
 #include "axcore/TestDlg.h"
@@ -25,6 +26,7 @@ struct TestOptions {
   bool gui = false;                   // --gui: the Qt view instead of the headless one
   std::string screenshotDir;          // --screenshot DIR (Qt view)
   std::string driveSpec = "virtual";  // --drive
+  drivewire::LinkOptions link;       // --link-timeout, --link-tries
 };
 
 // The test names the command knows, in the order the commissioning guide
@@ -62,14 +64,14 @@ std::optional<std::vector<axcore::ScriptLine>> TestScript(const std::string& def
 // Runs the dialog `make` builds on the setup with the drive connected,
 // printing "status:" and "result:" lines. kExitOk when the script ran and
 // the last run passed; otherwise the error is printed.
-int RunTestDialog(const char* command, CMC_Setup& setup, const plant_t& plant, std::vector<axcore::ScriptLine> lines,
+int RunTestDialog(const char* command, CMC_Setup& setup, const ChosenDrive& drive, std::vector<axcore::ScriptLine> lines,
                   const TestOptions& options, Io io, const DialogMaker& make, const DialogInspector& inspect,
                   TestRun& run);
 
 // Prints a "warning:" line for each check `test` fails on `setup` before
 // it runs, with the supply measured on a drive of `plant`
 // (CheckBeforeTest).
-void WarnBeforeTest(const PluginModule& module, const CMC_Setup& setup, const plant_t& plant, MotionTest test,
+void WarnBeforeTest(const PluginModule& module, const CMC_Setup& setup, const ChosenDrive& drive, MotionTest test,
                     bool gainsDesigned, Io io);
 
 struct ParameterSnapshot {

@@ -186,8 +186,9 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
     }
   }
   if (OutputRefused(options.test.output, "tune", io)) return kExitBadInput;
-  const auto plant = DrivePlant(options.test.driveSpec, io);
-  if (!plant) return kExitBadInput;
+  int chosenStatus = kExitOk;
+  const auto drive = ChooseDrive(options.test.driveSpec, options.test.link, io, chosenStatus);
+  if (!drive) return chosenStatus;
   auto lines = TestScript(DefaultScript(*loop, options, passband), options.test, io);
   if (!lines) return kExitBadInput;
   auto setup = LoadInput(file, module, io);
@@ -208,7 +209,7 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
   }
 
   // The current loop's gains are the test's to design when it presses Tune.
-  WarnBeforeTest(module, *setup, *plant, loop->motion, options.tune && loop->passband != nullptr, io);
+  WarnBeforeTest(module, *setup, *drive, loop->motion, options.tune && loop->passband != nullptr, io);
   const std::vector<ParameterSnapshot> before = TakeSnapshot(*setup);
   std::string figures, plotError;
   bool plotWritten = false;
@@ -220,7 +221,7 @@ int RunTune(const PluginModule& module, const std::string& name, const std::opti
     plotWritten = plotError.empty();
   };
   TestRun run;
-  const int status = RunTestDialog("tune", *setup, *plant, std::move(*lines), options.test, io, loop->make, inspect, run);
+  const int status = RunTestDialog("tune", *setup, *drive, std::move(*lines), options.test, io, loop->make, inspect, run);
   if (run.runs > 0) {
     PrintGains(*setup, *loop, io.out);
     if (!figures.empty()) {

@@ -71,10 +71,21 @@ int main(int argc, char** argv) {
   app.add_option("--plugin", pluginPath, "Plug-in module to load (default: Qtxmod_lin.so beside axhost, else in ../" +
                                       std::string(axhost::kInstalledPluginFolder) + "/)");
   std::string driveSpec = "virtual";
-  app.add_option("--drive", driveSpec, "The drive to talk to: virtual[:PLANT] (a simulated drive and motor; PLANT "
-                                       "is a plant file, default the example plant)");
+  app.add_option("--drive", driveSpec,
+                 "The drive to talk to: virtual[:PLANT] (a simulated drive and motor in process; PLANT is a plant "
+                 "file, default the example plant), tcp:HOST:PORT[/AXIS] or serial:DEVICE[:BAUD][/AXIS] (a drive "
+                 "at the end of a wire, such as axdrive serve; AXIS default 1, BAUD default 115200)");
+  drivewire::LinkOptions link;
+  app.add_option("--link-timeout", link.timeout_ms,
+                 "Over a wire, milliseconds to wait for each answer before asking again (default 200)")
+      ->check(CLI::Range(1, 60000));
+  app.add_option("--link-tries", link.tries,
+                 "Over a wire, how many times a request is sent before the drive is taken for silent (default 3)")
+      ->check(CLI::Range(1, 100));
   bool verbose = false;
-  app.add_flag("--verbose", verbose, "Also print the Qt toolkit's own diagnostics on standard error (as qt: lines)");
+  app.add_flag("--verbose", verbose,
+               "Also print the Qt toolkit's own diagnostics and, after a run over a wire, the link's counts of "
+               "requests and retries on standard error");
   app.footer("Exit status: 0 done, 1 the work failed, 2 bad arguments or input. Input files must be regular files "
              "of at most 64 MiB, nested at most 64 levels deep.");
   const std::string replaceHelp =
@@ -277,6 +288,7 @@ int main(int argc, char** argv) {
     axhost::PrintError(std::cerr, std::string(e.what()) + " (see axhost --help)");
     return axhost::kExitBadInput;
   }
+  link.reportCounts = verbose;
 
   axhost::Io io{std::cout, std::cerr};
   // Plots saved as PNG (a test's graph, --plot) are drawn by Qt.
@@ -316,7 +328,7 @@ int main(int argc, char** argv) {
     }
     const std::string program = runArgs[0];
     const std::vector<std::string> assignments(runArgs.begin() + 1, runArgs.end());
-    return axhost::RunDrive(module, driveSpec, file, program, assignments, io);
+    return axhost::RunDrive(module, driveSpec, file, program, assignments, io, link);
   }
   if (cmdDesign->parsed()) {
     const std::optional<std::string> file =
@@ -331,6 +343,7 @@ int main(int argc, char** argv) {
           return axhost::MakeQtPlatform(user, screenshotDir);
         });
     editOptions.driveSpec = driveSpec;
+    editOptions.link = link;
     if (!editOutput.empty()) editOptions.output = editOutput;
     if (!editScript.empty()) editOptions.script = editScript;
     auto file = TakeFile(editArgs, 0);
@@ -342,6 +355,7 @@ int main(int argc, char** argv) {
           return axhost::MakeQtPlatform(user, screenshotDir);
         });
     testOptions.driveSpec = driveSpec;
+    testOptions.link = link;
     testOptions.keep = testKeep == "yes";
     if (!testOutput.empty()) testOptions.output = testOutput;
     if (!testScript.empty()) testOptions.script = testScript;
@@ -355,6 +369,7 @@ int main(int argc, char** argv) {
           return axhost::MakeQtPlatform(user, screenshotDir);
         });
     tuneOptions.test.driveSpec = driveSpec;
+    tuneOptions.test.link = link;
     if (!tuneOutput.empty()) tuneOptions.test.output = tuneOutput;
     if (!tuneScript.empty()) tuneOptions.test.script = tuneScript;
     // Given, even empty: an empty passband is refused, not ignored.
@@ -371,6 +386,7 @@ int main(int argc, char** argv) {
           return axhost::MakeQtPlatform(user, screenshotDir);
         });
     commissionOptions.driveSpec = driveSpec;
+    commissionOptions.link = link;
     if (!commissionReport.empty()) commissionOptions.report = commissionReport;
     commissionOptions.progress = ::isatty(STDOUT_FILENO) != 0;
     const std::optional<std::string> file =

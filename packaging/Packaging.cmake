@@ -1,9 +1,9 @@
 # What a Debian package installs, under its prefix (/usr):
-#   bin/axhost
+#   bin/axhost, bin/axdrive (virtual drives behind the wire protocol)
 #   lib/axsetup/Qtxmod_lin.so, libaxcore.so and resources/ (dialogs, strings,
 #     images, the help pages, drive programs, motors) beside the plug-in,
 #     where it registers them when it is loaded
-#   share/doc/axsetup/README.md and examples/ (setups and the example plants)
+#   share/doc/axsetup/README.md, drive-link-protocol.md and examples/ (setups and the example plants)
 #   share/applications/axhost-edit.desktop and share/man/man1/axhost.1
 # Built with `cpack -G DEB` in the build folder after the build.
 include(GNUInstallDirs)
@@ -11,15 +11,16 @@ include(GNUInstallDirs)
 # Installed, axhost finds the host kernel in the plug-in's folder, and so
 # does the plug-in when another host loads it.
 set_target_properties(axhost PROPERTIES INSTALL_RPATH "$ORIGIN/../${AX_INSTALL_PLUGINDIR}")
+set_target_properties(axdrive PROPERTIES INSTALL_RPATH "$ORIGIN/../${AX_INSTALL_PLUGINDIR}")
 set_target_properties(Qtxmod_lin PROPERTIES INSTALL_RPATH "$ORIGIN")
 
-install(TARGETS axhost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS axhost axdrive RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS axcore LIBRARY DESTINATION ${AX_INSTALL_PLUGINDIR} NAMELINK_SKIP)
 install(TARGETS Qtxmod_lin LIBRARY DESTINATION ${AX_INSTALL_PLUGINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/qtxmod/resources DESTINATION ${AX_INSTALL_PLUGINDIR})
 
 set(AX_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME})
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${AX_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/drive-link-protocol.md DESTINATION ${AX_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/linear-drive.json ${PROJECT_SOURCE_DIR}/examples/linear-drive-basic.json
               ${PROJECT_SOURCE_DIR}/examples/plant-linear.json ${PROJECT_SOURCE_DIR}/examples/plant-heavy.json
               ${PROJECT_SOURCE_DIR}/examples/plant-light.json

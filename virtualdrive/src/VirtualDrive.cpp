@@ -71,9 +71,11 @@ void VirtualDrive::Rebase() {
 
 bool VirtualDrive::Idle() const { return m_running == nullptr && !m_firmware.AxisOn() && m_plant.AtRest(); }
 
-// A program that only follows the inputs runs on a motor that rests.
+// A program that only follows the inputs runs on a motor that rests; a
+// scope that streams samples every period, so then every period is run.
 bool VirtualDrive::PassiveIdle() const {
-  return m_running != nullptr && m_running->Passive() && !m_firmware.AxisOn() && m_plant.AtRest();
+  return m_running != nullptr && m_running->Passive() && !m_firmware.AxisOn() && m_plant.AtRest() &&
+         !m_scope.Started();
 }
 
 void VirtualDrive::AdvanceTo(double time_s) {
@@ -280,6 +282,13 @@ bool VirtualDrive::LoadSetup(const CMC_Setup& setup, std::string* error) {
   Rebase();
   if (!all) why = first;
   return all;
+}
+
+bool VirtualDrive::LoadRegister(std::string_view name, double value, bool integer, std::string& error) {
+  if (!Begin(error)) return false;
+  const bool written = m_firmware.SetRegister(name, value, integer, true, error);
+  Rebase();
+  return written;
 }
 
 }  // namespace virtualdrive

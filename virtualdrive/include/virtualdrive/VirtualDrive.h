@@ -59,6 +59,10 @@ class VirtualDrive : public DriveLink {
   // drive does not have yet. False, with the first refused value, when the
   // link is lost or a value is refused; the other values are still loaded.
   bool LoadSetup(const CMC_Setup& setup, std::string* error = nullptr);
+  // One value of a setup as LoadSetup loads it (a drive served over a wire
+  // is loaded one register at a time): `integer` keeps it rounded, as a
+  // register or an integer constant is.
+  bool LoadRegister(std::string_view name, double value, bool integer, std::string& error);
 
   // Runs the simulation up to `time_s` (whole periods); earlier times and
   // non-finite values do nothing.
