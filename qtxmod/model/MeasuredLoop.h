@@ -1,0 +1,63 @@
+// A loop's measured frequency response beside the loop model's, for one
+// setup: what the frequency-response program is asked for (in the drive's
+// units), the model's open loop and plant at the measured lines, the
+// travel the excitation will use, and the notch a resonance calls for.
+#pragma once
+
+#include <complex>
+#include <string>
+#include <vector>
+
+#include "FrequencyResponse.h"
+#include "LoopMargins.h"
+
+class CMC_Setup;
+
+// What the measurement of one loop takes from the setup.
+struct LoopExcitation {
+  double tick_s = 0.0;           // the loop's tick (Ts_C, or the outer loops' T)
+  double amplitudeScale = 0.0;   // drive counts at the injection point per unit of the amplitude
+  const char* amplitudeUnit = "";  // "V", "A" or "m/s"
+  double defaultAmplitude = 0.0;
+  double defaultFrom_Hz = 0.0, defaultTo_Hz = 0.0;
+  // The plant in physical units per drive unit: (m/s)/N of force, m per
+  // m/s of speed reference, A per V.
+  double plantScale = 0.0;
+  const char* plantUnit = "";
+  std::string error;  // the setup lacks what the loop needs
+};
+LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop);
+
+// The model's open loop and plant (the loop with its controller a unit
+// gain and its own filter slots passing through) at `frequency_Hz`, in the
+// drive's units as the measurement gives them. False when the model cannot
+// be built.
+bool ModelResponses(const CMC_Setup& setup, TunedLoop loop, const std::vector<double>& frequency_Hz,
+                    std::vector<std::complex<double>>& openLoop, std::vector<std::complex<double>>& plant);
+
+// What a pseudo-random excitation of `amplitude_counts` at the injection
+// point does to the loop by the model: four standard deviations of the
+// position it moves the mover (metres; 0 for the current loop, whose
+// current makes no force) and of the signal at the injection point with
+// the controller's answer (drive counts). False when the model cannot be
+// built.
+bool ExpectedExcursion(const CMC_Setup& setup, TunedLoop loop, double amplitude_counts, double& travel_m,
+                       double& injected_counts);
+
+// The frequency-response figures of a measured loop: the margins read from
+// it beside the model's, and the largest differences of magnitude and
+// phase between the measured and the model's open loop and plant where
+// the coherence is at least 0.9, up to `upTo_Hz`.
+struct LoopComparison {
+  LoopMargins measured, model;
+  double openLoopMagnitude_dB = 0.0, openLoopPhase_deg = 0.0;
+  double plantMagnitude_dB = 0.0, plantPhase_deg = 0.0;
+  int linesCompared = 0;
+};
+LoopComparison CompareWithModel(const MeasuredResponse& measured, const std::vector<std::complex<double>>& modelOpen,
+                                const std::vector<std::complex<double>>& modelPlant, const LoopMargins& model,
+                                double upTo_Hz);
+
+// "measured: phase margin ... (model: ...)" lines and the resonance table,
+// for the dialog and the command line.
+std::string FormatComparison(const LoopComparison& comparison, const std::vector<Resonance>& resonances);
