@@ -95,7 +95,8 @@ struct Resonance {
 
 // Peaks of |measured / rigid| (dB), `rigid` the plant of a rigid mover at
 // the same lines (the loop model's), scaled to the measured one by the
-// median of the ratio over the coherent lines, that stand at least
+// median ratio over the lowest quarter of the coherent lines (where the
+// masses move as one), that stand at least
 // `minProminence_dB` above the valleys either side and `minHeight_dB` above
 // the rigid line. The height is the top's, placed between lines by a
 // parabola; the frequency is where the ratio's phase falls fastest within
