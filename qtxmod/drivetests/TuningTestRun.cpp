@@ -660,15 +660,26 @@ void CTuningTestRun::BeginTest() {
 // The positioning current: a percentage of the smaller of the motor's and
 // the drive's nominal current, in converter counts, at most the drive's
 // peak current (half the converter's full scale).
-bool CTuningTestRun::LaunchPositioningRun() {
-  CMC_Setup& setup = Setup();
+double TuningPositioningCurrent(const CMC_Setup& setup, bool& limited) {
+  auto value = [&](const char* name) {
+    const CMC_Parameter* p = FindParameterQuiet(setup, name);
+    return p != nullptr ? p->GetValueInBaseUnit() : 0.0;
+  };
   const double k = CurrentScale(setup);
-  const double nominal = std::fmin(Value("In") * k, Value("InPS") * k);
-  double current = std::trunc(Value("TestStartCurrent") / 100.0 * nominal);
+  const double nominal = std::fmin(value("In") * k, value("InPS") * k);
+  double current = std::trunc(value("TestStartCurrent") / 100.0 * nominal);
   const double peak = std::fmin(std::floor(AdcMax(setup) / 2.0), 32767.0);
   if (!std::isfinite(current)) current = 0.0;
-  if (current > peak) {
-    current = peak;
+  limited = current > peak;
+  return std::fmin(current, peak);
+}
+
+bool CTuningTestRun::LaunchPositioningRun() {
+  CMC_Setup& setup = Setup();
+  bool limited = false;
+  const double current = TuningPositioningCurrent(setup, limited);
+  const double peak = std::fmin(std::floor(AdcMax(setup) / 2.0), 32767.0);
+  if (limited) {
     ShowStatus("The start current is limited to the drive's peak current (" + std::to_string(static_cast<int>(peak)) +
                " counts).");
   }

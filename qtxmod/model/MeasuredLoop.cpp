@@ -65,7 +65,9 @@ LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop) {
       e.tick_s = CurrentLoopPeriod(setup);
       e.amplitudeScale = VoltageCommandScale(setup);
       e.amplitudeUnit = "V";
-      e.defaultAmplitude = 2.0;
+      // A fifth of the supply: the current's answer stands well above the
+      // dead time's distortion, which small currents meet.
+      e.defaultAmplitude = 0.2 * Quiet(setup, "Vdc", 48.0);
       e.defaultFrom_Hz = 50.0;
       e.plantScale = VoltageCommandScale(setup) / kI;
       e.plantUnit = "A/V";
@@ -85,7 +87,8 @@ LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop) {
       if (PositionOverSpeedLoop(setup)) {
         e.amplitudeScale = kS;
         e.amplitudeUnit = "m/s";
-        e.defaultAmplitude = 0.005;
+        // Enough speed that dry friction does not hold the mover.
+        e.defaultAmplitude = 0.1;
         e.plantScale = kS / kP;
         e.plantUnit = "m/(m/s)";
       } else {
@@ -166,11 +169,12 @@ bool ExpectedExcursion(const CMC_Setup& setup, TunedLoop loop, double amplitude_
     if (loop == TunedLoop::Speed)
       x /= ticksPerSpeedPeriod * (1.0 - std::polar(1.0, -kTwoPi * grid[i] * e.tick_s));
     position += std::norm(x);
-    injected += std::norm(s);
+    injected += std::norm(s - 1.0);
   }
   if (loop != TunedLoop::Current)
     travel_m = kPeakOverSigma * amplitude_counts * std::sqrt(position / kVarianceLines) / MotorPositionScale(setup);
-  injected_counts = kPeakOverSigma * amplitude_counts * std::sqrt(injected / kVarianceLines);
+  // u = d + (S - 1) d: the binary sequence's own peak and the loop's answer.
+  injected_counts = amplitude_counts * (1.0 + kPeakOverSigma * std::sqrt(injected / kVarianceLines));
   return std::isfinite(travel_m) && std::isfinite(injected_counts);
 }
 
@@ -193,16 +197,76 @@ LoopComparison CompareWithModel(const MeasuredResponse& measured, const std::vec
   return c;
 }
 
-std::string FormatComparison(const LoopComparison& c, const std::vector<Resonance>& resonances) {
+std::string FormatComparison(const LoopComparison& c, const std::vector<Resonance>* resonances) {
   std::string text = "Measured: " + (c.measured.valid ? FormatMargins(c.measured) : std::string("no coherent lines"));
   if (c.model.valid) text += "\nModel: " + FormatMargins(c.model);
   if (c.linesCompared > 0)
     text += "\nAgainst the model (" + std::to_string(c.linesCompared) + " lines, coherence 0.9 or more): open loop within " +
             Text(c.openLoopMagnitude_dB) + " dB and " + Text(c.openLoopPhase_deg) + " deg, plant within " +
             Text(c.plantMagnitude_dB) + " dB and " + Text(c.plantPhase_deg) + " deg";
-  if (resonances.empty()) return text + "\nResonances: none above the rigid-body line";
-  for (const Resonance& r : resonances)
+  if (resonances == nullptr) return text;
+  if (resonances->empty()) return text + "\nResonances: none above the rigid-body line";
+  for (const Resonance& r : *resonances)
     text += "\nResonance at " + Text(r.frequency_Hz) + " Hz: " + Text(r.height_dB) + " dB above the rigid-body line, " +
             Text(r.width_Hz) + " Hz wide";
   return text;
+}
+
+NotchPlacement PlaceNotch(CMC_Setup& setup, const Resonance& resonance) {
+  NotchPlacement placement;
+  auto name = [](const char* prefix, int n) { return std::string(prefix) + std::to_string(n); };
+  auto value = [&](const char* prefix, int n) { return Quiet(setup, name(prefix, n).c_str(), 0.0); };
+  int chosen = 0;
+  for (int n = 1; n <= kBiquadFilterCount && chosen == 0; ++n)
+    if (value("BQFilter", n) != 0.0 && value("BQFilterLocation", n) == static_cast<double>(kBiquadAtSpeedControllerOutput) &&
+        value("BQFilterType", n) == static_cast<double>(kBiquadNotch) &&
+        std::abs(value("BQFilterF1", n) - resonance.frequency_Hz) <= 0.1 * resonance.frequency_Hz) {
+      chosen = n;
+      placement.moved = true;
+    }
+  for (int n = 1; n <= kBiquadFilterCount && chosen == 0; ++n)
+    if (FindParameterQuiet(setup, name("BQFilter", n)) != nullptr && value("BQFilter", n) == 0.0) chosen = n;
+  if (chosen == 0) {
+    placement.error = "no filter is free (all three are on)";
+    return placement;
+  }
+  const CMC_Parameter* q = FindParameterQuiet(setup, name("BQFilterQ", chosen));
+  const CMC_Parameter* f1 = FindParameterQuiet(setup, name("BQFilterF1", chosen));
+  if (q == nullptr || f1 == nullptr) {
+    placement.error = "the setup has no " + name("BQFilterQ", chosen) + " or " + name("BQFilterF1", chosen);
+    return placement;
+  }
+  const CMC_Setup before(setup);
+  placement.filter = chosen;
+  placement.frequency_Hz = resonance.frequency_Hz;
+  placement.q = NotchQuality(resonance, std::max(0.5, q->GetMinInBaseUnit()), std::min(10.0, q->GetMaxInBaseUnit()));
+  setup.SetParameterValueInBaseUnit(name("BQFilter", chosen), 1.0);
+  setup.SetParameterValueInBaseUnit(name("BQFilterLocation", chosen), kBiquadAtSpeedControllerOutput);
+  setup.SetParameterValueInBaseUnit(name("BQFilterType", chosen), kBiquadNotch);
+  setup.SetParameterValueInBaseUnit(name("BQFilterF1", chosen), placement.frequency_Hz);
+  setup.SetParameterValueInBaseUnit(name("BQFilterQ", chosen), placement.q);
+  CBiquadDesign design;
+  if (design.EncodeFilters(setup) == 0) {
+    placement = {};
+    placement.error = design.GetLastError();
+    setup = before;
+  }
+  return placement;
+}
+
+LoopMargins MarginsOnMeasuredPlant(const CMC_Setup& setup, TunedLoop loop, const MeasuredResponse& measured,
+                                   const std::vector<std::complex<double>>& modelPlant,
+                                   MeasuredResponse* withController) {
+  std::vector<std::complex<double>> open, plant;
+  if (!ModelResponses(setup, loop, measured.frequency_Hz, open, plant) || modelPlant.size() != open.size())
+    return {};
+  MeasuredResponse combined = measured;
+  for (std::size_t i = 0; i < open.size(); ++i) {
+    combined.openLoop[i] = measured.plant[i] * open[i] / plant[i];
+    combined.sensitivity[i] = 1.0 / (1.0 + combined.openLoop[i]);
+    combined.closedLoop[i] = 1.0 - combined.sensitivity[i];
+  }
+  LoopMargins margins = MeasuredMargins(combined);
+  if (withController != nullptr) *withController = std::move(combined);
+  return margins;
 }

@@ -38,8 +38,8 @@ bool ModelResponses(const CMC_Setup& setup, TunedLoop loop, const std::vector<do
 // What a pseudo-random excitation of `amplitude_counts` at the injection
 // point does to the loop by the model: four standard deviations of the
 // position it moves the mover (metres; 0 for the current loop, whose
-// current makes no force) and of the signal at the injection point with
-// the controller's answer (drive counts). False when the model cannot be
+// current makes no force), and the sequence's own peak plus four of the
+// controller's answer for the signal at the injection point (drive counts). False when the model cannot be
 // built.
 bool ExpectedExcursion(const CMC_Setup& setup, TunedLoop loop, double amplitude_counts, double& travel_m,
                        double& injected_counts);
@@ -58,6 +58,28 @@ LoopComparison CompareWithModel(const MeasuredResponse& measured, const std::vec
                                 const std::vector<std::complex<double>>& modelPlant, const LoopMargins& model,
                                 double upTo_Hz);
 
-// "measured: phase margin ... (model: ...)" lines and the resonance table,
-// for the dialog and the command line.
-std::string FormatComparison(const LoopComparison& comparison, const std::vector<Resonance>& resonances);
+// "Measured: phase margin ...", "Model: ..." lines and, when `resonances`
+// were looked for, their table, for the dialog and the command line.
+std::string FormatComparison(const LoopComparison& comparison, const std::vector<Resonance>* resonances);
+
+// The notch a resonance calls for, in the first filter that is off: on,
+// at the "Speed Controller Output" (it filters the current reference),
+// type Notch, centred on the resonance, its Q from NotchQuality within the
+// Q's range; then every slot encoded from the filters (CBiquadDesign). A
+// notch filter that is on at that place within a tenth of the frequency is
+// moved instead of a second one placed. `filter` 0 with the reason when no
+// filter is free or the design fails (the setup is then as it was).
+struct NotchPlacement {
+  int filter = 0;  // 1 to 3
+  double frequency_Hz = 0.0, q = 0.0;
+  bool moved = false;  // an existing notch was moved onto the resonance
+  std::string error;
+};
+NotchPlacement PlaceNotch(CMC_Setup& setup, const Resonance& resonance);
+
+// The margins of `loop` as the setup's controller and filters now are, on
+// the plant that was measured: the measured plant times the model's
+// controller (the model's open loop over its plant at each line).
+LoopMargins MarginsOnMeasuredPlant(const CMC_Setup& setup, TunedLoop loop, const MeasuredResponse& measured,
+                                   const std::vector<std::complex<double>>& modelPlant,
+                                   MeasuredResponse* withController = nullptr);
