@@ -9,6 +9,7 @@
 #include "CodecSteps.h"
 #include "FeatureProbes.h"
 #include "FiltersDialog.h"
+#include "TestFrequencyResponse.h"
 #include "LoopMargins.h"
 #include "MassQuestion.h"
 #include "ProfileFigures.h"
@@ -376,6 +377,7 @@ void CTuningTestRun::DoDataExchange(bool save) {
   for (int id : kStartCurrentControls) ShowChild(id, startCurrent);
   for (int id : kMassRatioControls) EnableChild(id, Value("isMotorMassUnknown") == 0.0);
   EnableChild(kFilters, HasCurrentReferenceFilter(setup));
+  EnableChild(kFrequencyResponse, !running);
   const bool referenceType = !testPage && HasSpeedTestReferenceType(setup);
   for (int id : kReferenceTypeControls) ShowChild(id, referenceType);
   ShowChild(kDetails, testPage && m_nTestResult != -1 && !m_strErrorText.empty());
@@ -480,6 +482,9 @@ bool CTuningTestRun::OnCommand(int id) {
     case kFilters:
       OpenFilters();
       return true;
+    case kFrequencyResponse:
+      OpenFrequencyResponse();
+      return true;
     case kStartStop:
       StartOrStop();
       return true;
@@ -527,6 +532,20 @@ void CTuningTestRun::OpenFilters() {
     // The running test follows the new filters at once.
     if (m_bTestRunning != 0) filters.GetDesign().WriteFiltersToDrive(setup);
   }
+  RefreshAllParameters();
+  UpdateData(false);
+}
+
+// The frequency response of the loop this test tunes, with the gains and
+// filters the setup holds now; a notch placed there stays in the setup.
+void CTuningTestRun::OpenFrequencyResponse() {
+  if (m_bTestRunning != 0) return;
+  CMC_Setup& setup = Setup();
+  EncodeRegisters(setup);
+  DecodeRegisters(setup);
+  CTestFrequencyResponse response(GetSetup(), m_names.test == ProfileTest::Speed ? TunedLoop::Speed : TunedLoop::Position,
+                                  this);
+  response.DoModal();
   RefreshAllParameters();
   UpdateData(false);
 }

@@ -82,6 +82,7 @@ class CTuningTestRun : public CTuningTestDlg {
   static constexpr int kOnline = 1369;
   static constexpr int kTune = 1390;
   static constexpr int kFilters = 3510;
+  static constexpr int kFrequencyResponse = 3515;
   static constexpr int kScopeGraph = 1362;
   static constexpr int kPause = 10016;
   static constexpr int kContinue = 10017;
@@ -193,6 +194,7 @@ class CTuningTestRun : public CTuningTestDlg {
   void RebindScopeGraph();
   void Identify();
   void OpenFilters();
+  void OpenFrequencyResponse();
   void StartOrStop();
   void SavePlots();
   void RunScopeCommand(int command);
