@@ -270,3 +270,40 @@ LoopMargins MarginsOnMeasuredPlant(const CMC_Setup& setup, TunedLoop loop, const
   if (withController != nullptr) *withController = std::move(combined);
   return margins;
 }
+
+LoopMargins WorstOf(const LoopMargins& a, const LoopMargins& b) {
+  LoopMargins w = b;
+  w.valid = a.valid && b.valid;
+  w.stable = a.stable && b.stable;
+  if (!(w.crossover_rad_s > 0.0)) w.crossover_rad_s = a.crossover_rad_s;
+  w.phaseMargin_deg = std::min(a.phaseMargin_deg, b.phaseMargin_deg);
+  if (a.gainMargin_dB < b.gainMargin_dB) {
+    w.gainMargin_dB = a.gainMargin_dB;
+    w.gainMarginAt_rad_s = a.gainMarginAt_rad_s;
+  }
+  w.gainReductionMargin_dB = std::min(a.gainReductionMargin_dB, b.gainReductionMargin_dB);
+  w.sensitivityPeak_dB = std::max(a.sensitivityPeak_dB, b.sensitivityPeak_dB);
+  return w;
+}
+
+std::vector<std::string> DescribeFilters(const CMC_Setup& setup) {
+  std::vector<std::string> lines;
+  CBiquadDesign design;
+  for (int n = 1; n <= kBiquadFilterCount; ++n) {
+    const std::string number = std::to_string(n);
+    if (Quiet(setup, ("BQFilter" + number).c_str(), 0.0) == 0.0) continue;
+    const double type = std::trunc(Quiet(setup, ("BQFilterType" + number).c_str(), -1.0));
+    const double location = std::trunc(Quiet(setup, ("BQFilterLocation" + number).c_str(), -1.0));
+    const char* typeName = type >= 0.0 && type < kBiquadTypeCount ? design.GetTypeName(static_cast<int>(type)) : nullptr;
+    const char* place = location >= 0.0 && location < kBiquadLocationCount ? BiquadLocationName(static_cast<int>(location))
+                                                                          : nullptr;
+    std::string line = "filter " + number + ": " + (typeName != nullptr ? typeName : "unknown type") + " at the " +
+                       (place != nullptr ? place : "no place") + ", " +
+                       Text(Quiet(setup, ("BQFilterF1" + number).c_str(), 0.0)) + " Hz";
+    if (type >= 0.0 && type < kBiquadTypeCount && BiquadTypeUsesQ(static_cast<int>(type)))
+      line += ", Q " + Text(Quiet(setup, ("BQFilterQ" + number).c_str(), 0.0));
+    lines.push_back(line);
+  }
+  if (lines.empty()) lines.push_back("no filter is on");
+  return lines;
+}

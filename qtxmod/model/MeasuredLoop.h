@@ -62,6 +62,16 @@ LoopComparison CompareWithModel(const MeasuredResponse& measured, const std::vec
 // were looked for, their table, for the dialog and the command line.
 std::string FormatComparison(const LoopComparison& comparison, const std::vector<Resonance>* resonances);
 
+// The least of two sets of margins of one loop (the model's and the
+// measured plant's): each margin the smaller, the sensitivity peak the
+// larger, the crossover the second's when it has one. Valid and stable
+// when both are.
+LoopMargins WorstOf(const LoopMargins& a, const LoopMargins& b);
+
+// One line per filter that is on: "filter 1: Low Pass 2nd order at the Speed
+// Controller Output, 200 Hz, Q 0.707"; "no filter is on" when none is.
+std::vector<std::string> DescribeFilters(const CMC_Setup& setup);
+
 // The notch a resonance calls for, in the first filter that is off: on,
 // at the "Speed Controller Output" (it filters the current reference),
 // type Notch, centred on the resonance, its Q from NotchQuality within the
