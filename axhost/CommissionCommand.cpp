@@ -64,6 +64,7 @@ std::string StepLine(const StepRecord& step) {
     if (!r->notch.empty()) line += "; notch " + r->notch;
     if (!r->retuned.empty()) line += "; retuned on the measured plant: " + r->retuned;
     if (!r->withoutNotch.empty()) line += "; without the notch: " + r->withoutNotch;
+    if (!r->measuredAfter.empty()) line += "; measured again: " + r->measuredAfter;
   }
   std::string changes;
   for (const ValueChange& change : step.changes) {

@@ -117,6 +117,9 @@ struct FrequencyResponseRecord {
     double frequency_Hz = 0.0, height_dB = 0.0, width_Hz = 0.0;
   };
   std::vector<Resonance> resonances;
+  // Measured again after the notch and the retune; "" when nothing changed.
+  std::string measuredAfter;
+  std::vector<Resonance> resonancesAfter;
   std::vector<std::string> filtersBefore, filtersAfter;  // DescribeFilters
   std::string notch;      // the notch placed; "" when none
   std::string retuned;    // the speed loop retuned: passband and its margins on the measured plant

@@ -417,8 +417,32 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
       if (!atParent) return "click 2\n";  // the speed test around the mass test
       if (m_user != nullptr) m_user->DropAnswers();  // a closing question that was not asked
       // What the measurement calls for goes into the setup once the
-      // dialogs it was measured through are closed.
-      if (step.kind == Kind::FrequencyResponse && !ActOnFrequencyResponse()) return Decide(top);
+      // dialogs it was measured through are closed; a loop that changed is
+      // measured again.
+      if (step.kind == Kind::FrequencyResponse) {
+        if (!m_remeasuring) {
+          if (!ActOnFrequencyResponse()) return Decide(top);
+          if (m_current.frequencyResponse && !m_current.frequencyResponse->notch.empty()) {
+            m_remeasuring = true;
+            m_tabbed = false;
+            m_phase = Phase::OpenInner;
+            return "click " + std::to_string(step.button) + "\n";
+          }
+        } else {
+          m_remeasuring = false;
+          if (m_response && m_current.frequencyResponse) {
+            FrequencyResponseRecord& record = *m_current.frequencyResponse;
+            record.measuredAfter = FormatMargins(m_response->comparison.measured);
+            for (const Resonance& resonance : m_response->resonances)
+              record.resonancesAfter.push_back({resonance.frequency_Hz, resonance.height_dB, resonance.width_Hz});
+            if (!MeetsBounds(m_response->comparison.measured, m_bounds))
+              m_record.warnings.push_back(std::string(step.title) + ": measured again, the retuned speed loop's "
+                                          "margins (" + record.measuredAfter + ") fall short of the " + m_marginSet +
+                                          " margins");
+          }
+          m_response.reset();
+        }
+      }
       EndStep();
       return Decide(top);
   }
@@ -749,7 +773,12 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
     return "answer no\nclick 2\n";
   }
   const bool tuning = step.kind != Kind::Identification && step.kind != Kind::MassIdentification;
-  TakePlots(test);
+  // The second measurement of the frequency response keeps the first's
+  // plots before its own: both runs' responses.
+  if (step.kind == Kind::FrequencyResponse && m_remeasuring)
+    TakeTestPlots(test);
+  else
+    TakePlots(test);
   if (step.kind == Kind::FrequencyResponse) {
     const auto* response = dynamic_cast<const CTestFrequencyResponse*>(&test);
     if (response == nullptr || response->GetMeasured().frequency_Hz.empty()) {

@@ -129,7 +129,8 @@ class CommissioningUser {
     LoopComparison comparison;
     std::string figures;
   };
-  std::optional<MeasuredSpeedLoop> m_response;  // the chosen loop's open loop, for the report
+  std::optional<MeasuredSpeedLoop> m_response;
+  bool m_remeasuring = false;  // the loop is measured again after the notch  // the chosen loop's open loop, for the report
   std::string m_marginSet = "standard";
   MarginBounds m_bounds;
   double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope
