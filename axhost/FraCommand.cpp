@@ -73,7 +73,7 @@ int RunFra(const PluginModule& module, const std::string& name, const std::optio
   const LoopExcitation excitation = ExcitationOf(*setup, loop->loop);
   const double from = options.from_Hz.value_or(excitation.defaultFrom_Hz);
   const double to = options.to_Hz.value_or(excitation.defaultTo_Hz);
-  const double amplitude = options.amplitude.value_or(excitation.defaultAmplitude);
+  const double amplitude = options.amplitude.value_or(DefaultAmplitude(*setup, loop->loop));
   ExcitationPlan plan;
   double counts = 0.0;
   if (const std::string refusal = CTestFrequencyResponse::CheckRequest(*setup, loop->loop, from, to, amplitude, plan, counts);

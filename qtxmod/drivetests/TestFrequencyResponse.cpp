@@ -96,7 +96,7 @@ void CTestFrequencyResponse::ShowDefaults() {
   m_excitation = ExcitationOf(Setup(), m_loop);
   SetChildText(kFromEdit, Figure(m_excitation.defaultFrom_Hz));
   SetChildText(kToEdit, Figure(m_excitation.defaultTo_Hz));
-  SetChildText(kAmplitudeEdit, Figure(m_excitation.defaultAmplitude));
+  SetChildText(kAmplitudeEdit, Figure(DefaultAmplitude(Setup(), m_loop)));
   SetChildText(kAmplitudeUnit, m_excitation.amplitudeUnit);
 }
 
@@ -108,7 +108,7 @@ bool CTestFrequencyResponse::ReadInputs(double& from_Hz, double& to_Hz, double& 
     double* value;
   } fields[] = {{kFromEdit, "From", m_excitation.defaultFrom_Hz, &from_Hz},
                 {kToEdit, "To", m_excitation.defaultTo_Hz, &to_Hz},
-                {kAmplitudeEdit, "Amplitude", m_excitation.defaultAmplitude, &amplitude}};
+                {kAmplitudeEdit, "Amplitude", DefaultAmplitude(Setup(), m_loop), &amplitude}};
   for (const auto& field : fields)
     if (!FieldNumber(GetChildText(field.id), field.absent, *field.value)) {
       Fail(std::string(field.name) + " must be a number, not \"" + GetChildText(field.id) + "\".");

@@ -28,6 +28,14 @@ struct LoopExcitation {
 };
 LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop);
 
+// The amplitude a measurement takes unless told: the loop's default
+// (ExcitationOf), lowered where the loop's own answer would take the
+// signal at the injection point of the speed loop or the position PID
+// (by ExpectedExcursion) beyond some three fifths of the test current
+// ("TestLimitCurrent"; 0.58 exactly): between dry friction at small amplitudes and the
+// current loop's voltage limit at large ones. In the loop's unit.
+double DefaultAmplitude(const CMC_Setup& setup, TunedLoop loop);
+
 // The model's open loop and plant (the loop with its controller a unit
 // gain and its own filter slots passing through) at `frequency_Hz`, in the
 // drive's units as the measurement gives them. False when the model cannot
