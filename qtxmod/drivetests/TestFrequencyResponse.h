@@ -32,8 +32,7 @@ class CTestFrequencyResponse : public CMyTestDlg {
   static constexpr int kFromEdit = 3703, kToEdit = 3705, kAmplitudeEdit = 3707, kAmplitudeUnit = 3708;
   static constexpr int kMagnitudePlot = 3720, kPhasePlot = 3721, kCoherencePlot = 3722;
   static constexpr int kFigures = 3725;
-  // The furthest the mover may get from its start while measured.
-  static constexpr double kTravel_m = 0.005;
+  static constexpr double kTravel_m = kFrequencyResponseTravel_m;
 
   CTestFrequencyResponse(CMC_Setup* setup, TunedLoop loop = TunedLoop::Speed, CMC_EditSetupDlg* parent = nullptr);
 

@@ -117,14 +117,18 @@ LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop) {
 
 double DefaultAmplitude(const CMC_Setup& setup, TunedLoop loop) {
   const LoopExcitation e = ExcitationOf(setup, loop);
-  const CMC_Parameter* limit = FindParameterQuiet(setup, "TestLimitCurrent");
   double travel_m = 0.0, injected = 0.0;
   const double counts = e.defaultAmplitude * e.amplitudeScale;
-  if (!e.error.empty() || e.amplitudeUnit != std::string("A") || limit == nullptr ||
-      !ExpectedExcursion(setup, loop, counts, travel_m, injected) || !(injected > 0.0))
-    return e.defaultAmplitude;
-  const double allowed_counts = kInjectedShareOfTestCurrent * limit->GetValueInBaseUnit() * CurrentScale(setup);
-  return injected <= allowed_counts ? e.defaultAmplitude : e.defaultAmplitude * allowed_counts / injected;
+  if (!e.error.empty() || !ExpectedExcursion(setup, loop, counts, travel_m, injected)) return e.defaultAmplitude;
+  // Both grow in proportion to the amplitude.
+  double scale = 1.0;
+  if (travel_m > 0.5 * kFrequencyResponseTravel_m) scale = 0.5 * kFrequencyResponseTravel_m / travel_m;
+  const CMC_Parameter* limit = FindParameterQuiet(setup, "TestLimitCurrent");
+  if (e.amplitudeUnit == std::string("A") && limit != nullptr && injected > 0.0) {
+    const double allowed_counts = kInjectedShareOfTestCurrent * limit->GetValueInBaseUnit() * CurrentScale(setup);
+    scale = std::min(scale, allowed_counts / injected);
+  }
+  return e.defaultAmplitude * std::min(1.0, scale);
 }
 
 bool ModelResponses(const CMC_Setup& setup, TunedLoop loop, const std::vector<double>& frequency_Hz,

@@ -13,6 +13,11 @@
 
 class CMC_Setup;
 
+// The furthest the mover may get from its start while measured: the
+// request is refused when the model expects more, the drive stops the run
+// when it gets there.
+inline constexpr double kFrequencyResponseTravel_m = 0.005;
+
 // What the measurement of one loop takes from the setup.
 struct LoopExcitation {
   double tick_s = 0.0;           // the loop's tick (Ts_C, or the outer loops' T)
@@ -33,7 +38,9 @@ LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop);
 // signal at the injection point of the speed loop or the position PID
 // (by ExpectedExcursion) beyond some three fifths of the test current
 // ("TestLimitCurrent"; 0.58 exactly): between dry friction at small amplitudes and the
-// current loop's voltage limit at large ones. In the loop's unit.
+// current loop's voltage limit at large ones; and lowered where the model
+// expects it to use more than half the travel the test allows (a loop of
+// low gains holds the mover loosely). In the loop's unit.
 double DefaultAmplitude(const CMC_Setup& setup, TunedLoop loop);
 
 // The model's open loop and plant (the loop with its controller a unit
