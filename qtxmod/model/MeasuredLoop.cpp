@@ -29,6 +29,9 @@ constexpr double kPeakOverSigma = 4.0;
 // measured on its example and resonant plants, as commissioned, within 3
 // degrees and 0.4 dB of the model's.
 constexpr double kInjectedShareOfTestCurrent = 0.58;
+// The share of the travel the test allows that a default amplitude may use
+// by the model (four standard deviations): the rest is the model's error.
+constexpr double kTravelShare = 0.8;
 
 double Quiet(const CMC_Setup& setup, const char* name, double absent) {
   const CMC_Parameter* p = FindParameterQuiet(setup, name);
@@ -122,7 +125,7 @@ double DefaultAmplitude(const CMC_Setup& setup, TunedLoop loop) {
   if (!e.error.empty() || !ExpectedExcursion(setup, loop, counts, travel_m, injected)) return e.defaultAmplitude;
   // Both grow in proportion to the amplitude.
   double scale = 1.0;
-  if (travel_m > 0.5 * kFrequencyResponseTravel_m) scale = 0.5 * kFrequencyResponseTravel_m / travel_m;
+  if (travel_m > kTravelShare * kFrequencyResponseTravel_m) scale = kTravelShare * kFrequencyResponseTravel_m / travel_m;
   const CMC_Parameter* limit = FindParameterQuiet(setup, "TestLimitCurrent");
   if (e.amplitudeUnit == std::string("A") && limit != nullptr && injected > 0.0) {
     const double allowed_counts = kInjectedShareOfTestCurrent * limit->GetValueInBaseUnit() * CurrentScale(setup);

@@ -39,7 +39,7 @@ LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop);
 // (by ExpectedExcursion) beyond some three fifths of the test current
 // ("TestLimitCurrent"; 0.58 exactly): between dry friction at small amplitudes and the
 // current loop's voltage limit at large ones; and lowered where the model
-// expects it to use more than half the travel the test allows (a loop of
+// expects it to use more than 0.8 of the travel the test allows (a loop of
 // low gains holds the mover loosely). In the loop's unit.
 double DefaultAmplitude(const CMC_Setup& setup, TunedLoop loop);
 
