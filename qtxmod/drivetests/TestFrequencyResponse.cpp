@@ -131,16 +131,16 @@ std::string CTestFrequencyResponse::CheckRequest(const CMC_Setup& setup, TunedLo
   double travel_m = 0.0, injected = 0.0;
   if (!ExpectedExcursion(setup, loop, amplitudeCounts, travel_m, injected))
     return "The loop's model cannot be built from the setup: check R, L, Kf, Mt and the gains.";
-  if (travel_m > kTravel_m)
-    return "An amplitude of " + Figure(amplitude) + " " + unit + " would move the mover about " +
-           Figure(travel_m * 1e3) + " mm (by the loop's model), beyond the " + Figure(kTravel_m * 1e3) +
-           " mm the test allows: lower it, or raise the loop's gains.";
   const CMC_Parameter* limit = FindParameterQuiet(setup, "TestLimitCurrent");
   if (std::string(InputVariable(loop, setup)) == "Current_Reference" && limit != nullptr &&
       injected / CurrentScale(setup) > limit->GetValueInBaseUnit())
     return "An amplitude of " + Figure(amplitude) + " A would ask the current reference for about " +
            Figure(injected / CurrentScale(setup)) + " A with the loop's answer (by its model), above the test current of " +
            Figure(limit->GetValueInBaseUnit()) + " A: lower it.";
+  if (travel_m > kTravel_m)
+    return "An amplitude of " + Figure(amplitude) + " " + unit + " would move the mover about " +
+           Figure(travel_m * 1e3) + " mm (by the loop's model), beyond the " + Figure(kTravel_m * 1e3) +
+           " mm the test allows: lower it, or raise the loop's gains.";
   return "";
 }
 

@@ -25,7 +25,10 @@ TEST(FraCommandTest, RefusesWhatTheDriveCannotMeasureBeforeItMoves) {
       {"fra current --to 12000", "error: fra: The band cannot be measured: the band ends at 1.2e+04 Hz"},
       {"fra speed --from 300 --to 200", "error: fra: The band cannot be measured: the band must end above its start"},
       {"fra speed --from 0.01", "error: fra: The band cannot be measured: the band starts at 0.01 Hz, too low"},
-      {"fra speed --amplitude 4", "error: fra: An amplitude of 4 A would move the mover about"},
+      // The example's loose speed loop: 2.5 A would wander, 4 A with the
+      // loop's answer would pass its 7 A test current.
+      {"fra speed --amplitude 2.5", "error: fra: An amplitude of 2.5 A would move the mover about"},
+      {"fra speed --amplitude 4", "error: fra: An amplitude of 4 A would ask the current reference for about"},
       {"fra speed --amplitude 0", "error: fra: The amplitude must give 1 to 32767 drive counts"},
       {"fra speed --plot bode.txt", "error: fra: --plot takes a file ending in .svg, .png or .csv"},
   };
