@@ -74,9 +74,37 @@ bool CTestFrequencyResponse::OnInitDialog() {
   for (const char* name : kLoopNames) loops.AddString(name);
   loops.SetCurSel(static_cast<int>(m_loop));
   ShowDefaults();
+  EnableChild(kPlaceNotch, false);
   FrequencyResponseCurves none;
   DrawFrequencyResponse(none, *GetPlot(kMagnitudePlot), *GetPlot(kPhasePlot), *GetPlot(kCoherencePlot));
   return true;
+}
+
+bool CTestFrequencyResponse::OnCommand(int id) {
+  if (id == kPlaceNotch) {
+    PlaceNotchOnResonance();
+    return true;
+  }
+  return CMyTestDlg::OnCommand(id);
+}
+
+void CTestFrequencyResponse::PlaceNotchOnResonance() {
+  if (IsTestRunning() || m_resonances.empty() || m_loop != TunedLoop::Speed) return;
+  CMC_Setup& setup = Setup();
+  const LoopMargins before = MarginsOnMeasuredPlant(setup, m_loop, m_measured, m_modelPlant);
+  const NotchPlacement notch = PlaceNotch(setup, m_resonances.front());
+  std::string text = GetChildText(kFigures);
+  if (notch.filter == 0) {
+    SetChildText(kFigures, text + "\nNo notch placed: " + notch.error);
+    return;
+  }
+  const LoopMargins after = MarginsOnMeasuredPlant(setup, m_loop, m_measured, m_modelPlant);
+  text += "\nNotch in filter " + std::to_string(notch.filter) + " at the Speed Controller Output, " +
+          Figure(notch.frequency_Hz) + " Hz, Q " + Figure(notch.q) + "; on the measured plant: " + FormatMargins(before) +
+          " without it, " + FormatMargins(after) + " with it. Start measures the loop with it.";
+  SetChildText(kFigures, text);
+  m_resonances.clear();
+  EnableChild(kPlaceNotch, false);
 }
 
 void CTestFrequencyResponse::OnSelChange(int id) {
@@ -149,6 +177,7 @@ void CTestFrequencyResponse::BeginTest() {
   StartRun();
   m_measured = {};
   m_resonances.clear();
+  EnableChild(kPlaceNotch, false);
   m_excitation = ExcitationOf(setup, m_loop);
   if (!m_excitation.error.empty()) {
     Fail("The frequency response cannot be measured: " + m_excitation.error + ".");
@@ -277,5 +306,6 @@ void CTestFrequencyResponse::Evaluate() {
                              Figure(travel / MotorPositionScale(setup) * 1e3) + " mm; " +
                              std::to_string(m_measured.averages) + " averages of " +
                              Figure(m_plan.resolution_Hz) + " Hz lines");
+  EnableChild(kPlaceNotch, !m_resonances.empty());
   TestSucceeded(1);
 }

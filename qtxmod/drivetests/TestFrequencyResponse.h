@@ -7,6 +7,9 @@
 // the plant's resonances above its rigid-body line. Opened from the speed
 // and position tuning tests; the command line's `fra` runs it too.
 //
+// After a run of the speed loop that found a resonance, "Place notch" puts
+// a notch on it in the setup (the next Start runs the loop with it).
+//
 // The band (from, to) and the amplitude are the user's, in the fields of
 // the dialog; empty fields take the loop's defaults. Refused before the
 // drive moves: a band the loop cannot measure, an amplitude that by the
@@ -32,12 +35,14 @@ class CTestFrequencyResponse : public CMyTestDlg {
   static constexpr int kFromEdit = 3703, kToEdit = 3705, kAmplitudeEdit = 3707, kAmplitudeUnit = 3708;
   static constexpr int kMagnitudePlot = 3720, kPhasePlot = 3721, kCoherencePlot = 3722;
   static constexpr int kFigures = 3725;
+  static constexpr int kPlaceNotch = 3726;
   static constexpr double kTravel_m = kFrequencyResponseTravel_m;
 
   CTestFrequencyResponse(CMC_Setup* setup, TunedLoop loop = TunedLoop::Speed, CMC_EditSetupDlg* parent = nullptr);
 
   bool OnInitDialog() override;
   void OnSelChange(int id) override;
+  bool OnCommand(int id) override;
   void BeginTest() override;
   void OnRunTimer() override;
   void OnHelp() override { OpenHelpAt(kHelpContext); }
@@ -62,6 +67,10 @@ class CTestFrequencyResponse : public CMyTestDlg {
   bool ReadInputs(double& from_Hz, double& to_Hz, double& amplitude);
   void LaunchMeasurement();
   void Evaluate();
+  // "Place notch": a notch on the highest resonance in the setup's first
+  // free filter (PlaceNotch), with the margins on the measured plant before
+  // and after in the figures; Start measures the loop with it.
+  void PlaceNotchOnResonance();
 
   TunedLoop m_loop;
   LoopExcitation m_excitation;

@@ -37,7 +37,7 @@ TEST(FrequencyResponseDialog, FromTheSpeedTestARunFillsThePlotsAndFigures) {
   };
   const Case cases[] = {
       {"", 0.58, "Resonances: none above the rigid-body line"},
-      {"plant-resonant.json", 0.88, "Resonance at 3"},  // 358 Hz
+      {"plant-resonant.json", 0.88, "Notch in filter 2 at the Speed Controller Output, 3"},  // 358 Hz
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.plant);
@@ -47,10 +47,14 @@ TEST(FrequencyResponseDialog, FromTheSpeedTestARunFillsThePlotsAndFigures) {
     auto run = RunTest<CTestSpeedTuning>(*setup,
                                          "tab 1300 1\nclick 3515\n"
                                          "type 3703 ten\nclick 10000\nuntil-idle\ndump 10002\n"
-                                         "type 3703 10\nclick 10000\nuntil-idle\ndump 10002 3725\n"
-                                         "click 2\nclick 2\n",
+                                         "type 3703 10\nclick 10000\nuntil-idle\ndump 10002 3725\n" +
+                                             std::string(*c.plant != '\0' ? "click 3726\ndump 3725\n" : "") +
+                                             "click 2\nclick 2\n",
                                          plant);
     ASSERT_EQ(run.failure, "") << run.output;
+    // "Place notch" is there only for a resonance; it leaves the notch in
+    // the setup.
+    EXPECT_EQ(setup->GetParameterValueInBaseUnit("BQFilter2") == 1.0, *c.plant != '\0');
     EXPECT_NE(run.output.find("dialog 296 \"Frequency Response\""), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("From must be a number, not \\\"ten\\\"."), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("Test passed."), std::string::npos) << run.output;
