@@ -7,6 +7,7 @@
 #include "TestFrequencyResponse.h"
 #include "axcore/MessageText.h"
 #include "axcore/PlotDocument.h"
+#include "axcore/SetupFile.h"
 #include "axcore/Setup.h"
 
 namespace axhost {
@@ -110,7 +111,11 @@ int RunFra(const PluginModule& module, const std::string& name, const std::optio
     curves.resonances = fra->GetResonances();
     axcore::PlotDocument bode;
     DrawBodePlot(curves, std::string("Frequency response of the ") + loop->name + " loop (dashed: the model)", bode);
-    plotError = bode.Save(*options.plot);
+    // The picture and the points through the atomic writer; a PNG through
+    // the host's renderer.
+    const std::string extension = options.plot->substr(options.plot->size() - 4);
+    plotError = extension == ".png" ? bode.Save(*options.plot)
+                                    : axcore::ReplaceFile(*options.plot, extension == ".csv" ? bode.ToCsv() : bode.ToSvg());
     plotWritten = plotError.empty();
   };
   const TunedLoop tuned = loop->loop;
