@@ -26,6 +26,9 @@ double Shown(const FrequencyResponseCurves& c, std::size_t i, double value) {
 
 void AddPair(PlotDocument& plot, PlotAxisId axis, const FrequencyResponseCurves& c, bool phase) {
   const MeasuredResponse& m = *c.measured;
+  // The closed loop, from the reference to the measurement: L / (1 + L).
+  std::vector<std::complex<double>> modelClosedLoop;
+  for (const std::complex<double>& l : c.modelOpenLoop) modelClosedLoop.push_back(l / (1.0 + l));
   struct Source {
     const char* name;
     const std::vector<std::complex<double>>* values;
@@ -39,6 +42,8 @@ void AddPair(PlotDocument& plot, PlotAxisId axis, const FrequencyResponseCurves&
       {"Open loop (model)", &c.modelOpenLoop, 1.0, 0, LineStyle::Dashed, false},
       {"Plant", &m.plant, c.plantScale, 1, LineStyle::Solid, true},
       {"Plant (model)", &c.modelPlant, c.plantScale, 1, LineStyle::Dashed, false},
+      {"Closed loop", &m.closedLoop, 1.0, 4, LineStyle::Solid, true},
+      {"Closed loop (model)", &modelClosedLoop, 1.0, 4, LineStyle::Dashed, false},
   };
   for (const Source& s : sources) {
     if (s.values->size() != m.frequency_Hz.size()) continue;

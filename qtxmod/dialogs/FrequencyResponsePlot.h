@@ -1,5 +1,6 @@
 // A measured frequency response as the Frequency Response dialog and the
-// command line draw it: the open loop and the plant, measured (solid) and
+// command line draw it: the open loop, the plant and the closed loop
+// (L / (1 + L), the reference to the measurement), measured (solid) and
 // the loop model's (dashed), magnitude and phase over frequency, with the
 // measured crossover and the frequency of the gain margin marked; the
 // coherence of each line on its own plot.
