@@ -53,6 +53,59 @@ double Between(double a, double b, double t) { return a + (b - a) * t; }
 
 double Db(std::complex<double> h) { return 20.0 * std::log10(std::abs(h)); }
 
+// The natural frequency (Hz) of the pole pair of the two-mass ratio
+// R = (1 + n1 s + n2 s^2) / (1 + d1 s + d2 s^2) fitted to the lines from
+// `lo` to `hi` (R in dB over the rigid line and its phase, radians) by
+// Levy's linearised least squares: R (d1 s + d2 s^2) - n1 s - n2 s^2 =
+// 1 - R on every line, real and imaginary parts, in frequencies scaled by
+// `centre`, each pass weighted by the last one's denominator. The
+// antiresonance's zero pair and the resonance's poles are
+// fitted together, so a well-damped peak, whose top and steepest phase
+// both lean away from the pole where the zeros still turn the phase, is
+// placed on its pole. 0 when the fit has no real pole pair.
+double FitPolePair(const std::vector<double>& f, const std::vector<double>& ratio_dB,
+                   const std::vector<double>& phase, double lo, double hi, double centre) {
+  // Levy's equations weigh each line by |D|, most where the poles are
+  // far; a few passes that divide by the last pass's |D| take that bias
+  // out (Sanathanan and Koerner's iteration).
+  double d1 = 0.0, d2 = 0.0;
+  for (int pass = 0; pass < 6; ++pass) {
+    double normal[4][5] = {};
+    int lines = 0;
+    for (std::size_t k = 0; k < f.size(); ++k) {
+      if (f[k] < lo || f[k] > hi) continue;
+      const double w = f[k] / centre, magnitude = std::pow(10.0, ratio_dB[k] / 20.0);
+      const double a = magnitude * std::cos(phase[k]), b = magnitude * std::sin(phase[k]);
+      const double weight = 1.0 / std::max(1e-6, std::abs(std::complex<double>(1.0 - d2 * w * w, d1 * w)));
+      const double rows[2][5] = {{-b * w, -a * w * w, 0.0, w * w, 1.0 - a}, {a * w, -b * w * w, -w, 0.0, -b}};
+      for (const auto& row : rows)
+        for (int i = 0; i < 4; ++i)
+          for (int j = 0; j < 5; ++j) normal[i][j] += weight * weight * row[i] * row[j];
+      ++lines;
+    }
+    if (lines < 6) return 0.0;
+    // Gaussian elimination with partial pivoting on the 4 x 4 normal
+    // equations.
+    for (int c = 0; c < 4; ++c) {
+      int pivot = c;
+      for (int r = c + 1; r < 4; ++r)
+        if (std::abs(normal[r][c]) > std::abs(normal[pivot][c])) pivot = r;
+      if (!(std::abs(normal[pivot][c]) > 1e-300)) return 0.0;
+      for (int j = 0; j < 5; ++j) std::swap(normal[c][j], normal[pivot][j]);
+      for (int r = 0; r < 4; ++r) {
+        if (r == c) continue;
+        const double factor = normal[r][c] / normal[c][c];
+        for (int j = c; j < 5; ++j) normal[r][j] -= factor * normal[c][j];
+      }
+    }
+    d1 = normal[0][4] / normal[0][0];
+    d2 = normal[1][4] / normal[1][1];
+    if (!(d2 > 0.0) || !std::isfinite(d1)) return 0.0;
+  }
+  const double natural = centre / std::sqrt(d2);
+  return std::isfinite(natural) && natural >= lo && natural <= hi ? natural : 0.0;
+}
+
 }  // namespace
 
 ExcitationPlan PlanExcitation(double tick_s, double from_Hz, double to_Hz, int averages, int linesBelowFrom,
@@ -311,6 +364,11 @@ std::vector<Resonance> FindResonances(const MeasuredResponse& measured, const st
       const double s2 = d2 < 0.0 ? std::clamp(0.5 * (a2 - c2) / d2, -0.5, 0.5) : 0.0;
       r.frequency_Hz = 0.5 * (f[at] + f[at + 1]) + s2 * (f[at + 1] - f[at]);
     }
+    // Where the lines allow it, the pole pair of the two-mass ratio fitted
+    // around the peak and the antiresonance below it.
+    if (const double fitted = FitPolePair(f, ratio, phase, 0.5 * r.frequency_Hz, 1.5 * r.frequency_Hz, r.frequency_Hz);
+        fitted > 0.0)
+      r.frequency_Hz = fitted;
     found.push_back(r);
   }
   std::sort(found.begin(), found.end(), [](const Resonance& a, const Resonance& b) { return a.height_dB > b.height_dB; });
