@@ -99,9 +99,11 @@ struct Resonance {
 // masses move as one), that stand at least
 // `minProminence_dB` above the valleys either side and `minHeight_dB` above
 // the rigid line. The height is the top's, placed between lines by a
-// parabola; the frequency is where the ratio's phase falls fastest within
-// the half-power band (a pole pair turns it through 180 degrees about its
-// own frequency, while the top of a well-damped peak stands above it).
+// parabola; the frequency is that of the pole pair of the two-mass ratio
+// (1 + n1 s + n2 s^2) / (1 + d1 s + d2 s^2) fitted to the lines from half to
+// one and a half times the top's (the top of a well-damped peak stands above
+// its pole where the antiresonance's zeros still raise it), or, where that
+// fit finds no pole pair, where the ratio's phase falls fastest.
 // Highest first.
 std::vector<Resonance> FindResonances(const MeasuredResponse& measured, const std::vector<std::complex<double>>& rigid,
                                       double minCoherence = 0.5, double minProminence_dB = 4.0,
