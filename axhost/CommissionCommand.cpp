@@ -57,6 +57,16 @@ std::string StepLine(const StepRecord& step) {
               ShortNumber(f->limitedPeak_error) + ", RMS " + ShortNumber(f->limitedRms_error);
     if (!f->modelLeavesOut.empty()) line += "; the linear model leaves out " + f->modelLeavesOut;
   }
+  if (const auto& r = step.frequencyResponse) {
+    line += "; measured " + r->measuredMargins + " (model " + r->modelMargins + ")";
+    for (const FrequencyResponseRecord::Resonance& resonance : r->resonances)
+      line += "; resonance at " + ShortNumber(resonance.frequency_Hz) + " Hz, " + ShortNumber(resonance.height_dB) +
+              " dB, " + ShortNumber(resonance.width_Hz) + " Hz wide";
+    if (!r->notch.empty()) line += "; notch " + r->notch;
+    if (!r->retuned.empty()) line += "; retuned on the measured plant: " + r->retuned;
+    if (!r->withoutNotch.empty()) line += "; without the notch: " + r->withoutNotch;
+    if (!r->measuredAfter.empty()) line += "; measured again: " + r->measuredAfter;
+  }
   std::string changes;
   for (const ValueChange& change : step.changes) {
     if (step.passband && change.name == step.passband->parameter) continue;

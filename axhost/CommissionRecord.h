@@ -108,6 +108,25 @@ struct ProfileRecord {
   double limitedRms_error = std::numeric_limits<double>::quiet_NaN();
 };
 
+// The speed loop's frequency response measured on the drive after its
+// tuning, and what the run did with it.
+struct FrequencyResponseRecord {
+  std::string measuredMargins, modelMargins;  // FormatMargins lines, as tuned
+  std::string comparison;                     // the dialog's figures
+  struct Resonance {
+    double frequency_Hz = 0.0, height_dB = 0.0, width_Hz = 0.0;
+  };
+  std::vector<Resonance> resonances;
+  // Measured again after the notch and the retune; "" when nothing changed.
+  std::string measuredAfter;
+  std::vector<Resonance> resonancesAfter;
+  std::vector<std::string> filtersBefore, filtersAfter;  // DescribeFilters
+  std::string notch;      // the notch placed; "" when none
+  std::string retuned;    // the speed loop retuned: passband and its margins on the measured plant
+  std::string withoutNotch;  // the same retune without the notch, for comparison; "" when no notch
+  std::vector<std::string> actions;  // what was done to the filters and why
+};
+
 // A plot of a test as an SVG document, with what it shows.
 struct PlotRecord {
   std::string caption;            // "Phase A current (A)"; "" when the dialog names it nowhere
@@ -126,6 +145,7 @@ struct StepRecord {
   std::optional<PassbandRecord> passband;
   std::optional<ResponseRecord> response;
   std::optional<ProfileRecord> profile;
+  std::optional<FrequencyResponseRecord> frequencyResponse;
   // The test's plots as it showed them, as SVG documents: a tuning test's
   // graph with the model's response dashed over the measured one, an
   // identification's gauges and graphs. None when it has none.

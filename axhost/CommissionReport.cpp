@@ -239,6 +239,39 @@ std::string ValuesTable(const CommissionRecord& record) {
   return html + "</tbody>\n</table>\n";
 }
 
+// The speed loop's measured frequency response: margins measured and
+// modelled, the resonances, the filter slots before and after, what was
+// done and the retune.
+std::string FrequencyResponseFacts(const FrequencyResponseRecord& r) {
+  std::string html = "<h4>Frequency response measured on the drive</h4>\n<dl class=\"facts\">\n";
+  html += "<dt>Margins, measured</dt><dd>" + Html(r.measuredMargins) + "</dd>\n";
+  html += "<dt>Margins, model</dt><dd>" + Html(r.modelMargins) + "</dd>\n";
+  if (!r.notch.empty()) html += "<dt>Notch placed</dt><dd>" + Html(r.notch) + "</dd>\n";
+  if (!r.retuned.empty()) html += "<dt>Retuned on the measured plant</dt><dd>" + Html(r.retuned) + "</dd>\n";
+  if (!r.measuredAfter.empty())
+    html += "<dt>Margins, measured again</dt><dd>" + Html(r.measuredAfter) + " (the second set of plots)</dd>\n";
+  if (!r.withoutNotch.empty())
+    html += "<dt>The same retune without the notch</dt><dd>" + Html(r.withoutNotch) + "</dd>\n";
+  html += "</dl>\n<table>\n<thead><tr><th>Resonance</th><th class=\"num\">Frequency</th><th class=\"num\">Above the "
+          "rigid-body line</th><th class=\"num\">Width</th></tr></thead>\n<tbody>\n";
+  if (r.resonances.empty()) html += "<tr><td colspan=\"4\">none above the rigid-body line</td></tr>\n";
+  for (std::size_t k = 0; k < r.resonances.size(); ++k)
+    html += "<tr><td>" + std::to_string(k + 1) + "</td><td class=\"num\">" + Num(r.resonances[k].frequency_Hz) +
+            " Hz</td><td class=\"num\">" + Num(r.resonances[k].height_dB) + " dB</td><td class=\"num\">" +
+            Num(r.resonances[k].width_Hz) + " Hz</td></tr>\n";
+  html += "</tbody>\n</table>\n<table>\n<thead><tr><th>Filter slots before</th><th>after</th></tr></thead>\n<tbody>\n";
+  for (std::size_t k = 0; k < std::max(r.filtersBefore.size(), r.filtersAfter.size()); ++k)
+    html += "<tr><td>" + (k < r.filtersBefore.size() ? Html(r.filtersBefore[k]) : std::string()) + "</td><td>" +
+            (k < r.filtersAfter.size() ? Html(r.filtersAfter[k]) : std::string()) + "</td></tr>\n";
+  html += "</tbody>\n</table>\n";
+  if (!r.actions.empty()) {
+    html += "<ul>\n";
+    for (const std::string& action : r.actions) html += "<li>" + Html(action) + "</li>\n";
+    html += "</ul>\n";
+  }
+  return html;
+}
+
 std::string PassbandFacts(const PassbandRecord& p) {
   std::string html = "<h4>Passband choice</h4>\n<dl class=\"facts\">\n";
   html += "<dt>Chosen passband</dt><dd><code>" + Html(p.parameter) + "</code> " + RadS(p.passband_rad_s) + "</dd>\n";
@@ -333,6 +366,7 @@ std::string StepSection(const StepRecord& step, std::size_t number) {
   if (step.passband) html += PassbandFacts(*step.passband);
   if (step.response) html += ResponseFacts(*step.response);
   if (step.profile) html += ProfileFacts(*step.profile);
+  if (step.frequencyResponse) html += FrequencyResponseFacts(*step.frequencyResponse);
   for (std::size_t k = 0; k < step.plots.size(); ++k) {
     const PlotRecord& plot = step.plots[k];
     const std::string caption =
@@ -462,6 +496,24 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                  {"limited_model_peak_error", Figure(f->limitedPeak_error)},
                  {"limited_model_rms_error", Figure(f->limitedRms_error)},
                  {"figures", f->figures}};
+    Json frequencyResponse = nullptr;
+    if (const auto& r = step.frequencyResponse) {
+      Json resonances = Json::array();
+      for (const FrequencyResponseRecord::Resonance& resonance : r->resonances)
+        resonances.push_back({{"frequency_hz", Figure(resonance.frequency_Hz)},
+                              {"height_db", Figure(resonance.height_dB)},
+                              {"width_hz", Figure(resonance.width_Hz)}});
+      frequencyResponse = {{"measured_margins", r->measuredMargins},
+                           {"model_margins", r->modelMargins},
+                           {"resonances", std::move(resonances)},
+                           {"filters_before", r->filtersBefore},
+                           {"filters_after", r->filtersAfter},
+                           {"notch", r->notch},
+                           {"measured_after", r->measuredAfter},
+                           {"retuned", r->retuned},
+                           {"without_notch", r->withoutNotch},
+                           {"actions", r->actions}};
+    }
     steps.push_back({{"key", step.key},
                      {"title", step.title},
                      {"test", step.test},
@@ -472,6 +524,7 @@ Json Summary(const CommissionRecord& record, const std::vector<std::vector<std::
                      {"passband", std::move(passband)},
                      {"response", std::move(response)},
                      {"profile", std::move(profile)},
+                     {"frequency_response", std::move(frequencyResponse)},
                      {"plots", plots[i]}});
   }
   summary["steps"] = std::move(steps);

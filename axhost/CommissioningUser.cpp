@@ -17,6 +17,8 @@
 #include "Scales.h"
 #include "StepResponse.h"
 #include "TestCurrent.h"
+#include "TestFrequencyResponse.h"
+#include "BiquadDesign.h"
 #include "TuningTestDlg.h"
 #include "axcore/MessageText.h"
 #include "axcore/PlotDocument.h"
@@ -30,6 +32,8 @@ constexpr int kDriveSetup = 106;
 constexpr int kMotorSetup = 108;
 constexpr int kMassQuestion = 3056;
 constexpr int kAdvancedButton = 3158;
+// "Frequency Response..." of the speed and position tests.
+constexpr int kFrequencyResponseButton = 3515;
 // Drive Setup's feed-forward fields: speed mode (acceleration, speed),
 // position mode (speed, acceleration); the setup's mode shows one pair.
 constexpr int kSpeedModeAcceleration = 3183, kSpeedModeSpeed = 3393;
@@ -51,6 +55,16 @@ constexpr double kPositionStep_m = 2e-3;
 // At most this share of the control error protection's threshold, when the
 // protection is on: the step's own error must not trip it.
 constexpr double kShareOfErrorLimit = 0.9;
+// The step's own acceleration asks at most this share of the test's
+// current limit: beyond it the loop is no longer the linear one its model
+// is (the current reference clips), and its overshoot says nothing of the
+// gains. Once the speed loop runs near the sampling limit (a filter that
+// cost it phase dropped), a position step of 2 mm would ask tens of amperes.
+constexpr double kCurrentShare = 0.5;
+// How far a margin measured on the drive scatters from run to run (the
+// virtual drive's example and resonant plants, as commissioned).
+constexpr double kMeasuredPhaseScatter_deg = 2.0;
+constexpr double kMeasuredGainScatter_dB = 0.5;
 // Plateaus long enough for the loop to settle: 14 / passband is some
 // twice the settling time of the slowest damping the run designs with.
 constexpr double kPlateauPassbands = 14.0;
@@ -85,6 +99,7 @@ enum class Kind {
   CurrentTuning,
   AngleTuning,
   SpeedTuning,
+  FrequencyResponse,
   PositionTuning,
   FeedForward,
   SpeedProfile,
@@ -110,7 +125,8 @@ std::optional<MotionTest> MotionTestOf(Kind kind) {
     case Kind::CurrentTuning: return MotionTest::CurrentTuning;
     case Kind::MassIdentification: return MotionTest::TotalMass;
     case Kind::AngleTuning: return MotionTest::AngleTuning;
-    case Kind::SpeedTuning: return MotionTest::SpeedTuning;
+    case Kind::SpeedTuning:
+    case Kind::FrequencyResponse: return MotionTest::SpeedTuning;
     case Kind::PositionTuning: return MotionTest::PositionTuning;
     default: return std::nullopt;
   }
@@ -143,6 +159,11 @@ constexpr Step kSteps[] = {
     {"angle-tuning", "Electric angle controller", "tunes the motionless start (only when the setup starts motionless)",
      kDriveSetup, 3263, Kind::AngleTuning},
     {"speed-tuning", "Speed controller", "tunes the speed loop and steps it", kDriveSetup, 3178, Kind::SpeedTuning},
+    {"frequency-response", "Speed loop frequency response",
+     "measures the speed loop's frequency response (\"Frequency Response...\" of the speed test), places a notch "
+     "on a resonance above the rigid-body line, drops a low-pass filter on the current reference that guards against "
+     "nothing the measurement found, and retunes the speed loop by its margins on the measured plant",
+     kDriveSetup, 3178, Kind::FrequencyResponse},
     {"position-tuning", "Position controller", "tunes the position loop and steps it", kDriveSetup, 3198,
      Kind::PositionTuning},
     {"feed-forward", "Feed-forward",
@@ -360,20 +381,25 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
   switch (m_phase) {
     case Phase::Open:
       return OpenStep(top);
-    case Phase::OpenInner:
+    case Phase::OpenInner: {
       // The speed test is open: "Identify", on its Test page, opens the
-      // total mass test.
-      if (!atParent && !Usable(top, 3271) && !m_tabbed) {
+      // total mass test; "Frequency Response..." the frequency response.
+      const bool response = step.kind == Kind::FrequencyResponse;
+      const int button = response ? kFrequencyResponseButton : 3271;
+      if (!atParent && !Usable(top, button) && !m_tabbed) {
         m_tabbed = true;
         return "tab 1300 1\n";
       }
-      if (atParent || !Usable(top, 3271)) {
-        Fail(atParent ? Refusal() : "the speed test offers no \"Identify\"");
+      if (atParent || !Usable(top, button)) {
+        Fail(atParent ? Refusal()
+                      : std::string("the speed test offers no \"") + (response ? "Frequency Response..." : "Identify") +
+                            "\"");
         return Decide(top);
       }
       m_inner = top.GetResourceId();
       m_phase = Phase::Run;
-      return "click 3271\n";
+      return "click " + std::to_string(button) + "\n";
+    }
     case Phase::Run:
       if (atParent || top.GetResourceId() == m_inner) {
         Fail(Refusal());
@@ -394,6 +420,33 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
     case Phase::Closing:
       if (!atParent) return "click 2\n";  // the speed test around the mass test
       if (m_user != nullptr) m_user->DropAnswers();  // a closing question that was not asked
+      // What the measurement calls for goes into the setup once the
+      // dialogs it was measured through are closed; a loop that changed is
+      // measured again.
+      if (step.kind == Kind::FrequencyResponse) {
+        if (!m_remeasuring) {
+          if (!ActOnFrequencyResponse()) return Decide(top);
+          if (m_current.frequencyResponse && !m_current.frequencyResponse->notch.empty()) {
+            m_remeasuring = true;
+            m_tabbed = false;
+            m_phase = Phase::OpenInner;
+            return "click " + std::to_string(step.button) + "\n";
+          }
+        } else {
+          m_remeasuring = false;
+          if (m_response && m_current.frequencyResponse) {
+            FrequencyResponseRecord& record = *m_current.frequencyResponse;
+            record.measuredAfter = FormatMargins(m_response->comparison.measured);
+            for (const Resonance& resonance : m_response->resonances)
+              record.resonancesAfter.push_back({resonance.frequency_Hz, resonance.height_dB, resonance.width_Hz});
+            if (!MeetsBounds(m_response->comparison.measured, m_bounds))
+              m_record.warnings.push_back(std::string(step.title) + ": measured again, the retuned speed loop's "
+                                          "margins (" + record.measuredAfter + ") fall short of the " + m_marginSet +
+                                          " margins");
+          }
+          m_response.reset();
+        }
+      }
       EndStep();
       return Decide(top);
   }
@@ -469,7 +522,8 @@ std::string CommissioningUser::OpenStep(CMC_EditSetupDlg& top) {
   }
   m_inner = 0;
   m_tabbed = false;
-  m_phase = step.kind == Kind::MassIdentification ? Phase::OpenInner : Phase::Run;
+  m_phase = step.kind == Kind::MassIdentification || step.kind == Kind::FrequencyResponse ? Phase::OpenInner
+                                                                                          : Phase::Run;
   return script + "click " + std::to_string(step.button) + '\n';
 }
 
@@ -577,7 +631,8 @@ void CommissioningUser::NoteFilterCosts(TunedLoop tuned, PassbandRecord& record)
 // actions chosen once it shows.
 std::string CommissioningUser::RunScript(const CMC_EditSetupDlg& top) {
   const Step& step = kSteps[m_step];
-  if (step.kind == Kind::Identification || step.kind == Kind::MassIdentification) {
+  if (step.kind == Kind::Identification || step.kind == Kind::MassIdentification ||
+      step.kind == Kind::FrequencyResponse) {
     m_phase = Phase::Judge;
     CheckBeforeStart();
     std::string script = "click 10000\n";
@@ -614,6 +669,7 @@ std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
     const bool speed = kind == Kind::SpeedTuning;
     step.amplitude = speed ? StepAmplitude(m_setup, kSpeedStep_m_s, "isSpeedControlError", "ERR_speed")
                            : StepAmplitude(m_setup, kPositionStep_m, "isPositionControlError", "ERR_position");
+    step.amplitude = WithinCurrentLimit(step.amplitude, speed);
     const CMC_Parameter* ramp = FindParameterQuiet(m_setup, speed ? "TaPS" : "TaPP");
     step.ramp_s = step.secondRamp_s = ramp != nullptr ? ramp->GetMinInBaseUnit() : 1e-3;
     step.plateau_s = step.secondPlateau_s = kPlateauPassbands / m_current.passband->passband_rad_s;
@@ -621,6 +677,25 @@ std::string CommissioningUser::ProfileScript(CMC_EditSetupDlg& test) {
   std::string script = TypeSettings(test, kind, step);
   if (kind != Kind::CurrentTuning && Usable(test, 3528)) script += "radio 3528\n";  // positive
   return script + "tab 1300 1\n";
+}
+
+// A speed step of v asks the mass a v w_s (w_s the speed loop's crossover),
+// a position step of x a speed of x w_p and so x w_p w_s: the step is held
+// to what kCurrentShare of the test's current limit accelerates.
+double CommissioningUser::WithinCurrentLimit(double amplitude, bool speed) {
+  const double limit_A = kCurrentShare * Value(m_setup, "TestLimitCurrent");
+  const double speedCrossover = speed ? m_current.passband->crossover_rad_s
+                                      : ComputeLoopMargins(m_setup, TunedLoop::Speed).crossover_rad_s;
+  const double outer = speed ? 1.0 : m_current.passband->crossover_rad_s;
+  const double perUnit_A = Value(m_setup, "Mt") * speedCrossover * outer / Value(m_setup, "Kf", 1.0);
+  if (!(limit_A > 0.0) || !(perUnit_A > 0.0) || !std::isfinite(perUnit_A) || amplitude * perUnit_A <= limit_A)
+    return amplitude;
+  const double held = limit_A / perUnit_A;
+  m_record.warnings.push_back(std::string(kSteps[m_step].title) + ": the step was " + ShortNumber(held) +
+                              (speed ? " m/s" : " m") + ", not " + ShortNumber(amplitude) +
+                              ": its acceleration would ask more than " + ShortNumber(limit_A) +
+                              " A, half the test's current limit, of the loops as tuned");
+  return held;
 }
 
 // The current step: the setup's test current, or less where the winding
@@ -702,7 +777,23 @@ std::string CommissioningUser::Judge(CMC_EditSetupDlg& test) {
     return "answer no\nclick 2\n";
   }
   const bool tuning = step.kind != Kind::Identification && step.kind != Kind::MassIdentification;
-  TakePlots(test);
+  // The second measurement of the frequency response keeps the first's
+  // plots before its own: both runs' responses.
+  if (step.kind == Kind::FrequencyResponse && m_remeasuring)
+    TakeTestPlots(test);
+  else
+    TakePlots(test);
+  if (step.kind == Kind::FrequencyResponse) {
+    const auto* response = dynamic_cast<const CTestFrequencyResponse*>(&test);
+    if (response == nullptr || response->GetMeasured().frequency_Hz.empty()) {
+      Fail("the frequency response dialog gave no measurement");
+      return "click 2\n";
+    }
+    m_response = MeasuredSpeedLoop{response->GetMeasured(), response->GetModelPlant(), response->GetResonances(),
+                                   response->GetComparison(), test.GetChildText(CTestFrequencyResponse::kFigures)};
+    m_phase = Phase::Closing;
+    return "click 2\n";
+  }
   if (IsProfileCheck(step.kind))
     MeasureProfileRun(test);
   else if (const auto* dialog = dynamic_cast<CTuningTestDlg*>(&test);
@@ -1074,6 +1165,150 @@ void CommissioningUser::MeasureProfileRun(CMC_EditSetupDlg& test) {
        FollowingErrorPlotSvg(std::string(kSteps[m_step].title) + ": following error", speed, time, reference,
                              responses, names),
        true});
+}
+
+bool CommissioningUser::RetuneOnMeasuredPlant(CMC_Setup& setup, std::string& line) {
+  const MeasuredSpeedLoop& r = *m_response;
+  PassbandSearch search;
+  // The loop is measured again with the new gains: a measured margin
+  // scatters by a degree or two and some tenths of a decibel from run to
+  // run (friction, noise), so the retune keeps that much beyond the bounds.
+  search.margins = m_bounds;
+  search.margins->phaseMargin_deg += kMeasuredPhaseScatter_deg;
+  search.margins->gainMargin_dB += kMeasuredGainScatter_dB;
+  search.marginsOf = [&](const CMC_Setup& trial) {
+    return WorstOf(ComputeLoopMargins(trial, TunedLoop::Speed),
+                   MarginsOnMeasuredPlant(trial, TunedLoop::Speed, r.measured, r.modelPlant));
+  };
+  const double own = Value(setup, "Dump_S", 1.0);
+  PassbandChoice best;
+  double bestDamping = own;
+  for (double d : kDampings) {
+    setup.SetParameterValueInBaseUnit("Dump_S", d);
+    PassbandChoice trial = ChoosePassband(setup, TunedLoop::Speed, search);
+    if (trial.valid && trial.met && (!best.met || trial.margins.crossover_rad_s > best.margins.crossover_rad_s)) {
+      best = std::move(trial);
+      bestDamping = d;
+    }
+  }
+  setup.SetParameterValueInBaseUnit("Dump_S", best.met ? bestDamping : own);
+  if (!best.met) {
+    line = "no passband of PB_S keeps the " + m_marginSet + " margins on the measured plant";
+    return false;
+  }
+  SampledLoopResponse response;
+  PredictTunedLoop(setup, TunedLoop::Speed, best.passband_rad_s, response);
+  line = "PB_S " + ShortNumber(best.passband_rad_s) + " rad/s, damping " + ShortNumber(bestDamping) + ": " +
+         FormatMargins(best.margins);
+  return true;
+}
+
+bool CommissioningUser::ActOnFrequencyResponse() {
+  if (!m_response) {
+    Fail("the frequency response was not measured");
+    return false;
+  }
+  const MeasuredSpeedLoop& r = *m_response;
+  FrequencyResponseRecord record;
+  record.measuredMargins = FormatMargins(r.comparison.measured);
+  record.modelMargins = FormatMargins(r.comparison.model);
+  record.comparison = r.figures;
+  for (const Resonance& resonance : r.resonances)
+    record.resonances.push_back({resonance.frequency_Hz, resonance.height_dB, resonance.width_Hz});
+  record.filtersBefore = DescribeFilters(m_setup);
+  const std::string title = kSteps[m_step].title;
+  auto act = [&](const std::string& what) {
+    record.actions.push_back(what);
+    m_record.warnings.push_back(title + ": " + what);
+    if (m_warn) m_warn(title + ": " + what);
+  };
+
+  // The same loop without a notch, to show what the notch is for.
+  CMC_Setup withoutNotch(m_setup);
+  bool notched = false;
+  if (!r.resonances.empty()) {
+    const Resonance& highest = r.resonances.front();
+    const NotchPlacement notch = PlaceNotch(m_setup, highest);
+    if (notch.filter == 0) {
+      act("no notch placed on the resonance at " + ShortNumber(highest.frequency_Hz) + " Hz: " + notch.error);
+    } else {
+      notched = true;
+      record.notch = "filter " + std::to_string(notch.filter) + ": Notch at the Speed Controller Output, " +
+                     ShortNumber(notch.frequency_Hz) + " Hz, Q " + ShortNumber(notch.q) + (notch.moved ? " (moved)" : "");
+      act("a notch (filter " + std::to_string(notch.filter) + ", " + ShortNumber(notch.frequency_Hz) + " Hz, Q " +
+          ShortNumber(notch.q) + ") takes down the resonance " + ShortNumber(highest.height_dB) +
+          " dB above the rigid-body line");
+    }
+  }
+  // A low-pass filter on the current reference guards against resonances
+  // and noise above the loop. With the resonance the measurement found
+  // notched it only costs the loop phase: it is dropped. Without any, it
+  // is kept, and what dropping it would give is told: the loops of the
+  // rigid axes the run knows were tuned and checked with it (their profile
+  // and friction figures change with a loop three times faster), so that
+  // step is the user's.
+  std::vector<int> lowPasses;
+  for (int n = 1; n <= kBiquadFilterCount; ++n) {
+    const std::string number = std::to_string(n);
+    const double type = Value(m_setup, ("BQFilterType" + number).c_str(), -1.0);
+    if (Value(m_setup, ("BQFilter" + number).c_str()) != 0.0 &&
+        Value(m_setup, ("BQFilterLocation" + number).c_str(), -1.0) == 1.0 && (type == 0.0 || type == 1.0))
+      lowPasses.push_back(n);
+  }
+  const bool allNotched = notched && r.resonances.size() == 1;
+  for (int n : lowPasses) {
+    const std::string number = std::to_string(n);
+    const std::string which = "the low-pass filter " + number + " (" +
+                              ShortNumber(Value(m_setup, ("BQFilterF1" + number).c_str())) +
+                              " Hz) on the current reference";
+    if (allNotched) {
+      m_setup.SetParameterValueInBaseUnit("BQFilter" + number, 0.0);
+      withoutNotch.SetParameterValueInBaseUnit("BQFilter" + number, 0.0);
+      act(which + " was dropped: it cost the speed loop phase at its crossover and guards against nothing the "
+                  "measurement found (the resonance at " +
+          ShortNumber(r.resonances.front().frequency_Hz) + " Hz is notched)");
+    } else if (r.resonances.empty()) {
+      CMC_Setup without(m_setup);
+      without.SetParameterValueInBaseUnit("BQFilter" + number, 0.0);
+      CBiquadDesign redesign;
+      std::string line;
+      if (redesign.EncodeFilters(without) != 0 && RetuneOnMeasuredPlant(without, line))
+        act(which + " costs the speed loop phase and guards against nothing the measurement found (no resonance "
+                    "above the rigid-body line): without it the speed loop keeps its margins at " +
+            line + "; kept, as the loop was tuned and checked with it");
+    }
+  }
+  if (!notched) {
+    // Nothing changes: the loop as tuned, its margins as measured.
+    if (!MeetsBounds(r.comparison.measured, m_bounds))
+      act("the speed loop's margins as measured (" + record.measuredMargins + ") fall short of the " + m_marginSet +
+          " margins its model keeps");
+    record.filtersAfter = DescribeFilters(m_setup);
+    m_current.frequencyResponse = record;
+    m_response.reset();
+    return true;
+  }
+  CBiquadDesign design;
+  if (design.EncodeFilters(m_setup) == 0 || design.EncodeFilters(withoutNotch) == 0) {
+    Fail("the filters cannot be encoded: " + design.GetLastError());
+    return false;
+  }
+  std::string line;
+  const bool retuned = RetuneOnMeasuredPlant(m_setup, line);
+  record.retuned = line;
+  if (notched) {
+    std::string other;
+    RetuneOnMeasuredPlant(withoutNotch, other);
+    record.withoutNotch = other;
+  }
+  record.filtersAfter = DescribeFilters(m_setup);
+  m_current.frequencyResponse = record;
+  m_response.reset();
+  if (!retuned) {
+    Fail(line);
+    return false;
+  }
+  return true;
 }
 
 void CommissioningUser::EndStep() {

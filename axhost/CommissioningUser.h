@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CommissionRecord.h"
+#include "MeasuredLoop.h"
 #include "PassbandChoice.h"
 #include "axcore/EditSetupDlg.h"
 #include "axcore/HeadlessPlatform.h"
@@ -76,6 +77,7 @@ class CommissioningUser {
   std::string StartScript(CMC_EditSetupDlg& test);
   void CheckBeforeStart();
   double CurrentStep();
+  double WithinCurrentLimit(double amplitude, bool speed);
   std::string Judge(CMC_EditSetupDlg& test);
   void EndStep();
   void Fail(const std::string& detail);
@@ -84,6 +86,15 @@ class CommissioningUser {
   bool ChoosePassbandFor(TunedLoop loop);
   void NoteFilterCosts(TunedLoop loop, PassbandRecord& record);
   void MeasureResponse(CMC_EditSetupDlg& test);
+  // The speed loop's measured frequency response: a notch on its highest
+  // resonance, a low-pass filter on the current reference that guards
+  // against nothing found dropped, the speed loop retuned by its margins on
+  // the measured plant. False (the step failed) when no passband keeps them.
+  bool ActOnFrequencyResponse();
+  // The passband of the speed loop with the highest crossover whose margins
+  // on the measured plant and in the model keep the bounds, designed into
+  // `setup`'s gains; false when none does.
+  bool RetuneOnMeasuredPlant(CMC_Setup& setup, std::string& line);
   void MeasureProfileRun(CMC_EditSetupDlg& test);
   void TakePlots(const CMC_EditSetupDlg& test);
   void TakeTestPlots(const CMC_EditSetupDlg& test);
@@ -109,7 +120,17 @@ class CommissioningUser {
   std::string m_lastError;
   std::string m_lastMessage;
   double m_stepStart_s = 0.0;
-  std::optional<PlotRecord> m_bode;  // the chosen loop's open loop, for the report
+  std::optional<PlotRecord> m_bode;
+  // What the frequency response dialog measured, until the step acts on it.
+  struct MeasuredSpeedLoop {
+    MeasuredResponse measured;
+    std::vector<std::complex<double>> modelPlant;
+    std::vector<Resonance> resonances;
+    LoopComparison comparison;
+    std::string figures;
+  };
+  std::optional<MeasuredSpeedLoop> m_response;
+  bool m_remeasuring = false;  // the loop is measured again after the notch  // the chosen loop's open loop, for the report
   std::string m_marginSet = "standard";
   MarginBounds m_bounds;
   double m_currentSlope_per_s = 0.0;  // the chosen current loop's steepest unit-step slope

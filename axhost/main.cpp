@@ -9,6 +9,7 @@
 #include "CommissionCommand.h"
 #include "Commands.h"
 #include "EditCommand.h"
+#include "FraCommand.h"
 #include "PluginPath.h"
 #include "TestCommand.h"
 #include "TuneCommand.h"
@@ -230,6 +231,30 @@ int main(int argc, char** argv) {
   cmdTune->add_option("--screenshot", tuneOptions.test.screenshotDir,
                       "Save a PNG of the dialog as DIR/<resource id>.png when it first shows (needs --gui)");
 
+  std::vector<std::string> fraArgs;
+  axhost::FraOptions fraOptions;
+  double fraFrom = 0.0, fraTo = 0.0, fraAmplitude = 0.0;
+  std::string fraPlot;
+  CLI::App* cmdFra = app.add_subcommand(
+      "fra", "Measure a loop's frequency response on the drive through the Frequency Response dialog: the loop runs "
+             "with the setup's gains and filters while the drive adds a pseudo-random binary sequence at its "
+             "controller's output. Prints the margins read from the measured open loop beside the loop model's, how "
+             "far the measured open loop and plant lie from the model's where the coherence is 0.9 or more, and the "
+             "plant's resonances above its rigid-body line. Refuses (status 2) a band beyond the loop's Nyquist "
+             "frequency and an amplitude that by the model would move the mover more than 5 mm or ask more than the "
+             "test current. Loops: current (the excitation in V on the voltage command), speed (in A on the current "
+             "reference), position (in m/s on the speed reference, or A for the PID)");
+  cmdFra->add_option("LOOP", fraArgs, "LOOP [FILE]")->required()->expected(1, 2);
+  cmdFra->add_option("--from", fraFrom, "The band's lowest frequency, Hz (default: 50 current, 10 speed, 5 position)");
+  cmdFra->add_option("--to", fraTo, "The band's highest frequency, Hz (default: 0.9 of the loop's Nyquist frequency)");
+  cmdFra->add_option("--amplitude", fraAmplitude,
+                     "The excitation's amplitude: V, A or m/s as the loop takes it (default: a fifth of Vdc, a quarter of "
+                     "the test current, 0.1 m/s)");
+  cmdFra->add_option("--plot", fraPlot,
+                     "Save the Bode plot (measured and model, magnitude and phase): .svg or .png the picture, .csv the "
+                     "points")
+      ->check(kFileName);
+
   std::vector<std::string> commissionArgs;
   axhost::CommissionOptions commissionOptions;
   std::string commissionReport;
@@ -379,6 +404,17 @@ int main(int argc, char** argv) {
     const std::optional<std::string> file =
         tuneArgs.size() > 1 ? std::optional<std::string>(tuneArgs[1]) : std::nullopt;
     return axhost::RunTune(module, tuneArgs[0], file, tuneOptions, io);
+  }
+  if (cmdFra->parsed()) {
+    fraOptions.driveSpec = driveSpec;
+    fraOptions.link = link;
+    if (cmdFra->count("--from") > 0) fraOptions.from_Hz = fraFrom;
+    if (cmdFra->count("--to") > 0) fraOptions.to_Hz = fraTo;
+    if (cmdFra->count("--amplitude") > 0) fraOptions.amplitude = fraAmplitude;
+    if (!fraPlot.empty()) fraOptions.plot = fraPlot;
+    const std::optional<std::string> file =
+        fraArgs.size() > 1 ? std::optional<std::string>(fraArgs[1]) : std::nullopt;
+    return axhost::RunFra(module, fraArgs[0], file, fraOptions, io);
   }
   if (cmdCommission->parsed()) {
     axhost::SetDesktopPlatformFactory(

@@ -40,11 +40,11 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_STRIP_FILES ON)
-# The Qt 6 and C++ runtime packages, from the libraries the programs link.
+# The Qt 6, KISS FFT and C++ runtime packages, from the libraries the programs link.
 find_program(AX_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(AX_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6, libqt6charts6, libqt6svg6, libstdc++6, libc6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6, libqt6charts6, libqt6svg6, libkissfft-float131, libstdc++6, libc6")
 endif()
 include(CPack)

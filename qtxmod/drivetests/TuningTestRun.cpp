@@ -9,6 +9,7 @@
 #include "CodecSteps.h"
 #include "FeatureProbes.h"
 #include "FiltersDialog.h"
+#include "TestFrequencyResponse.h"
 #include "LoopMargins.h"
 #include "MassQuestion.h"
 #include "ProfileFigures.h"
@@ -376,6 +377,7 @@ void CTuningTestRun::DoDataExchange(bool save) {
   for (int id : kStartCurrentControls) ShowChild(id, startCurrent);
   for (int id : kMassRatioControls) EnableChild(id, Value("isMotorMassUnknown") == 0.0);
   EnableChild(kFilters, HasCurrentReferenceFilter(setup));
+  EnableChild(kFrequencyResponse, !running);
   const bool referenceType = !testPage && HasSpeedTestReferenceType(setup);
   for (int id : kReferenceTypeControls) ShowChild(id, referenceType);
   ShowChild(kDetails, testPage && m_nTestResult != -1 && !m_strErrorText.empty());
@@ -480,6 +482,9 @@ bool CTuningTestRun::OnCommand(int id) {
     case kFilters:
       OpenFilters();
       return true;
+    case kFrequencyResponse:
+      OpenFrequencyResponse();
+      return true;
     case kStartStop:
       StartOrStop();
       return true;
@@ -527,6 +532,20 @@ void CTuningTestRun::OpenFilters() {
     // The running test follows the new filters at once.
     if (m_bTestRunning != 0) filters.GetDesign().WriteFiltersToDrive(setup);
   }
+  RefreshAllParameters();
+  UpdateData(false);
+}
+
+// The frequency response of the loop this test tunes, with the gains and
+// filters the setup holds now; a notch placed there stays in the setup.
+void CTuningTestRun::OpenFrequencyResponse() {
+  if (m_bTestRunning != 0) return;
+  CMC_Setup& setup = Setup();
+  EncodeRegisters(setup);
+  DecodeRegisters(setup);
+  CTestFrequencyResponse response(GetSetup(), m_names.test == ProfileTest::Speed ? TunedLoop::Speed : TunedLoop::Position,
+                                  this);
+  response.DoModal();
   RefreshAllParameters();
   UpdateData(false);
 }
@@ -660,15 +679,26 @@ void CTuningTestRun::BeginTest() {
 // The positioning current: a percentage of the smaller of the motor's and
 // the drive's nominal current, in converter counts, at most the drive's
 // peak current (half the converter's full scale).
-bool CTuningTestRun::LaunchPositioningRun() {
-  CMC_Setup& setup = Setup();
+double TuningPositioningCurrent(const CMC_Setup& setup, bool& limited) {
+  auto value = [&](const char* name) {
+    const CMC_Parameter* p = FindParameterQuiet(setup, name);
+    return p != nullptr ? p->GetValueInBaseUnit() : 0.0;
+  };
   const double k = CurrentScale(setup);
-  const double nominal = std::fmin(Value("In") * k, Value("InPS") * k);
-  double current = std::trunc(Value("TestStartCurrent") / 100.0 * nominal);
+  const double nominal = std::fmin(value("In") * k, value("InPS") * k);
+  double current = std::trunc(value("TestStartCurrent") / 100.0 * nominal);
   const double peak = std::fmin(std::floor(AdcMax(setup) / 2.0), 32767.0);
   if (!std::isfinite(current)) current = 0.0;
-  if (current > peak) {
-    current = peak;
+  limited = current > peak;
+  return std::fmin(current, peak);
+}
+
+bool CTuningTestRun::LaunchPositioningRun() {
+  CMC_Setup& setup = Setup();
+  bool limited = false;
+  const double current = TuningPositioningCurrent(setup, limited);
+  const double peak = std::fmin(std::floor(AdcMax(setup) / 2.0), 32767.0);
+  if (limited) {
     ShowStatus("The start current is limited to the drive's peak current (" + std::to_string(static_cast<int>(peak)) +
                " counts).");
   }

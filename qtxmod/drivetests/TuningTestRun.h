@@ -46,6 +46,13 @@
 // first of 10^k/5, 10^k/2, 10^k that is not below the span.
 double ScopeScalePerDivision(double span);
 
+// The preliminary positioning's current of the speed and position tests
+// (and the frequency response): "TestStartCurrent" per cent of the smaller
+// of the motor's and the drive's nominal current, in converter counts, at
+// most the drive's peak current (half the converter's full scale);
+// `limited` when the peak held it.
+double TuningPositioningCurrent(const CMC_Setup& setup, bool& limited);
+
 // Control ids from ranges, both ends included: {{1335, 1338}, {1345, 1345}}.
 std::vector<int> ControlIds(std::initializer_list<std::pair<int, int>> ranges);
 
@@ -75,6 +82,7 @@ class CTuningTestRun : public CTuningTestDlg {
   static constexpr int kOnline = 1369;
   static constexpr int kTune = 1390;
   static constexpr int kFilters = 3510;
+  static constexpr int kFrequencyResponse = 3515;
   static constexpr int kScopeGraph = 1362;
   static constexpr int kPause = 10016;
   static constexpr int kContinue = 10017;
@@ -186,6 +194,7 @@ class CTuningTestRun : public CTuningTestDlg {
   void RebindScopeGraph();
   void Identify();
   void OpenFilters();
+  void OpenFrequencyResponse();
   void StartOrStop();
   void SavePlots();
   void RunScopeCommand(int command);

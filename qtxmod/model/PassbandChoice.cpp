@@ -153,7 +153,7 @@ PassbandChoice ChoosePassband(const CMC_Setup& setup, TunedLoop loop, const Pass
       // The margins alone decide: the step is predicted once, for the
       // passband chosen.
       trial.predicted = Tune(trialSetup, loop, w, held);
-      trial.margins = ComputeLoopMargins(trialSetup, loop);
+      trial.margins = search.marginsOf ? search.marginsOf(trialSetup) : ComputeLoopMargins(trialSetup, loop);
       trial.predicted = trial.predicted && trial.margins.valid;
       trial.good = trial.predicted && held && MeetsBounds(trial.margins, *search.margins);
       const LoopMargins& m = trial.margins;

@@ -24,6 +24,7 @@
 // The caller's setup is never changed: the search runs on a copy.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -58,6 +59,9 @@ struct PassbandSearch {
   // alone overshoots 13.5 % at damping 1), its margins do. The largest good
   // passband is then, at a given damping, the highest crossover.
   std::optional<MarginBounds> margins;
+  // With `margins`: the margins of a trial setup, in place of the model's
+  // (ComputeLoopMargins), e.g. the loop on a plant measured on the drive.
+  std::function<LoopMargins(const CMC_Setup&)> marginsOf;
   // The inner loop's measured bandwidth (rad/s) for the cascade rule; 0:
   // none (the current loop's inner loop is the winding itself). Used for
   // the speed and position loops only.

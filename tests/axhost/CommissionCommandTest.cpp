@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CommissionCommand.h"
+#include "LoopMargins.h"
 #include "axcore/SetupFile.h"
 #include "support/HostRunner.h"
 #include "support/TestSetup.h"
@@ -314,6 +315,43 @@ TEST_F(CommissionCommand, ChecksItsOptionsFirstAndStopsWhereNoPassbandKeepsTheMa
     if (step["key"] != "current-tuning") continue;
     EXPECT_NEAR(written->GetParameterValueInBaseUnit("PB_C"), step["passband"]["passband_rad_s"].get<double>(), 1e-6);
   }
+}
+
+// A load on a coupling that resonates at 358 Hz: the speed loop's frequency
+// response finds it, a notch goes on it in place of the low pass on the
+// current reference, and the speed loop is retuned on the measured plant
+// to a crossover about twice the rigid loop's; without the notch the same
+// retune would stay below today's. Measured again, the loop keeps the
+// standard margins.
+TEST_F(CommissionCommand, AResonanceIsNotchedAndTheSpeedLoopRetunedOnTheMeasuredPlant) {
+  const std::string plantPath = std::string(AX_EXAMPLES_DIR) + "/plant-resonant.json";
+  const auto plant = virtualdrive::LoadPlantFile(plantPath).plant;
+  ASSERT_TRUE(plant);
+  ASSERT_EQ(Commission(MatchedSetup(*plant, 0.4), plantPath), 0) << out.str() << err.str();
+  const double reduced = 1.0 / (1.0 / plant->moving_mass_kg + 1.0 / plant->load_mass_kg);
+  const double resonance_Hz = std::sqrt(plant->coupling_stiffness_N_per_m / reduced) / (2.0 * std::numbers::pi);
+  const json summary = Summary();
+  const json* response = nullptr;
+  for (const json& step : summary["steps"])
+    if (step["key"] == "frequency-response") response = &step;
+  ASSERT_NE(response, nullptr);
+  EXPECT_EQ((*response)["verdict"], "passed");
+  const json& r = (*response)["frequency_response"];
+  ASSERT_EQ(r["resonances"].size(), 1u);
+  EXPECT_NEAR(r["resonances"][0]["frequency_hz"].get<double>(), resonance_Hz, 0.03 * resonance_Hz);
+  EXPECT_NE(r["notch"].get<std::string>().find("Notch at the Speed Controller Output"), std::string::npos);
+  EXPECT_EQ(r["filters_after"].size(), 1u) << "the low pass dropped, the notch in its place";
+  // Six plots: magnitude, phase and coherence, before and after.
+  EXPECT_EQ((*response)["plots"].size(), 6u);
+  const auto written = axcore::LoadSetupFile(output().string()).setup;
+  ASSERT_NE(written, nullptr);
+  const LoopMargins model = ComputeLoopMargins(*written, TunedLoop::Speed);
+  EXPECT_GT(model.crossover_rad_s, 1.7 * 311.0);
+  EXPECT_NE(r["without_notch"].get<std::string>().find("rad/s"), std::string::npos);
+  const std::string again = r["measured_after"].get<std::string>();
+  EXPECT_GE(std::stod(again.substr(again.find("phase margin ") + 13)), 55.0) << again;
+  EXPECT_GE(std::stod(again.substr(again.find("gain margin ") + 12)), 8.0) << again;
+  EXPECT_LE(std::stod(again.substr(again.find("sensitivity peak ") + 17)), 6.0) << again;
 }
 
 }  // namespace

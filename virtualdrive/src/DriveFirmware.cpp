@@ -96,7 +96,9 @@ DriveFirmware::DriveFirmware(Plant& plant)
             {"Target_Position", &m_positionReferenceLive},
             {"POSERR", &m_positionErrorLive},
             {"AD5", &m_ad5},
-            {"Electric_Angle", &m_electricAngle}};
+            {"Electric_Angle", &m_electricAngle},
+            {"Excitation", &m_excitation},
+            {"Voltage_Command", &m_uqApplied}};
   for (const char* output : {"var_i1", "var_i2", "var_u2", "var_lf_long", "REFTST_V", "RINCTST_V"})
     m_variables[output] = 0.0;
   Derive();
@@ -348,6 +350,14 @@ void DriveFirmware::ClearProtections() {
   m_merValue = static_cast<double>(Mer());
   m_aposOrigin = 0.0;
   m_apos = m_positionCount;
+  if (m_injection != Injection::None) SetInjection(Injection::None, 0.0);
+}
+
+void DriveFirmware::SetInjection(Injection point, double value) {
+  m_injection = std::isfinite(value) ? point : Injection::None;
+  m_excitation = m_injection == Injection::None ? 0.0 : value;
+  m_loops.SetInjection(m_injection == Injection::CurrentReference ? m_excitation : 0.0,
+                       m_injection == Injection::SpeedReference ? m_excitation : 0.0);
 }
 
 void DriveFirmware::SetProgramLoopLimits(double currentReference_counts, double speedReference_counts) {
@@ -558,7 +568,7 @@ void DriveFirmware::Control() {
   if (m_axisOn && outer && (m_loopsFresh || m_slowTick || m_fastOuterLoops)) OuterLoopTick();
   double computedAlpha_V = 0.0, computedBeta_V = 0.0;
   if (!m_axisOn || m_mode == LoopMode::Off) {
-    m_uq = m_ud = 0.0;
+    m_uq = m_ud = m_uqApplied = 0.0;
   } else {
     if (m_mode == LoopMode::Voltage) {
       m_uq = m_voltageAmplitude;
@@ -571,8 +581,9 @@ void DriveFirmware::Control() {
       m_uq = std::clamp(m_uq + m_filterQ * (uq - m_uq), -m_limitQ, m_limitQ);
       m_ud = std::clamp(m_ud + m_filterQ * (ud - m_ud), -m_limitD, m_limitD);
     }
-    computedAlpha_V = (m_uq * m_cos + m_ud * m_sin) * m_voltsPerCount;
-    computedBeta_V = (m_uq * m_sin - m_ud * m_cos) * m_voltsPerCount;
+    m_uqApplied = m_injection == Injection::Voltage ? std::clamp(m_uq + m_excitation, -m_limitQ, m_limitQ) : m_uq;
+    computedAlpha_V = (m_uqApplied * m_cos + m_ud * m_sin) * m_voltsPerCount;
+    computedBeta_V = (m_uqApplied * m_sin - m_ud * m_cos) * m_voltsPerCount;
   }
   if (m_delayPeriods == 0) {
     m_outAlpha_V = computedAlpha_V;

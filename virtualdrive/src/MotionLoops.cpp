@@ -73,7 +73,7 @@ void MotionLoops::Measure(double position_counts) {
 
 double MotionLoops::Finish(double control, double acceleration, double limit) {
   return Saturate(m_currentReferenceFilter.Filter(control) + m_s.accelerationFeedForward * acceleration +
-                      m_s.gravityCurrent,
+                      m_s.gravityCurrent + m_currentInjection,
                   limit);
 }
 
@@ -105,7 +105,8 @@ double MotionLoops::PositionTick(PositionLoop loop, double positionReference_cou
   if (loop == PositionLoop::OverSpeedLoop) {
     m_lastPositionError = m_positionError;
     const double speedReference =
-        Saturate(m_speedReferenceFilter.Filter(proportionalIntegral) + m_s.speedFeedForward * referenceSpeed,
+        Saturate(m_speedReferenceFilter.Filter(proportionalIntegral) + m_s.speedFeedForward * referenceSpeed +
+                     m_speedInjection,
                  LimitOf(m_s.positionOutputLimit, m_s.programSpeedLimit));
     m_lastSpeedReference = speedReference;
     return SpeedLaw(speedReference, acceleration);

@@ -72,6 +72,11 @@ Plant::Plant(const PlantParameters& parameters) : m_p(parameters), m_faults(para
   }
   m_analogueInput_V = m_p.analogue_input_V;
   m_x_m = std::clamp(m_p.initial_position_m, m_p.travel_min_m, m_p.travel_max_m);
+  // A load needs a spring to ride on (the plant file insists); without one
+  // the mover is rigid.
+  m_twoMass = m_p.load_mass_kg > 0.0 && m_p.coupling_stiffness_N_per_m > 0.0;
+  // The load starts where its share of the gravity load holds the spring.
+  if (m_twoMass) m_xLoad_m = m_x_m + LoadGravity_N() / m_p.coupling_stiffness_N_per_m;
   m_countsPerPeriod = std::ldexp(1.0, m_p.encoder_interpolation_bits);
   m_maxAmplitudeSquared_V2 = m_p.vdc_V * m_p.vdc_V / 3.0;
   m_rng = m_p.noise_seed * 2654435761u + 0x9E3779B97F4A7C15ull;
@@ -97,6 +102,15 @@ void Plant::SetPeriod(double period_s, double pwmPeriod_s) {
         m_balanced ? m_decay : std::exp(-loop_ohm * period_s / (2.0 * m_l_H));
   }
   m_periodOverMass_s_per_kg = period_s / m_p.moving_mass_kg;
+  if (m_twoMass) {
+    // Substeps of at most 0.05 rad of the resonance, and of at most half
+    // the damper's rate (semi-implicit Euler stays stable and true there).
+    const double inverseMass = 1.0 / m_p.moving_mass_kg + 1.0 / m_p.load_mass_kg;
+    const double resonance_rad_s = std::sqrt(m_p.coupling_stiffness_N_per_m * inverseMass);
+    const double damping_per_s = m_p.coupling_damping_N_s_per_m * inverseMass;
+    const double wanted = std::ceil(std::max(resonance_rad_s * period_s / 0.05, damping_per_s * period_s / 0.5));
+    m_couplingSubsteps = std::isfinite(wanted) ? static_cast<int>(std::clamp(wanted, 1.0, 10000.0)) : 1;
+  }
   // Each switching of a leg loses the dead time: on average the supply
   // times the dead time over the PWM period.
   m_legLoss_V = m_p.vdc_V * m_p.dead_time_s / pwmPeriod_s;
@@ -145,6 +159,11 @@ bool Plant::StepHand() {
   const double x = std::clamp(wanted, m_p.travel_min_m, m_p.travel_max_m);
   // The mover has the hand's speed until the push ends or a stop holds it.
   m_v_m_s = share < 1.0 && x == wanted ? m_handDistance_m / m_handDuration_s : 0.0;
+  if (m_twoMass) {
+    // The hand holds the carriage and what rides on it alike.
+    m_xLoad_m += x - m_x_m;
+    m_vLoad_m_s = m_v_m_s;
+  }
   m_x_m = x;
   if (share >= 1.0) m_handDuration_s = -1.0;
   UpdateEncoder();
@@ -177,13 +196,64 @@ void Plant::Step(double vAlpha_V, double vBeta_V, bool powered) {
     UpdateAngle();
     force_N = m_p.force_constant_N_per_A * (-m_iAlpha_A * m_sin + m_iBeta_A * m_cos);
   }
-  if (!StepHand()) StepMechanical(force_N);
+  if (!StepHand()) {
+    if (m_twoMass) {
+      StepTwoMass(force_N, powered);
+    } else {
+      StepMechanical(force_N);
+    }
+  }
   // At rest: nothing powered, nothing moving, and the outside forces held
   // by static friction or pushing the mover into the stop it lies at.
   const double outside_N = m_p.gravity_force_N;
   const bool held = std::abs(outside_N) <= m_p.coulomb_friction_N ||
                     (outside_N > 0.0 && m_x_m >= m_p.travel_max_m) || (outside_N < 0.0 && m_x_m <= m_p.travel_min_m);
-  m_atRest = !powered && m_v_m_s == 0.0 && held;
+  m_atRest = !powered && m_v_m_s == 0.0 && held && (!m_twoMass || m_vLoad_m_s == 0.0);
+}
+
+// The motor's part as StepMechanical moves the rigid mover, with the
+// coupling's force on it, and the load on the coupling alone; the motor
+// alone meets friction and the stops.
+void Plant::StepTwoMass(double force_N, bool powered) {
+  const double m1 = m_p.moving_mass_kg, m2 = m_p.load_mass_kg;
+  const double k = m_p.coupling_stiffness_N_per_m, c = m_p.coupling_damping_N_s_per_m;
+  const double motorGravity_N = m_p.gravity_force_N - LoadGravity_N();
+  const double dt = m_period_s / m_couplingSubsteps;
+  double x = m_x_m, v = m_v_m_s, xl = m_xLoad_m, vl = m_vLoad_m_s;
+  for (int step = 0; step < m_couplingSubsteps; ++step) {
+    const double coupling_N = k * (x - xl) + c * (v - vl);
+    const double driving_N = force_N + motorGravity_N - coupling_N - m_p.viscous_friction_N_s_per_m * v;
+    if (v == 0.0) {
+      if (std::abs(driving_N) > m_p.coulomb_friction_N)
+        v = (driving_N - std::copysign(m_p.coulomb_friction_N, driving_N)) * dt / m1;
+    } else {
+      const double next = v + (driving_N - std::copysign(m_p.coulomb_friction_N, v)) * dt / m1;
+      v = (next > 0.0) != (v > 0.0) ? 0.0 : next;
+    }
+    vl += (coupling_N + LoadGravity_N()) * dt / m2;
+    x += v * dt;
+    xl += vl * dt;
+    if (x >= m_p.travel_max_m) {
+      x = m_p.travel_max_m;
+      v = 0.0;
+    } else if (x <= m_p.travel_min_m) {
+      x = m_p.travel_min_m;
+      v = 0.0;
+    }
+  }
+  // A load that has rung down on a carriage friction holds: its last
+  // nanometres and nanometres per second are below anything a sensor sees,
+  // and settling it lets an idle drive rest.
+  const double rest_m = x + LoadGravity_N() / k;
+  if (!powered && v == 0.0 && std::abs(vl) < 1e-9 && std::abs(xl - rest_m) < 1e-9) {
+    vl = 0.0;
+    xl = rest_m;
+  }
+  m_x_m = x;
+  m_v_m_s = v;
+  m_xLoad_m = xl;
+  m_vLoad_m_s = vl;
+  UpdateEncoder();
 }
 
 // The electrical angle of the mover's flux, recomputed only when it moved.
@@ -294,7 +364,8 @@ void Plant::UpdateEncoder() {
   // The plant file bounds travel, period and bits so that this fits; should
   // the position ever stop being a number, the count holds its last value
   // (an encoder that loses its signal) rather than converting a NaN.
-  const double counts = std::floor(direction * m_x_m / m_p.encoder_period_m * m_countsPerPeriod);
+  const double read_m = m_p.encoder_on_load ? LoadPosition_m() : m_x_m;
+  const double counts = std::floor(direction * read_m / m_p.encoder_period_m * m_countsPerPeriod);
   if (!(std::fabs(counts) < 9.0e18)) return;
   m_encoderCount = static_cast<std::int64_t>(counts);
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <numbers>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -44,7 +45,57 @@ constexpr NumberKey kNumbers[] = {
     {"current_noise_A", &PlantParameters::current_noise_A, 0.0, 1e3, false},
     {"voltage_noise_V", &PlantParameters::voltage_noise_V, 0.0, 1e3, false},
     {"analogue_input_V", &PlantParameters::analogue_input_V, -1e3, 1e3, false},
+    {"load_mass_kg", &PlantParameters::load_mass_kg, 0.0, 1e6, false},
+    {"coupling_stiffness_N_per_m", &PlantParameters::coupling_stiffness_N_per_m, 0.0, 1e12, true},
+    {"coupling_damping_N_s_per_m", &PlantParameters::coupling_damping_N_s_per_m, 0.0, 1e9, true},
 };
+
+// The highest resonance the two-mass mechanics may have: beyond it the
+// coupling would need hundreds of substeps a period, and no loop of the
+// drive reaches it.
+constexpr double kHighestResonance_Hz = 5000.0;
+// Beyond this damping ratio the coupling no longer rings: two masses that
+// move as one are a rigid mover.
+constexpr double kHighestCouplingDamping = 2.0;
+
+// The two-mass keys belong together: a coupling and a load encoder need a
+// load, a load needs a coupling that rings below kHighestResonance_Hz and
+// loses some energy. An empty reason when they agree; `key` names the one
+// to blame.
+std::string CheckTwoMass(const Json& json, const PlantParameters& plant, std::string& key) {
+  const bool load = plant.load_mass_kg > 0.0;
+  for (const char* coupling : {"coupling_stiffness_N_per_m", "coupling_damping_N_s_per_m"}) {
+    key = coupling;
+    if (!load && json.contains(coupling)) return "needs a \"load_mass_kg\" above 0";
+  }
+  key = "encoder_on";
+  if (!load && plant.encoder_on_load) return "\"load\" needs a \"load_mass_kg\" above 0";
+  if (!load) return "";
+  key = "coupling_stiffness_N_per_m";
+  if (!json.contains(key)) return "is needed with a \"load_mass_kg\" above 0";
+  key = "coupling_damping_N_s_per_m";
+  if (!json.contains(key)) return "is needed with a \"load_mass_kg\" above 0 (a coupling without loss rings for ever)";
+  const double reduced_kg = 1.0 / (1.0 / plant.moving_mass_kg + 1.0 / plant.load_mass_kg);
+  const double resonance_Hz =
+      std::sqrt(plant.coupling_stiffness_N_per_m / reduced_kg) / (2.0 * std::numbers::pi);
+  key = "coupling_stiffness_N_per_m";
+  if (resonance_Hz > kHighestResonance_Hz) {
+    std::ostringstream text;
+    text << "gives a resonance of " << resonance_Hz << " Hz, above the " << kHighestResonance_Hz
+         << " Hz the virtual mechanics resolve";
+    return text.str();
+  }
+  const double damping =
+      plant.coupling_damping_N_s_per_m / (2.0 * std::sqrt(plant.coupling_stiffness_N_per_m * reduced_kg));
+  key = "coupling_damping_N_s_per_m";
+  if (damping > kHighestCouplingDamping) {
+    std::ostringstream text;
+    text << "gives a damping ratio of " << damping << ", above " << kHighestCouplingDamping
+         << ": the masses would move as one (leave the load out, its mass in \"moving_mass_kg\")";
+    return text.str();
+  }
+  return "";
+}
 
 struct IntegerKey {
   const char* key;
@@ -155,6 +206,14 @@ PlantLoad ReadPlant(axcore::JsonInput input, std::string_view source) {
       }
       continue;
     }
+    if (key == "encoder_on") {
+      if (value == "motor" || value == "load") {
+        plant.encoder_on_load = value == "load";
+      } else {
+        return Fail(source, key, "must be \"motor\" or \"load\"");
+      }
+      continue;
+    }
     if (key == "faults") {
       std::string where;
       if (const std::string reason = ReadFaults(value, plant.faults, where); !reason.empty())
@@ -194,6 +253,10 @@ PlantLoad ReadPlant(axcore::JsonInput input, std::string_view source) {
     return Fail(source, "travel_max_m", "must be above travel_min_m");
   if (2.0 * plant.limit_switch_margin_m >= plant.travel_max_m - plant.travel_min_m)
     return Fail(source, "limit_switch_margin_m", "leaves no travel between the limit switches");
+  {
+    std::string key;
+    if (const std::string reason = CheckTwoMass(json, plant, key); !reason.empty()) return Fail(source, key, reason);
+  }
   // The encoder count of any position must fit a 64-bit integer with room.
   const double reach = std::max(std::abs(plant.travel_min_m), std::abs(plant.travel_max_m));
   if (reach / plant.encoder_period_m * std::ldexp(1.0, plant.encoder_interpolation_bits) > 1e17)

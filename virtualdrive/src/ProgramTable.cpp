@@ -94,6 +94,20 @@ const std::vector<ProgramSpec>& ProgramTable() {
       {"Position_Controller_Tuning_Test_with_SpdCtrl", ProfileVariables(true), MakePositionTuningTestWithSpeedLoop},
       {"Position_Controller_Tuning_Test_without_SpdCtrl", ProfileVariables(false),
        MakePositionTuningTestWithoutSpeedLoop},
+      {"Frequency_Response_Test",
+       {{"Loop", T::Int},
+        {"Amplitude", T::Fixed},
+        {"Register_Bits", T::Int},
+        {"Bit_Ticks", T::Int},
+        {"Settle_Ticks", T::Long},
+        {"Measure_Ticks", T::Long},
+        {"Travel_Limit", T::Long},
+        {"IlimPS_Test", T::Int},
+        {"Imax_Prot_Test", T::Int},
+        {"test_flag", T::Int, true},
+        {"Travel_Used", T::Long, true},
+        {"STARTED", T::Int, true}},
+       MakeFrequencyResponseTest},
   };
   return table;
 }

@@ -35,6 +35,13 @@ enum MerBit : unsigned {
   kMerEnableInput = 1u << 15,   // ENABLE input in its disabled state
 };
 
+// Where a frequency-response measurement adds its excitation: the q-axis
+// voltage command the current loop computes (after its output filter,
+// within its limit), the current reference (the speed controller's or the
+// position PID's output, after the filter slots, within the loop's limit),
+// or the speed reference the position loop over the speed loop gives.
+enum class Injection { None, Voltage, CurrentReference, SpeedReference };
+
 enum class LoopMode {
   Off,      // bridge off
   Voltage,  // a voltage vector of a given amplitude along the q axis
@@ -128,6 +135,9 @@ class DriveFirmware {
   // position PI around the speed loop, type 0 the PID on the current.
   PositionLoop ConfiguredPositionLoop() const { return m_configuredPositionLoop; }
   void SetLoopOff() { m_mode = LoopMode::Off; }
+  // The excitation at `point` (drive units there), from this period's
+  // control on; "Excitation" (live) shows it. A new program starts without.
+  void SetInjection(Injection point, double value);
   // Sets the electrical angle reference: the encoder count where the
   // mover's flux points along the test angle 0.
   void SetAngleReference() { m_angleReferenceCount = m_positionCount; }
@@ -251,6 +261,10 @@ class DriveFirmware {
   double m_speedReferenceLive = 0, m_positionReferenceLive = 0, m_positionErrorLive = 0;
   double m_electricAngle = 0;
   long m_slowCount = 0;
+  // The excitation of a frequency-response measurement and the voltage
+  // command with it ("Voltage_Command").
+  Injection m_injection = Injection::None;
+  double m_excitation = 0.0, m_uqApplied = 0.0;
 };
 
 }  // namespace virtualdrive

@@ -116,6 +116,15 @@ class MotionLoops {
   // references: no integral, no feed-forward kick.
   void Reset(double position_counts, double speedReference, double positionReference_counts);
 
+  // An excitation added to the current reference (converter counts) or to
+  // the speed reference the position loop over the speed loop gives (counts
+  // per Ts_S), each before its limit, from the next tick on: where a
+  // frequency-response measurement breaks the loop. 0 for none.
+  void SetInjection(double currentReference, double speedReference) {
+    m_currentInjection = currentReference;
+    m_speedInjection = speedReference;
+  }
+
   // One tick; each returns the current reference.
   double SpeedTick(double speedReference, double position_counts);
   double PositionTick(PositionLoop loop, double positionReference_counts, double position_counts);
@@ -138,6 +147,7 @@ class MotionLoops {
   double m_speedIntegral = 0.0, m_speedReference = 0.0, m_lastSpeedReference = 0.0;
   double m_positionIntegral = 0.0, m_positionError = 0.0, m_lastPositionError = 0.0, m_derivative = 0.0;
   double m_positionReference = 0.0, m_lastPositionReference = 0.0, m_referenceSpeed = 0.0;
+  double m_currentInjection = 0.0, m_speedInjection = 0.0;
 };
 
 }  // namespace virtualdrive

@@ -112,5 +112,6 @@ std::unique_ptr<TestProgram> MakeAnalogueReferenceTest();
 std::unique_ptr<TestProgram> MakeSpeedTuningTest();
 std::unique_ptr<TestProgram> MakePositionTuningTestWithSpeedLoop();
 std::unique_ptr<TestProgram> MakePositionTuningTestWithoutSpeedLoop();
+std::unique_ptr<TestProgram> MakeFrequencyResponseTest();
 
 }  // namespace virtualdrive
