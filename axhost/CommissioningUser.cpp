@@ -426,7 +426,9 @@ std::string CommissioningUser::Decide(CMC_EditSetupDlg& top) {
       if (step.kind == Kind::FrequencyResponse) {
         if (!m_remeasuring) {
           if (!ActOnFrequencyResponse()) return Decide(top);
-          if (m_current.frequencyResponse && !m_current.frequencyResponse->notch.empty()) {
+          // Retuned (with a notch, or without a low-pass that guarded
+          // nothing): the loop is measured again as it now runs.
+          if (m_current.frequencyResponse && !m_current.frequencyResponse->retuned.empty()) {
             m_remeasuring = true;
             m_tabbed = false;
             m_phase = Phase::OpenInner;
@@ -1241,12 +1243,10 @@ bool CommissioningUser::ActOnFrequencyResponse() {
     }
   }
   // A low-pass filter on the current reference guards against resonances
-  // and noise above the loop. With the resonance the measurement found
-  // notched it only costs the loop phase: it is dropped. Without any, it
-  // is kept, and what dropping it would give is told: the loops of the
-  // rigid axes the run knows were tuned and checked with it (their profile
-  // and friction figures change with a loop three times faster), so that
-  // step is the user's.
+  // and noise above the loop. When the measurement found no resonance above
+  // the rigid-body line, or the one it found is notched, the filter only
+  // costs the speed loop phase at its crossover: it is dropped and the loop
+  // retuned by its margins without it (kept where the loop would not gain).
   std::vector<int> lowPasses;
   for (int n = 1; n <= kBiquadFilterCount; ++n) {
     const std::string number = std::to_string(n);
@@ -1256,6 +1256,7 @@ bool CommissioningUser::ActOnFrequencyResponse() {
       lowPasses.push_back(n);
   }
   const bool allNotched = notched && r.resonances.size() == 1;
+  bool dropped = false;
   for (int n : lowPasses) {
     const std::string number = std::to_string(n);
     const std::string which = "the low-pass filter " + number + " (" +
@@ -1272,13 +1273,18 @@ bool CommissioningUser::ActOnFrequencyResponse() {
       without.SetParameterValueInBaseUnit("BQFilter" + number, 0.0);
       CBiquadDesign redesign;
       std::string line;
-      if (redesign.EncodeFilters(without) != 0 && RetuneOnMeasuredPlant(without, line))
-        act(which + " costs the speed loop phase and guards against nothing the measurement found (no resonance "
-                    "above the rigid-body line): without it the speed loop keeps its margins at " +
-            line + "; kept, as the loop was tuned and checked with it");
+      const double before = ComputeLoopMargins(m_setup, TunedLoop::Speed).crossover_rad_s;
+      if (redesign.EncodeFilters(without) != 0 && RetuneOnMeasuredPlant(without, line) &&
+          ComputeLoopMargins(without, TunedLoop::Speed).crossover_rad_s > before) {
+        m_setup.SetParameterValueInBaseUnit("BQFilter" + number, 0.0);
+        dropped = true;
+        act(which + " was dropped: it cost the speed loop phase at its crossover and guards against nothing the "
+                    "measurement found (no resonance above the rigid-body line); the speed loop retuned without it: " +
+            line);
+      }
     }
   }
-  if (!notched) {
+  if (!notched && !dropped) {
     // Nothing changes: the loop as tuned, its margins as measured.
     if (!MeetsBounds(r.comparison.measured, m_bounds))
       act("the speed loop's margins as measured (" + record.measuredMargins + ") fall short of the " + m_marginSet +

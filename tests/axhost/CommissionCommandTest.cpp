@@ -138,7 +138,7 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
     // The position test's own profile (20 mm, 100 ms ramps) with the
     // protections on: the setups the run left before it tripped the 1 mm
     // control error and followed at 0.85 to 0.91 mm RMS with it off. Now it
-    // follows within an eighth of that; never better than the model, which
+    // follows within a tenth of that; never better than the model, which
     // knows no friction.
     int profiles = 0;
     for (const json& step : summary["steps"]) {
@@ -148,7 +148,7 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
       const json& profile = step["profile"];
       EXPECT_GE(profile["measured_rms_error"].get<double>(), profile["predicted_rms_error"].get<double>());
       if (profile["signal"] == "position") {
-        EXPECT_LE(profile["measured_rms_error"].get<double>(), 0.11e-3);
+        EXPECT_LE(profile["measured_rms_error"].get<double>(), 0.085e-3);
         // Each ramp's speed step asks the feed-forward for more current in
         // one 0.5 ms period than the drive gives (the limit, or what the
         // winding takes from half the supply): no run can follow closer
@@ -167,7 +167,9 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
       EXPECT_FALSE(profile["model_leaves_out"].get<std::string>().empty());
       // The speed profile's ramp splits the friction into the plant's dry
       // and viscous parts; with them and the drive's limits the model
-      // follows the profile as the drive did.
+      // follows the profile as the drive did, within a tenth (the speed
+      // loop without the low-pass crosses over near 830 rad/s, where the
+      // speed's quantisation shows in a peak of 8 mm/s).
       EXPECT_NEAR(profile["dry_friction_n"].get<double>(), plant->coulomb_friction_N,
                   0.1 * plant->coulomb_friction_N);
       EXPECT_NEAR(profile["viscous_friction_n_s_per_m"].get<double>(), plant->viscous_friction_N_s_per_m,
@@ -175,7 +177,7 @@ TEST_F(CommissionCommand, IdentifiesAndTunesMotorsFromLightToHeavy) {
       for (const char* figure : {"peak", "rms"}) {
         const double measured = profile[std::string("measured_") + figure + "_error"].get<double>();
         EXPECT_NEAR(profile[std::string("limited_model_") + figure + "_error"].get<double>(), measured,
-                    0.05 * measured)
+                    0.1 * measured)
             << figure;
       }
       ++profiles;
