@@ -113,7 +113,7 @@ const TableRow kTable[] = {
 };
 
 std::vector<ValueRow> ValueTable(const CMC_Setup& before, const CMC_Setup& after,
-                                 const virtualdrive::PlantParameters& plant) {
+                                 const virtualdrive::PlantParameters* plant) {
   std::vector<ValueRow> rows;
   for (const TableRow& row : kTable) {
     const CMC_Parameter* old = FindParameterQuiet(before, row.name);
@@ -122,7 +122,7 @@ std::vector<ValueRow> ValueTable(const CMC_Setup& before, const CMC_Setup& after
     const double factor = now->GetShownUnit().GetFactorToBase();
     ValueRow value{row.name, row.what, now->GetShownUnit().GetName(), old->GetValueInBaseUnit() / factor,
                    now->GetValueInBaseUnit() / factor, std::nullopt};
-    if (row.truth != nullptr) value.truth = row.truth(plant) / factor;
+    if (row.truth != nullptr && plant != nullptr) value.truth = row.truth(*plant) / factor;
     rows.push_back(value);
   }
   return rows;
@@ -173,7 +173,9 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   int chosenStatus = kExitOk;
   const auto chosen = ChooseDrive(options.driveSpec, options.link, io, chosenStatus);
   if (!chosen) return chosenStatus;
-  const virtualdrive::PlantParameters* plant = &chosen->Plant();
+  // A virtual drive tells the plant it simulates, whose values stand beside
+  // those identified; a real drive has only what the run finds.
+  const virtualdrive::PlantParameters* plant = chosen->Plant();
   auto setup = LoadInput(file, module, io);
   if (!setup) return kExitBadInput;
   const CMC_Setup original(*setup);
@@ -184,12 +186,17 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   record.productId = setup->GetProductID();
   record.firmwareId = setup->GetFirmwareID();
   record.applicationId = setup->GetUserAppID();
-  record.driveName = "virtual drive, plant " + chosen->PlantSource();
-  record.plantDescription = "supply " + ShortNumber(plant->vdc_V) + " V, R " + ShortNumber(plant->phase_resistance_ohm) +
-                            " ohm, L " + ShortNumber(plant->phase_inductance_H * 1e3) + " mH, Kf " +
-                            ShortNumber(plant->force_constant_N_per_A) + " N/A, moving mass " +
-                            ShortNumber(plant->moving_mass_kg) + " kg, pole pitch " + ShortNumber(plant->pole_pitch_m * 1e3) +
-                            " mm, encoder period " + ShortNumber(plant->encoder_period_m * 1e6) + " µm";
+  if (plant == nullptr) {
+    record.driveName = "the drive " + chosen->PlantSource();
+  } else {
+    record.driveName = "virtual drive, plant " + chosen->PlantSource();
+    record.plantDescription = "supply " + ShortNumber(plant->vdc_V) + " V, R " + ShortNumber(plant->phase_resistance_ohm) +
+                              " ohm, L " + ShortNumber(plant->phase_inductance_H * 1e3) + " mH, Kf " +
+                              ShortNumber(plant->force_constant_N_per_A) + " N/A, moving mass " +
+                              ShortNumber(plant->moving_mass_kg) + " kg, pole pitch " +
+                              ShortNumber(plant->pole_pitch_m * 1e3) + " mm, encoder period " +
+                              ShortNumber(plant->encoder_period_m * 1e6) + " µm";
+  }
   record.started = LocalTime();
 
   // --- the run: EditSetup with the commissioning user in front of it.
@@ -248,7 +255,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   const bool succeeded = !user.Failed() && before == nullptr && confirmed == 1 && commissioning.Finished();
   record.succeeded = succeeded;
   const CMC_Setup& result = before != nullptr ? *before : *setup;
-  record.values = ValueTable(original, result, *plant);
+  record.values = ValueTable(original, result, plant);
   bool written = false;
   std::string outputFailure;
   if (succeeded || before != nullptr) {

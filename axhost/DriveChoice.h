@@ -37,8 +37,9 @@ class OpenedDrive {
 class ChosenDrive {
  public:
   const std::string& Spec() const { return m_spec; }
-  // The plant the drive simulates (a served virtual drive gives its own).
-  const virtualdrive::PlantParameters& Plant() const { return m_plant; }
+  // The plant the drive simulates (a served virtual drive gives its own);
+  // null for a drive that simulates none (a real drive).
+  const virtualdrive::PlantParameters* Plant() const { return m_plant ? &*m_plant : nullptr; }
   // "of the example", or the plant file, or the drive at the end of the wire.
   const std::string& PlantSource() const { return m_plantSource; }
   bool OverWire() const { return m_wire != nullptr; }
@@ -55,7 +56,7 @@ class ChosenDrive {
  private:
   friend std::optional<ChosenDrive> ChooseDrive(const std::string&, const drivewire::LinkOptions&, Io, int&);
   std::string m_spec;
-  virtualdrive::PlantParameters m_plant;
+  std::optional<virtualdrive::PlantParameters> m_plant;
   std::string m_plantSource;
   std::shared_ptr<drivewire::WireLink> m_wire;
   bool m_reportCounts = false;

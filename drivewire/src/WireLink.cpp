@@ -132,6 +132,7 @@ void WireLink::Pace(double hostTime_s) {
 }
 
 bool WireLink::Call(std::uint16_t code, PayloadWriter fields, std::vector<std::uint8_t>& result, std::string& error) {
+  m_lastStatus = Status::Ok;
   if (m_lost) return Lost(error);
   const double hostTime_s = m_clock != nullptr ? m_clock->Now() : 0.0;
   Pace(hostTime_s);
@@ -210,6 +211,7 @@ bool WireLink::Call(std::uint16_t code, PayloadWriter fields, std::vector<std::u
     m_driveTime_s = driveTime_s;
     m_driveTimeAt = Clock_t::now();
   }
+  m_lastStatus = status;
   if (status != Status::Ok) {
     std::string why = reader.Str();
     error = reader.Ok() && !why.empty() ? why : StatusText(status);
@@ -266,7 +268,11 @@ bool WireLink::PlantText(std::string& text, std::string& error) {
     PayloadWriter f;
     f.U32(static_cast<std::uint32_t>(text.size()));
     std::vector<std::uint8_t> result;
-    if (!Call(kPlantText, std::move(f), result, error)) return false;
+    if (!Call(kPlantText, std::move(f), result, error)) {
+      if (m_lastStatus != Status::UnknownCode || !text.empty()) return false;
+      error.clear();
+      return true;
+    }
     PayloadReader reader(result);
     const std::uint32_t total = reader.U32();
     const auto chunk = reader.Rest();

@@ -79,6 +79,8 @@ class WireLink : public DriveLink {
   // A virtual drive's bench, and the plant file it simulates.
   bool BenchAnalogue(double volts, std::string& error);
   bool BenchMove(double distance_m, double duration_s, std::string& error);
+  // `text` empty with true when the drive knows no such message: a real
+  // drive simulates no plant.
   bool PlantText(std::string& text, std::string& error);
   bool WrittenVariables(std::vector<std::string>& names, std::string& error);
 
@@ -122,6 +124,8 @@ class WireLink : public DriveLink {
   Greeting m_greeting;
   LinkCounts m_counts;
   bool m_lost = false;
+  // The status of the last answer; Ok when the last request got none.
+  Status m_lastStatus = Status::Ok;
   std::string m_lostText;
   // The drive's clock at its last answer, and when that came.
   double m_driveTime_s = 0.0;
