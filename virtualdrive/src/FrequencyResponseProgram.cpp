@@ -77,13 +77,9 @@ class FrequencyResponseTest : public TestProgram {
       if ((d.Mer() & kMerShortCircuit) != 0) c.Set("test_flag", 0.0);
       return false;
     }
-    if (m_protection > 0.0 && d.CurrentMagnitude() > m_protection) {
-      if (++m_overCurrent > m_overCurrentPeriods) {
-        c.Set("test_flag", 0.0);
-        return false;
-      }
-    } else {
-      m_overCurrent = 0;
+    if (m_overCurrent.Trips(d.CurrentMagnitude())) {
+      c.Set("test_flag", 0.0);
+      return false;
     }
     m_travel = std::max(m_travel, std::abs(d.Position() - m_start));
     c.Set("Travel_Used", Whole(m_travel));
@@ -116,9 +112,7 @@ class FrequencyResponseTest : public TestProgram {
     m_settle = static_cast<std::int64_t>(settle);
     m_measure = static_cast<std::int64_t>(measure);
     m_travelLimit = c.Get("Travel_Limit");
-    m_protection = c.Get("Imax_Prot_Test");
-    m_overCurrentPeriods = static_cast<std::int64_t>(std::clamp(d.Register("TIMAXPROT"), 0.0, 1e6)) *
-                           static_cast<std::int64_t>(d.SlowLoopDivider());
+    m_overCurrent.Arm(c);
     d.ZeroPositionCounter();
     m_start = d.Position();
     switch (m_loop) {
@@ -156,8 +150,8 @@ class FrequencyResponseTest : public TestProgram {
   Injection m_point = Injection::None;
   std::uint32_t m_mask = 0x240, m_register = 1;
   std::int64_t m_bitTicks = 1, m_settle = 0, m_measure = 1, m_tick = 0;
-  double m_amplitude = 0.0, m_start = 0.0, m_travel = 0.0, m_travelLimit = 0.0, m_protection = 0.0;
-  std::int64_t m_overCurrent = 0, m_overCurrentPeriods = 0;
+  double m_amplitude = 0.0, m_start = 0.0, m_travel = 0.0, m_travelLimit = 0.0;
+  TestCurrentWatch m_overCurrent;
 };
 
 }  // namespace

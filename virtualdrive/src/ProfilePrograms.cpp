@@ -75,13 +75,9 @@ class ProfileProgram : public TestProgram {
       if ((d.Mer() & kMerShortCircuit) != 0) c.Set("test_flag", 0.0);
       return false;
     }
-    if (m_protection > 0.0 && d.CurrentMagnitude() > m_protection) {
-      if (++m_overCurrent > m_overCurrentPeriods) {
-        c.Set("test_flag", 0.0);
-        return false;
-      }
-    } else {
-      m_overCurrent = 0;
+    if (m_overCurrent.Trips(d.CurrentMagnitude())) {
+      c.Set("test_flag", 0.0);
+      return false;
     }
     if (!d.SpeedLoopTick()) return true;  // the loops hold the reference
     if (!m_profileStarted) {
@@ -110,9 +106,7 @@ class ProfileProgram : public TestProgram {
       m_total += m_counts[k];
     }
     m_multiCycle = c.Get("MultiC") != 0.0;
-    m_protection = c.Get("Imax_Prot_Test");
-    m_overCurrentPeriods = static_cast<std::int64_t>(std::clamp(d.Register("TIMAXPROT"), 0.0, 1e6)) *
-                           static_cast<std::int64_t>(d.SlowLoopDivider());
+    m_overCurrent.Arm(c);
     const bool position = m_reference != Reference::Speed;
     d.SetProgramLoopLimits(c.Get("IlimPS_Test"),
                            m_reference == Reference::PositionOverSpeedLoop ? c.Get("LimitSpeed_Test") : 0.0);
@@ -161,8 +155,7 @@ class ProfileProgram : public TestProgram {
   std::int64_t m_total = 0, m_left = 0, m_sum = 0;  // m_sum in 1/65536 units
   int m_segment = 0;
   double m_origin = 0.0;
-  double m_protection = 0.0;
-  std::int64_t m_overCurrent = 0, m_overCurrentPeriods = 0;
+  TestCurrentWatch m_overCurrent;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "virtualdrive/DriveFirmware.h"
 #include "virtualdrive/TestProgram.h"
 
 namespace virtualdrive {
@@ -28,6 +29,28 @@ struct VoltageRegulator {
   void Update(double target, double measured) {
     const double step = std::clamp(gain * ratio * (target - measured), -maxStep, maxStep);
     voltage = std::clamp(voltage + step, 0.0, limit);
+  }
+};
+
+// A test program's own over-current protection: the current above the
+// program's "Imax_Prot_Test" for more than "TIMAXPROT" speed-loop periods
+// stops the run (a profile that asks more than the test allows).
+struct TestCurrentWatch {
+  double limit = 0.0;  // converter counts; 0 or less: off
+  std::int64_t periods = 0, count = 0;
+
+  void Arm(ProgramContext& context) {
+    limit = context.Get("Imax_Prot_Test");
+    periods = static_cast<std::int64_t>(std::clamp(context.drive.Register("TIMAXPROT"), 0.0, 1e6)) *
+              static_cast<std::int64_t>(context.drive.SlowLoopDivider());
+  }
+  // Once per current-loop period: true when the protection trips.
+  bool Trips(double currentMagnitude) {
+    if (!(limit > 0.0 && currentMagnitude > limit)) {
+      count = 0;
+      return false;
+    }
+    return ++count > periods;
   }
 };
 
