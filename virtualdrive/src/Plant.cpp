@@ -233,13 +233,7 @@ void Plant::StepTwoMass(double force_N, bool powered) {
     vl += (coupling_N + LoadGravity_N()) * dt / m2;
     x += v * dt;
     xl += vl * dt;
-    if (x >= m_p.travel_max_m) {
-      x = m_p.travel_max_m;
-      v = 0.0;
-    } else if (x <= m_p.travel_min_m) {
-      x = m_p.travel_min_m;
-      v = 0.0;
-    }
+    StopAtTravelEnds(x, v);
   }
   // A load that has rung down on a carriage friction holds: its last
   // nanometres and nanometres per second are below anything a sensor sees,
@@ -346,16 +340,20 @@ void Plant::StepMechanical(double force_N) {
     v = (next > 0.0) != (v > 0.0) ? 0.0 : next;  // friction stops, never reverses
   }
   double x = m_x_m + v * m_period_s;
-  if (x >= m_p.travel_max_m) {
-    x = m_p.travel_max_m;
-    v = 0.0;
-  } else if (x <= m_p.travel_min_m) {
-    x = m_p.travel_min_m;
-    v = 0.0;
-  }
+  StopAtTravelEnds(x, v);
   m_x_m = x;
   m_v_m_s = v;
   UpdateEncoder();
+}
+
+void Plant::StopAtTravelEnds(double& x_m, double& v_m_s) const {
+  if (x_m >= m_p.travel_max_m) {
+    x_m = m_p.travel_max_m;
+    v_m_s = 0.0;
+  } else if (x_m <= m_p.travel_min_m) {
+    x_m = m_p.travel_min_m;
+    v_m_s = 0.0;
+  }
 }
 
 void Plant::UpdateEncoder() {

@@ -178,6 +178,8 @@ class Plant {
   WindingStep UnbalancedStep(double time_s) const;
   void StepElectrical(double vAlpha_V, double vBeta_V);
   void StepMechanical(double force_N);
+  // The mover meets a mechanical end of its travel: it stops there.
+  void StopAtTravelEnds(double& x_m, double& v_m_s) const;
   void StepTwoMass(double force_N, bool powered);
   // The load's share of the gravity load (its weight's).
   double LoadGravity_N() const {
