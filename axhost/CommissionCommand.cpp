@@ -281,12 +281,16 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
       PrintError(io.err, "commission: the report: " + failure + "; " + setupLine);
       return kExitFailed;
     }
+    // An earlier report's files are replaced as a matter of course; a link
+    // planted among them is named, with where it pointed: it was replaced,
+    // not written through.
+    std::string links;
+    for (const std::string& name : replaced)
+      if (name.find(" (a link to ") != std::string::npos) links += (links.empty() ? "" : ", ") + name;
     io.out << "report written to " << axcore::OneLine(*options.report) << "/index.html";
-    if (!replaced.empty()) {
-      io.out << " (replaced:";
-      for (std::size_t k = 0; k < replaced.size(); ++k) io.out << (k == 0 ? " " : ", ") << axcore::OneLine(replaced[k]);
-      io.out << ')';
-    }
+    if (!replaced.empty())
+      io.out << " (" << replaced.size() << " files of an earlier report replaced"
+             << (links.empty() ? "" : "; links replaced, not followed: " + axcore::OneLine(links)) << ')';
     io.out << '\n';
   }
   if (succeeded) {

@@ -198,7 +198,8 @@ std::string ChangeText(double before, double after, const std::string& arrow = "
 // found at index.html, summary.json, plots or a plot's name is replaced by
 // the new file (or folder) and what it pointed to is left alone. `replaced`,
 // when given, gets the names inside DIR that were there before and were
-// replaced ("index.html", "plots/current-tuning.svg"), for the user.
+// replaced ("index.html", "plots/current-tuning.svg (a link to ../x.txt)"),
+// for the user.
 std::string WriteCommissionReport(const CommissionRecord& record, const std::string& dir,
                                   std::vector<std::string>* replaced = nullptr);
 

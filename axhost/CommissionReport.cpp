@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -611,11 +612,20 @@ std::string WriteCommissionReport(const CommissionRecord& record, const std::str
   std::error_code ignored;
   // Writes `name` inside the folder by replacing it: a link found there is
   // replaced, never followed out of the folder.
-  auto write = [&](const std::string& name, const std::string& text) {
+  // What stood at a name before, for the user: the name, and where a link
+  // pointed.
+  auto found = [&](const std::string& name) -> std::optional<std::string> {
     const fs::path path = folder / name;
-    const bool existed = fs::exists(fs::symlink_status(path, ignored));
-    std::string error = axcore::ReplaceFile(path.string(), text, axcore::LinkAtTarget::Replace);
-    if (error.empty() && existed && replaced != nullptr) replaced->push_back(name);
+    const fs::file_status status = fs::symlink_status(path, ignored);
+    if (!fs::exists(status)) return std::nullopt;
+    if (!fs::is_symlink(status)) return name;
+    return name + " (a link to " + fs::read_symlink(path, ignored).string() + ")";
+  };
+  auto write = [&](const std::string& name, const std::string& text) {
+    const std::optional<std::string> before = found(name);
+    std::string error =
+        axcore::ReplaceFile((folder / name).string(), text, axcore::LinkAtTarget::Replace);
+    if (error.empty() && before && replaced != nullptr) replaced->push_back(*before);
     return error;
   };
 
@@ -630,9 +640,10 @@ std::string WriteCommissionReport(const CommissionRecord& record, const std::str
     // A link named "plots" would take the plots elsewhere: it makes way for
     // a folder of the report's own.
     if (fs::is_symlink(fs::symlink_status(folder / "plots", ignored))) {
+      const std::optional<std::string> before = found("plots");
       if (::unlink((folder / "plots").c_str()) != 0)
         return axcore::OneLine((folder / "plots").string()) + ": cannot replace the link: " + std::strerror(errno);
-      if (replaced != nullptr) replaced->push_back("plots");
+      if (replaced != nullptr && before) replaced->push_back(*before);
     }
     if (std::string error = CreateFolder(folder / "plots"); !error.empty()) return error;
   }
