@@ -255,6 +255,8 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
   const bool succeeded = !user.Failed() && before == nullptr && confirmed == 1 && commissioning.Finished();
   record.succeeded = succeeded;
   const CMC_Setup& result = before != nullptr ? *before : *setup;
+  // A step that failed for a lost link says so in the report too.
+  if (!record.failure.empty()) record.failure = chosen->WithLostLink(record.failure);
   record.values = ValueTable(original, result, plant);
   bool written = false;
   std::string outputFailure;
@@ -299,7 +301,7 @@ int RunCommission(const PluginModule& module, const std::optional<std::string>& 
     return kExitOk;
   }
   if (before != nullptr)
-    PrintError(io.err, "commission: stopped at " + axcore::JoinLines(record.failure) +
+    PrintError(io.err, "commission: stopped at " + chosen->WithLostLink(axcore::JoinLines(record.failure)) +
                            (written ? "; the setup as it was before that test was written to " +
                                           axcore::OneLine(options.output)
                                     : std::string()));

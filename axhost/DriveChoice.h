@@ -49,6 +49,17 @@ class ChosenDrive {
   std::unique_ptr<OpenedDrive> Open(const Clock* clock, std::string& error) const;
   // Over a wire, what the link met: requests, retries and why; "" in process.
   std::string LinkReport() const;
+  // Over a wire, the lost-link text once the link is lost; "" otherwise. A
+  // test that failed because of it may give only its own text (an upload
+  // that failed is "The drive did not run the test as expected"): the
+  // command adds this one.
+  std::string LostLink() const { return m_wire ? m_wire->LostText() : std::string(); }
+  // `failure`, with the lost-link text after it when the link was lost and
+  // the failure does not say so already.
+  std::string WithLostLink(const std::string& failure) const {
+    const std::string lost = LostLink();
+    return lost.empty() || failure.find(lost) != std::string::npos ? failure : failure + "; " + lost;
+  }
   // Whether the link's counts are to be printed after the run (a link over
   // a wire, with --verbose).
   bool ReportsLink() const { return m_wire != nullptr && m_reportCounts; }

@@ -176,7 +176,9 @@ int RunTestDialog(const char* command, CMC_Setup& setup, const ChosenDrive& chos
     return kExitFailed;
   }
   if (run.lastResult != 1) {
-    PrintError(io.err, name + (run.lastResult == 0 ? axcore::JoinLines(run.lastError) : std::string("stopped by the user")) +
+    PrintError(io.err, name +
+                           (run.lastResult == 0 ? chosen.WithLostLink(axcore::JoinLines(run.lastError))
+                                                : std::string("stopped by the user")) +
                            "; nothing was saved");
     return kExitFailed;
   }

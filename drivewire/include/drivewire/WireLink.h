@@ -99,6 +99,10 @@ class WireLink : public DriveLink {
   bool StartScope(const ScopeSettings& settings, std::string& error) override;
   bool StopScope(std::string& error) override;
 
+  // "the link to the drive at SPEC is lost: REASON" once the link is lost
+  // (every call fails so from then on); "" while it holds.
+  const std::string& LostText() const { return m_lostText; }
+
  private:
   WireLink(std::string spec, Address address, const LinkOptions& options);
   bool Open(std::string& error);
