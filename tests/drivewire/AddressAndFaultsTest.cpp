@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(DriveAddress, ReadsTcpAndSerialSpecsAndRefusesWithAReason) {
+TEST(DriveAddress, ReadsTcpAndSerialAddressesAndRefusesWithAReason) {
   using T = drivewire::Address::Transport;
   struct Case {
     const char* spec;
