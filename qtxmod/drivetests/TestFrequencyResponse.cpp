@@ -156,14 +156,13 @@ std::string CTestFrequencyResponse::CheckRequest(const CMC_Setup& setup, TunedLo
   if (!(amplitudeCounts >= 1.0) || amplitudeCounts > 32767.0)
     return "The amplitude must give 1 to 32767 drive counts: " + Figure(amplitude) + " " + unit + " gives " +
            Figure(amplitudeCounts) + ".";
-  double travel_m = 0.0, injected = 0.0;
-  if (!ExpectedExcursion(setup, loop, amplitudeCounts, travel_m, injected))
+  double travel_m = 0.0, injected = 0.0, current = 0.0;
+  if (!ExpectedExcursion(setup, loop, amplitudeCounts, travel_m, injected, current))
     return "The loop's model cannot be built from the setup: check R, L, Kf, Mt and the gains.";
   const CMC_Parameter* limit = FindParameterQuiet(setup, "TestLimitCurrent");
-  if (std::string(InputVariable(loop, setup)) == "Current_Reference" && limit != nullptr &&
-      injected / CurrentScale(setup) > limit->GetValueInBaseUnit())
-    return "An amplitude of " + Figure(amplitude) + " A would ask the current reference for about " +
-           Figure(injected / CurrentScale(setup)) + " A with the loop's answer (by its model), above the test current of " +
+  if (limit != nullptr && current / CurrentScale(setup) > limit->GetValueInBaseUnit())
+    return "An amplitude of " + Figure(amplitude) + " " + unit + " would ask the current reference for about " +
+           Figure(current / CurrentScale(setup)) + " A with the loop's answer (by its model), above the test current of " +
            Figure(limit->GetValueInBaseUnit()) + " A: lower it.";
   if (travel_m > kTravel_m)
     return "An amplitude of " + Figure(amplitude) + " " + unit + " would move the mover about " +

@@ -120,16 +120,17 @@ LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop) {
 
 double DefaultAmplitude(const CMC_Setup& setup, TunedLoop loop) {
   const LoopExcitation e = ExcitationOf(setup, loop);
-  double travel_m = 0.0, injected = 0.0;
+  double travel_m = 0.0, injected = 0.0, current = 0.0;
   const double counts = e.defaultAmplitude * e.amplitudeScale;
-  if (!e.error.empty() || !ExpectedExcursion(setup, loop, counts, travel_m, injected)) return e.defaultAmplitude;
-  // Both grow in proportion to the amplitude.
+  if (!e.error.empty() || !ExpectedExcursion(setup, loop, counts, travel_m, injected, current))
+    return e.defaultAmplitude;
+  // All grow in proportion to the amplitude.
   double scale = 1.0;
   if (travel_m > kTravelShare * kFrequencyResponseTravel_m) scale = kTravelShare * kFrequencyResponseTravel_m / travel_m;
   const CMC_Parameter* limit = FindParameterQuiet(setup, "TestLimitCurrent");
-  if (e.amplitudeUnit == std::string("A") && limit != nullptr && injected > 0.0) {
+  if (limit != nullptr && current > 0.0) {
     const double allowed_counts = kInjectedShareOfTestCurrent * limit->GetValueInBaseUnit() * CurrentScale(setup);
-    scale = std::min(scale, allowed_counts / injected);
+    scale = std::min(scale, allowed_counts / current);
   }
   return e.defaultAmplitude * std::min(1.0, scale);
 }
@@ -179,8 +180,8 @@ bool ModelResponses(const CMC_Setup& setup, TunedLoop loop, const std::vector<do
 }
 
 bool ExpectedExcursion(const CMC_Setup& setup, TunedLoop loop, double amplitude_counts, double& travel_m,
-                       double& injected_counts) {
-  travel_m = injected_counts = 0.0;
+                       double& injected_counts, double& current_counts) {
+  travel_m = injected_counts = current_counts = 0.0;
   const LoopExcitation e = ExcitationOf(setup, loop);
   if (!e.error.empty()) return false;
   std::vector<double> grid;
@@ -203,7 +204,19 @@ bool ExpectedExcursion(const CMC_Setup& setup, TunedLoop loop, double amplitude_
     travel_m = kPeakOverSigma * amplitude_counts * std::sqrt(position / kVarianceLines) / MotorPositionScale(setup);
   // u = d + (S - 1) d: the binary sequence's own peak and the loop's answer.
   injected_counts = amplitude_counts * (1.0 + kPeakOverSigma * std::sqrt(injected / kVarianceLines));
-  return std::isfinite(travel_m) && std::isfinite(injected_counts);
+  if (std::string_view(e.amplitudeUnit) == "A") {
+    current_counts = injected_counts;
+  } else if (std::string_view(e.amplitudeUnit) == "m/s") {
+    // At the speed reference u = S d; the speed loop answers it with the
+    // current reference T_s / P_s u (its closed loop over its plant).
+    std::vector<std::complex<double>> speedOpen, speedPlant;
+    if (!ModelResponses(setup, TunedLoop::Speed, grid, speedOpen, speedPlant)) return false;
+    double current = 0.0;
+    for (std::size_t i = 0; i < grid.size(); ++i)
+      current += std::norm(speedOpen[i] / (1.0 + speedOpen[i]) / speedPlant[i] / (1.0 + open[i]));
+    current_counts = amplitude_counts * kPeakOverSigma * std::sqrt(current / kVarianceLines);
+  }
+  return std::isfinite(travel_m) && std::isfinite(injected_counts) && std::isfinite(current_counts);
 }
 
 LoopComparison CompareWithModel(const MeasuredResponse& measured, const std::vector<std::complex<double>>& modelOpen,

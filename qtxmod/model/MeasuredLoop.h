@@ -34,9 +34,9 @@ struct LoopExcitation {
 LoopExcitation ExcitationOf(const CMC_Setup& setup, TunedLoop loop);
 
 // The amplitude a measurement takes unless told: the loop's default
-// (ExcitationOf), lowered where the loop's own answer would take the
-// signal at the injection point of the speed loop or the position PID
-// (by ExpectedExcursion) beyond some three fifths of the test current
+// (ExcitationOf), lowered where the current reference it asks for, with
+// the loops' answers (by ExpectedExcursion), would go beyond some three
+// fifths of the test current
 // ("TestLimitCurrent"; 0.58 exactly): between dry friction at small amplitudes and the
 // current loop's voltage limit at large ones; and lowered where the model
 // expects it to use more than 0.8 of the travel the test allows (a loop of
@@ -53,11 +53,15 @@ bool ModelResponses(const CMC_Setup& setup, TunedLoop loop, const std::vector<do
 // What a pseudo-random excitation of `amplitude_counts` at the injection
 // point does to the loop by the model: four standard deviations of the
 // position it moves the mover (metres; 0 for the current loop, whose
-// current makes no force), and the sequence's own peak plus four of the
-// controller's answer for the signal at the injection point (drive counts). False when the model cannot be
-// built.
+// current makes no force), the sequence's own peak plus four of the
+// controller's answer for the signal at the injection point (drive
+// counts), and the current reference it asks for (converter counts): the
+// signal itself where it is injected at the current reference, four
+// standard deviations of the speed loop's answer where it is injected at
+// the speed reference, 0 at the current loop's voltage. False when the
+// model cannot be built.
 bool ExpectedExcursion(const CMC_Setup& setup, TunedLoop loop, double amplitude_counts, double& travel_m,
-                       double& injected_counts);
+                       double& injected_counts, double& current_counts);
 
 // The frequency-response figures of a measured loop: the margins read from
 // it beside the model's, and the largest differences of magnitude and
