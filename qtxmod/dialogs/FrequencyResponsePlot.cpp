@@ -99,7 +99,14 @@ void DrawFrequencyResponse(const FrequencyResponseCurves& c, PlotDocument& magni
   coherence.Axis(PlotAxisId::Left) = {"Coherence", ""};
   coherence.Axis(PlotAxisId::Left).fixedMin = 0.0;
   coherence.Axis(PlotAxisId::Left).fixedMax = 1.0;
-  if (c.measured == nullptr) return;
+  if (c.measured == nullptr) {
+    // Before a run: the decades a measurement of these loops spans.
+    for (PlotDocument* plot : {&magnitude, &phase, &coherence}) {
+      plot->Axis(PlotAxisId::Horizontal).fixedMin = 1.0;
+      plot->Axis(PlotAxisId::Horizontal).fixedMax = 1000.0;
+    }
+    return;
+  }
   AddPair(magnitude, PlotAxisId::Left, c, false);
   AddPair(phase, PlotAxisId::Left, c, true);
   axcore::PlotCurve& curve = coherence.AddCurve("Coherence", PlotAxisId::Left, 2);

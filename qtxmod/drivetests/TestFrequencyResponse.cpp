@@ -77,6 +77,8 @@ bool CTestFrequencyResponse::OnInitDialog() {
   EnableChild(kPlaceNotch, false);
   FrequencyResponseCurves none;
   DrawFrequencyResponse(none, *GetPlot(kMagnitudePlot), *GetPlot(kPhasePlot), *GetPlot(kCoherencePlot));
+  // Titled and labelled before the first run, as the user reads them after.
+  for (int id : {kMagnitudePlot, kPhasePlot, kCoherencePlot}) RefreshPlot(id);
   return true;
 }
 
